@@ -1,0 +1,141 @@
+// Cuts the server's byte stream into responses, however the stream was split
+// into reads. A response is one line, together with the literals ({n} CR LF
+// and n bytes) that it announces. Only the first bytes of a response are kept,
+// enough to recognise it; the numbers of a "* SEARCH" response are parsed as
+// they stream by, so memory stays small whatever the server sends.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <vector>
+
+class CResponseReader {
+public:
+    struct Response {
+        std::string_view head;  // first bytes of the response, without its CR LF
+        bool headComplete;      // head is the whole response
+        bool isSearch;          // an untagged SEARCH response
+        bool searchValid;       // ... whose numbers were all well-formed (1 to 4294967295)
+    };
+
+    static constexpr size_t kHeadMax = 1024;
+    static constexpr uint64_t kDefaultMaxResponse = 64ull << 20;
+    static constexpr size_t kMaxSearchNumbers = 16u << 20;
+
+    explicit CResponseReader(uint64_t maxResponse = kDefaultMaxResponse) : m_maxResponse(maxResponse) {
+        m_head.reserve(kHeadMax);
+    }
+
+    // Feeds bytes; calls onResponse(const Response&) for each complete response.
+    // Returns false once a response grew beyond the limit; the reader then
+    // stays failed until Reset.
+    template <typename F>
+    bool Feed(const char* data, size_t size, F&& onResponse);
+
+    // Numbers of the SEARCH response just delivered; may be moved from.
+    std::vector<uint32_t>& SearchNumbers() { return m_numbers; }
+
+    void Reset();
+    bool Failed() const { return m_failed; }
+
+private:
+    enum class Mode { Line, Search, Literal };
+
+    // Returns true when a complete response is ready in m_head.
+    bool EndOfLine();
+    void StartResponse();
+    void CheckSearchPrefix();
+    enum class SearchStep { More, End, Malformed };
+    SearchStep SearchByte(char c);
+    void PushNumber();
+    void SearchInvalid();
+    void TrackTail(const char* p, size_t n);
+
+    uint64_t m_maxResponse;
+    std::string m_head;
+    bool m_headComplete = true;
+    uint64_t m_length = 0;  // bytes of the response so far
+    Mode m_mode = Mode::Line;
+    uint64_t m_literalLeft = 0;
+    bool m_prefixChecked = false;
+    bool m_isSearch = false;
+    bool m_searchValid = true;
+    bool m_searchCR = false;
+    uint64_t m_value = 0;
+    int m_digits = 0;
+    std::vector<uint32_t> m_numbers;
+    char m_tail[24] = {};  // last bytes of the line part since the last literal
+    size_t m_tailLen = 0;
+    bool m_failed = false;
+};
+
+template <typename F>
+bool CResponseReader::Feed(const char* data, size_t size, F&& onResponse) {
+    size_t pos = 0;
+    while (pos < size && !m_failed) {
+        if (m_mode == Mode::Literal) {
+            const uint64_t take = std::min<uint64_t>(m_literalLeft, size - pos);
+            m_literalLeft -= take;
+            pos += static_cast<size_t>(take);
+            if (m_literalLeft == 0)
+                m_mode = Mode::Line;
+            continue;
+        }
+        if (m_mode == Mode::Search) {
+            while (pos < size) {
+                const SearchStep step = SearchByte(data[pos]);
+                if (step == SearchStep::Malformed)
+                    break;  // m_mode is Line now: the rest is read as a plain line
+                ++pos;
+                ++m_length;
+                if (step == SearchStep::End) {
+                    onResponse(Response{m_head, m_headComplete, true, m_searchValid});
+                    StartResponse();
+                    break;
+                }
+            }
+            if (m_length > m_maxResponse)
+                m_failed = true;
+            continue;
+        }
+        // Line mode: copy up to the next LF.
+        const char* lf = static_cast<const char*>(std::memchr(data + pos, '\n', size - pos));
+        size_t end = lf ? static_cast<size_t>(lf - data) : size;
+        if (!m_prefixChecked) {
+            // Look at the first 9 bytes before going on, to catch "* SEARCH ".
+            const size_t want = 9 - m_head.size();
+            if (end - pos >= want) {
+                m_head.append(data + pos, want);
+                TrackTail(data + pos, want);
+                m_length += want;
+                pos += want;
+                CheckSearchPrefix();
+                continue;
+            }
+        }
+        const size_t n = end - pos;
+        const size_t room = kHeadMax - std::min(kHeadMax, m_head.size());
+        if (n > room)
+            m_headComplete = false;
+        m_head.append(data + pos, std::min(n, room));
+        TrackTail(data + pos, n);
+        m_length += n;
+        pos = end;
+        if (m_length > m_maxResponse) {
+            m_failed = true;
+            break;
+        }
+        if (lf) {
+            ++pos;
+            ++m_length;
+            if (EndOfLine()) {
+                onResponse(Response{m_head, m_headComplete, m_isSearch, m_isSearch && m_searchValid});
+                StartResponse();
+            }
+        }
+    }
+    return !m_failed;
+}

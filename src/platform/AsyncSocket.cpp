@@ -1,0 +1,242 @@
+#include "platform/AsyncSocket.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include <wx/evtloop.h>
+#include <wx/evtloopsrc.h>
+
+// The console loop calls only one of the three callbacks per wake-up (on a
+// refused connect it is the read one), so every callback does the same work:
+// look at the descriptor and act on whatever state it is in.
+class CAsyncSocket::Watcher : public wxEventLoopSourceHandler {
+public:
+    explicit Watcher(CAsyncSocket& owner) : m_owner(owner) {}
+    void OnReadWaiting() override { m_owner.Service(); }
+    void OnWriteWaiting() override { m_owner.Service(); }
+    void OnExceptionWaiting() override { m_owner.Service(); }
+
+private:
+    CAsyncSocket& m_owner;
+};
+
+CAsyncSocket::CAsyncSocket() : m_watcher(std::make_unique<Watcher>(*this)) {}
+
+CAsyncSocket::~CAsyncSocket() { CAsyncSocket::Close(); }
+
+bool CAsyncSocket::Create() {
+    Close();
+    m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (m_fd < 0) {
+        m_lastError = Error::NotCreated;
+        return false;
+    }
+    m_state = State::Created;
+    m_lastError = Error::None;
+    return true;
+}
+
+bool CAsyncSocket::Attach(int fd) {
+    Close();
+    const int fl = ::fcntl(fd, F_GETFL);
+    if (fl < 0 || ::fcntl(fd, F_SETFL, fl | O_NONBLOCK) < 0)
+        return false;
+    m_fd = fd;
+    m_state = State::Connected;
+    m_lastError = Error::None;
+    Watch(true, m_wantSend);
+    return true;
+}
+
+void CAsyncSocket::SetError(int err) {
+    switch (err) {
+        case 0: m_lastError = Error::None; break;
+        case EAGAIN: m_lastError = Error::WouldBlock; break;
+        case ECONNREFUSED: m_lastError = Error::Refused; break;
+        case ENETUNREACH:
+        case EHOSTUNREACH:
+        case EADDRNOTAVAIL: m_lastError = Error::Unreachable; break;
+        case ETIMEDOUT: m_lastError = Error::TimedOut; break;
+        case ECONNRESET:
+        case EPIPE: m_lastError = Error::Reset; break;
+        default: m_lastError = Error::Other; break;
+    }
+}
+
+bool CAsyncSocket::Connect(const std::string& host, unsigned port) {
+    if (m_state != State::Created) {
+        m_lastError = Error::NotCreated;
+        return false;
+    }
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<uint16_t>(port));
+    if (::inet_pton(AF_INET, host.c_str(), &addr.sin_addr) != 1) {
+        // A name: resolved here, synchronously, as the system resolver does it.
+        addrinfo hints{};
+        hints.ai_family = AF_INET;
+        hints.ai_socktype = SOCK_STREAM;
+        addrinfo* res = nullptr;
+        if (host.empty() || host.find('\0') != std::string::npos ||
+            ::getaddrinfo(host.c_str(), nullptr, &hints, &res) != 0 || res == nullptr) {
+            m_lastError = Error::NotResolved;
+            return false;
+        }
+        addr.sin_addr = reinterpret_cast<sockaddr_in*>(res->ai_addr)->sin_addr;
+        ::freeaddrinfo(res);
+    }
+    if (::connect(m_fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) {
+        m_state = State::Connecting;  // completion is still reported through OnConnect
+    } else if (errno == EINPROGRESS) {
+        m_state = State::Connecting;
+    } else {
+        SetError(errno);
+        return false;
+    }
+    Watch(true, true);
+    return true;
+}
+
+void CAsyncSocket::Close() {
+    Unwatch();
+    if (m_fd >= 0)
+        ::close(m_fd);
+    m_fd = -1;
+    m_state = State::Closed;
+    m_wantSend = false;
+}
+
+int CAsyncSocket::SendToHelper(const void* buf, int len, const sockaddr*, int, int flags) {
+    if (m_fd < 0 || m_state != State::Connected) {
+        m_lastError = m_fd < 0 ? Error::NotCreated : Error::WouldBlock;
+        return -1;
+    }
+    if (len <= 0)
+        return 0;
+    ssize_t n;
+    do {
+        n = ::send(m_fd, buf, static_cast<size_t>(len), flags | MSG_NOSIGNAL);
+    } while (n < 0 && errno == EINTR);
+    if (n < 0) {
+        SetError(errno == EWOULDBLOCK ? EAGAIN : errno);
+        return -1;
+    }
+    return static_cast<int>(n);
+}
+
+int CAsyncSocket::ReceiveFromHelper(void* buf, int len, sockaddr*, int*, int flags) {
+    if (m_fd < 0) {
+        m_lastError = Error::NotCreated;
+        return -1;
+    }
+    ssize_t n;
+    do {
+        n = ::recv(m_fd, buf, static_cast<size_t>(len), flags);
+    } while (n < 0 && errno == EINTR);
+    if (n < 0) {
+        SetError(errno == EWOULDBLOCK ? EAGAIN : errno);
+        return -1;
+    }
+    return static_cast<int>(n);
+}
+
+void CAsyncSocket::RequestSendNotification(bool on) {
+    if (m_wantSend == on)
+        return;
+    m_wantSend = on;
+    if (m_state == State::Connected)
+        Watch(true, on);
+}
+
+void CAsyncSocket::Watch(bool read, bool write) {
+    const int flags = (read ? wxEVENT_SOURCE_INPUT : 0) | (write ? wxEVENT_SOURCE_OUTPUT : 0) |
+                      wxEVENT_SOURCE_EXCEPTION;
+    if (m_source && flags == m_watchedFlags)
+        return;
+    // The loop cannot change the events of a source: drop it before adding the new one.
+    m_source.reset();
+    m_source.reset(wxEventLoopBase::AddSourceForFD(m_fd, m_watcher.get(), flags));
+    m_watchedFlags = flags;
+}
+
+void CAsyncSocket::Unwatch() {
+    m_source.reset();
+    m_watchedFlags = 0;
+}
+
+void CAsyncSocket::Service() {
+    if (m_fd < 0)
+        return;
+    if (m_state == State::Connecting) {
+        int err = 0;
+        socklen_t len = sizeof err;
+        if (::getsockopt(m_fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0)
+            err = errno;
+        if (err == 0) {
+            sockaddr_in peer{};
+            socklen_t plen = sizeof peer;
+            if (::getpeername(m_fd, reinterpret_cast<sockaddr*>(&peer), &plen) != 0)
+                return;  // still under way
+        }
+        if (err != 0) {
+            SetError(err);
+            Unwatch();
+            m_state = State::Created;
+            OnConnect(err);
+            return;
+        }
+        m_state = State::Connected;
+        Watch(true, m_wantSend);
+        OnConnect(0);
+        if (m_fd < 0)
+            return;
+    }
+    if (m_state != State::Connected)
+        return;
+    pollfd p{m_fd, static_cast<short>(POLLIN | (m_wantSend ? POLLOUT : 0)), 0};
+    if (::poll(&p, 1, 0) <= 0)
+        return;
+    if (p.revents & POLLIN) {
+        OnReceive(0);
+    } else if (p.revents & (POLLHUP | POLLERR)) {
+        int err = 0;
+        socklen_t len = sizeof err;
+        ::getsockopt(m_fd, SOL_SOCKET, SO_ERROR, &err, &len);
+        Unwatch();
+        OnClose(err);
+        return;
+    }
+    if (m_fd >= 0 && m_wantSend && (p.revents & POLLOUT)) {
+        m_wantSend = false;
+        Watch(true, false);
+        OnSend(0);
+    }
+}
+
+void CAsyncSocket::OnReceive(int) {}
+void CAsyncSocket::OnSend(int) {}
+void CAsyncSocket::OnConnect(int) {}
+void CAsyncSocket::OnClose(int) {}
+
+const char* CAsyncSocket::DescribeError(Error e) {
+    switch (e) {
+        case Error::None: return "no error";
+        case Error::WouldBlock: return "would block";
+        case Error::NotCreated: return "socket could not be created";
+        case Error::NotResolved: return "server name not resolved";
+        case Error::Refused: return "connection refused";
+        case Error::Unreachable: return "server unreachable";
+        case Error::TimedOut: return "connection timed out";
+        case Error::Reset: return "connection reset";
+        case Error::Other: return "network error";
+    }
+    return "network error";
+}

@@ -1,0 +1,35 @@
+#include "platform/DataFolder.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+
+#ifdef _WIN32
+static constexpr char kSep = '\\';
+#else
+static constexpr char kSep = '/';
+#endif
+
+#ifndef QD_DATA_FOLDER
+#ifdef _WIN32
+#define QD_DATA_FOLDER "\\QUENDRAVALT"
+#else
+#define QD_DATA_FOLDER "/QUENDRAVALT"
+#endif
+#endif
+
+std::string DefaultDataFolder() { return QD_DATA_FOLDER; }
+
+std::string DataFilePath(const std::string& folder, const char* name) {
+    std::string path = folder;
+    if (path.empty() || path.back() != kSep)
+        path += kSep;
+    return path + name;
+}
+
+bool EnsureDataFolder(const std::string& folder) {
+    struct stat st {};
+    if (::stat(folder.c_str(), &st) == 0)
+        return S_ISDIR(st.st_mode);
+    return ::mkdir(folder.c_str(), 0755) == 0 || errno == EEXIST;
+}
