@@ -1,0 +1,20 @@
+// What the run sequencer needs from the window it runs in: two timers and a
+// status line. The main window implements it; headless tests use wxTimers.
+#pragma once
+
+#include <string>
+
+enum : int {
+    TIMER_STEP = 101,       // paces the steps of one account
+    TIMER_NEXT_USER = 102,  // the pause after a logout
+};
+
+class IRunHost {
+public:
+    virtual ~IRunHost() = default;
+    // Arms timer id with the elapse in milliseconds; arming an armed id restarts it.
+    virtual void SetTimer(int id, int elapseMs) = 0;
+    virtual void KillTimer(int id) = 0;
+    // Shows text in the status line at once.
+    virtual void ShowStatus(const std::string& text) = 0;
+};

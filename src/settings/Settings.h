@@ -1,0 +1,39 @@
+// The three settings (pause between run steps, server address, server port)
+// and their configuration file: three lines, pause, address, port.
+#pragma once
+
+#include <string>
+
+// A fixed private-network address, used when there is no configuration file.
+inline constexpr const char* kDefaultServerIP = "192.168.1.10";
+inline constexpr int kMinPauseMs = 100;
+inline constexpr int kMaxPauseMs = 30000;
+
+struct CSettings {
+    // Elapse of both run timers. Taken from the file as it stands: 0 (a first
+    // line that is not a number) or a negative value is kept, and the run then
+    // paces at the shortest timer interval. Only the Configuration dialog
+    // clamps it to kMinPauseMs ... kMaxPauseMs.
+    int m_nPauseMs = 1000;
+    std::string m_strServerIP;
+    // Decimal text; converted with atoi when a connection opens.
+    std::string m_strPort = "143";
+};
+
+// Reads the configuration file of folder; a missing or unreadable file gives
+// the defaults (1000, kDefaultServerIP, "143"). A missing line reads as empty.
+void LoadSettings(const std::string& folder, CSettings& settings);
+
+// Writes the configuration file, creating the folder when it is missing. The
+// file is replaced only once the new one is complete on disk: on any failure
+// the old file stays as it was and false is returned.
+bool SaveSettings(const std::string& folder, const CSettings& settings);
+
+// What the Configuration dialog stores on Set: the pause as atoi of its text
+// clamped to 100 ... 30000, the address without trailing white space, the port
+// as atoi of its text formatted back ("00993" -> "993", "" -> "0").
+void ApplyConfiguration(CSettings& settings, const std::string& pauseText,
+                        const std::string& addressText, const std::string& portText);
+
+// Removes blanks, tabs and line breaks at the end of text only.
+std::string TrimRight(std::string text);
