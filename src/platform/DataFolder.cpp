@@ -10,15 +10,6 @@ static constexpr char kSep = '\\';
 static constexpr char kSep = '/';
 #endif
 
-#ifndef QD_DATA_FOLDER
-#ifdef _WIN32
-#define QD_DATA_FOLDER "\\QUENDRAVALT"
-#else
-#define QD_DATA_FOLDER "/QUENDRAVALT"
-#endif
-#endif
-
-std::string DefaultDataFolder() { return QD_DATA_FOLDER; }
 
 std::string DataFilePath(const std::string& folder, const char* name) {
     std::string path = folder;

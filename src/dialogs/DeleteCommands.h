@@ -1,0 +1,12 @@
+// The two delete commands of the main window: each shows its modal dialog and,
+// when it is accepted, starts the run.
+#pragma once
+
+class wxWindow;
+class CRunSequencer;
+struct CUserList;
+
+// "Delete mails for a single user".
+void RunDeleteSingleUserCommand(wxWindow* parent, CRunSequencer& run);
+// "Delete mails for users in list": every account of users, whatever rows are selected.
+void RunDeleteUserListCommand(wxWindow* parent, const CUserList& users, CRunSequencer& run);
