@@ -11,7 +11,11 @@
 
 CRunSequencer::CRunSequencer(IRunHost& host, CImapSocket& socket, CTranscript& transcript,
                              const CSettings& settings, const CUserList& users)
-    : m_host(host), m_socket(socket), m_transcript(transcript), m_settings(settings), m_users(users) {}
+    : m_host(host),
+      m_socket(socket),
+      m_transcript(transcript),
+      m_settings(settings),
+      m_users(users) {}
 
 void CRunSequencer::StartSingleRun(const std::string& account, const std::string& password,
                                    const std::string& beforeDate) {
@@ -29,8 +33,8 @@ void CRunSequencer::StartSingleRun(const std::string& account, const std::string
 void CRunSequencer::StartListRun(const std::string& beforeDate) {
     StopTimers();
     m_transcript.Clear();
-    m_nUserCount = static_cast<int32_t>(
-        std::min(m_users.m_arrAccounts.size(), m_users.m_arrPasswords.size()));
+    m_nUserCount =
+        static_cast<int32_t>(std::min(m_users.m_arrAccounts.size(), m_users.m_arrPasswords.size()));
     m_strBeforeDate = beforeDate;
     if (m_nUserCount <= 0) {
         m_socket.Close();
@@ -71,13 +75,20 @@ void CRunSequencer::NextAccount() {
 
 int32_t CRunSequencer::AwaitedFlag() const {
     switch (m_nStep) {
-        case 0: return m_socket.m_bConnected;
-        case 1: return m_socket.m_bLoggedIn;
-        case 2: return m_socket.m_bSelected;
-        case 3: return m_socket.m_bSearched;
-        case 4: return m_socket.m_bStored;
-        case 5: return m_socket.m_bExpunged;
-        default: return 0;
+        case 0:
+            return m_socket.m_bConnected;
+        case 1:
+            return m_socket.m_bLoggedIn;
+        case 2:
+            return m_socket.m_bSelected;
+        case 3:
+            return m_socket.m_bSearched;
+        case 4:
+            return m_socket.m_bStored;
+        case 5:
+            return m_socket.m_bExpunged;
+        default:
+            return 0;
     }
 }
 
@@ -129,8 +140,8 @@ void CRunSequencer::RunStep() {
             if (m_socket.m_arrFound.IsEmpty())
                 ShowStatus("No message found");
             else
-                ShowStatus("Deleting " + std::to_string(CountDistinct(m_socket.m_arrFound.Values())) +
-                           " mails");
+                ShowStatus("Deleting " +
+                           std::to_string(CountDistinct(m_socket.m_arrFound.Values())) + " mails");
             m_socket.SendStore();
             ArmTimer(TIMER_STEP);
             break;
@@ -146,7 +157,8 @@ void CRunSequencer::RunStep() {
             ShowStatus("Logout from exchange server.");
             ArmTimer(TIMER_NEXT_USER);
             break;
-        default: break;
+        default:
+            break;
     }
 }
 

@@ -30,7 +30,9 @@ private:
 
 CAsyncSocket::CAsyncSocket() : m_watcher(std::make_unique<Watcher>(*this)) {}
 
-CAsyncSocket::~CAsyncSocket() { CAsyncSocket::Close(); }
+CAsyncSocket::~CAsyncSocket() {
+    CAsyncSocket::Close();
+}
 
 bool CAsyncSocket::Create() {
     Close();
@@ -58,16 +60,30 @@ bool CAsyncSocket::Attach(int fd) {
 
 void CAsyncSocket::SetError(int err) {
     switch (err) {
-        case 0: m_lastError = Error::None; break;
-        case EAGAIN: m_lastError = Error::WouldBlock; break;
-        case ECONNREFUSED: m_lastError = Error::Refused; break;
+        case 0:
+            m_lastError = Error::None;
+            break;
+        case EAGAIN:
+            m_lastError = Error::WouldBlock;
+            break;
+        case ECONNREFUSED:
+            m_lastError = Error::Refused;
+            break;
         case ENETUNREACH:
         case EHOSTUNREACH:
-        case EADDRNOTAVAIL: m_lastError = Error::Unreachable; break;
-        case ETIMEDOUT: m_lastError = Error::TimedOut; break;
+        case EADDRNOTAVAIL:
+            m_lastError = Error::Unreachable;
+            break;
+        case ETIMEDOUT:
+            m_lastError = Error::TimedOut;
+            break;
         case ECONNRESET:
-        case EPIPE: m_lastError = Error::Reset; break;
-        default: m_lastError = Error::Other; break;
+        case EPIPE:
+            m_lastError = Error::Reset;
+            break;
+        default:
+            m_lastError = Error::Other;
+            break;
     }
 }
 
@@ -228,15 +244,24 @@ void CAsyncSocket::OnClose(int) {}
 
 const char* CAsyncSocket::DescribeError(Error e) {
     switch (e) {
-        case Error::None: return "no error";
-        case Error::WouldBlock: return "would block";
-        case Error::NotCreated: return "socket could not be created";
-        case Error::NotResolved: return "server name not resolved";
-        case Error::Refused: return "connection refused";
-        case Error::Unreachable: return "server unreachable";
-        case Error::TimedOut: return "connection timed out";
-        case Error::Reset: return "connection reset";
-        case Error::Other: return "network error";
+        case Error::None:
+            return "no error";
+        case Error::WouldBlock:
+            return "would block";
+        case Error::NotCreated:
+            return "socket could not be created";
+        case Error::NotResolved:
+            return "server name not resolved";
+        case Error::Refused:
+            return "connection refused";
+        case Error::Unreachable:
+            return "server unreachable";
+        case Error::TimedOut:
+            return "connection timed out";
+        case Error::Reset:
+            return "connection reset";
+        case Error::Other:
+            return "network error";
     }
     return "network error";
 }

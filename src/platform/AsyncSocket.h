@@ -11,8 +11,17 @@ class CAsyncSocket {
 public:
     // What went wrong in the last failed call, kept apart from errno so that
     // callers can turn it into a short reason.
-    enum class Error { None, WouldBlock, NotCreated, NotResolved, Refused, Unreachable, TimedOut,
-                       Reset, Other };
+    enum class Error {
+        None,
+        WouldBlock,
+        NotCreated,
+        NotResolved,
+        Refused,
+        Unreachable,
+        TimedOut,
+        Reset,
+        Other
+    };
 
     CAsyncSocket();
     virtual ~CAsyncSocket();

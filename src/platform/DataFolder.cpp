@@ -10,7 +10,6 @@ static constexpr char kSep = '\\';
 static constexpr char kSep = '/';
 #endif
 
-
 std::string DataFilePath(const std::string& folder, const char* name) {
     std::string path = folder;
     if (path.empty() || path.back() != kSep)

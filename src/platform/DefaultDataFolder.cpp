@@ -10,4 +10,6 @@
 #endif
 #endif
 
-std::string DefaultDataFolder() { return QD_DATA_FOLDER; }
+std::string DefaultDataFolder() {
+    return QD_DATA_FOLDER;
+}

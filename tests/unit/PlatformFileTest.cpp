@@ -6,7 +6,6 @@
 
 using namespace std::string_literals;
 
-
 TEST(StdioFile, WritesEveryLineFeedAsCrLf) {
     TempFolder dir;
     const std::string path = dir.File("out.txt");
@@ -62,4 +61,6 @@ TEST(DataFolder, JoinsNamesAndCreatesOneLevel) {
     EXPECT_FALSE(EnsureDataFolder(dir.File("a/b")));
 }
 
-TEST(DataFolder, TheProgramsFolderIsAtTheRoot) { EXPECT_EQ(DefaultDataFolder(), "/QUENDRAVALT"); }
+TEST(DataFolder, TheProgramsFolderIsAtTheRoot) {
+    EXPECT_EQ(DefaultDataFolder(), "/QUENDRAVALT");
+}

@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Installs what is needed, builds and runs every test: the normal build, the
+# same tests under AddressSanitizer + UndefinedBehaviorSanitizer, and a bounded
+# fuzzing run of the reply intake.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/install-deps.sh
+jobs=$(nproc)
+
+run_suite() {
+    local dir=$1
+    shift
+    cmake -S . -B "$dir" "$@" >/dev/null
+    cmake --build "$dir" -j"$jobs"
+    (cd "$dir" && ctest --output-on-failure -j"$jobs" --timeout 300)
+}
+
+echo "== tests"
+run_suite build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+echo "== tests under AddressSanitizer and UndefinedBehaviorSanitizer"
+run_suite build-asan -DCMAKE_BUILD_TYPE=Debug -DQD_SANITIZE=ON -DQD_BENCH=OFF
+if [ -f scripts/fuzz.sh ]; then
+    echo "== fuzzing the reply intake"
+    bash scripts/fuzz.sh "${QD_FUZZ_SECONDS:-60}"
+fi
+echo "== all tests passed"
