@@ -162,7 +162,8 @@ void CRunSequencer::RunStep() {
     }
 }
 
-void CRunSequencer::FailAccount(const std::string& reason) {
+void CRunSequencer::FailAccount(std::string reason) {
+    // Taken by value: the reason often lives in the socket, which the LOGOUT below resets.
     m_host.KillTimer(TIMER_STEP);
     if (m_socket.m_bLoggedIn == 1 && m_socket.IsConnected())
         m_socket.SendLogout();

@@ -48,7 +48,7 @@ private:
     void StartAccount();
     void NextAccount();
     void RunStep();
-    void FailAccount(const std::string& reason);
+    void FailAccount(std::string reason);
     void ArmTimer(int id);
     void StopTimers();
     void ShowStatus(std::string text);

@@ -1,0 +1,109 @@
+// The main window: menus, the dockable toolbar, the status bar with the lock
+// key indicators, the view in between; it hosts the deletion run (timers and
+// status line) and keeps the settings, which it saves when it closes.
+#pragma once
+
+#include <array>
+#include <memory>
+#include <string>
+
+#include <wx/aui/aui.h>
+#include <wx/docview.h>
+#include <wx/timer.h>
+
+#include "frame/RunHost.h"
+#include "frame/RunSequencer.h"
+#include "imap/ImapSocket.h"
+#include "settings/Settings.h"
+#include "settings/UserList.h"
+
+class CTranscript;
+class wxAuiToolBar;
+class wxEventFilter;
+
+// Command ids of the program's own; wxWidgets wants them within 0 ... 0x7FFF.
+enum : int {
+    ID_CONFIGURATION = wxID_HIGHEST + 100,
+    ID_DELETE_SINGLE_USER,
+    ID_DELETE_USER_LIST,
+    ID_VIEW_TOOLBAR,
+    ID_VIEW_STATUS_BAR,
+    ID_NEXT_PANE,
+    ID_PREV_PANE,
+    ID_TOOLBAR_MAINFRAME,
+};
+
+// The status bar's panes.
+enum : int { PANE_STATUS = 0, PANE_CAPS, PANE_NUM, PANE_SCROLL, PANE_COUNT };
+
+inline constexpr const char* kMainFrameTitle = "QuenDravalt V.1.01 del 20/03/2007";
+inline constexpr const char* kIdleStatus = "Ready";
+
+// Registers the program's id names (ID_CONFIGURATION, ...) with XRC, so that
+// the resources and the code agree on the numbers. Called before the menu bar
+// is loaded; harmless to call again.
+void RegisterCommandIds();
+
+class CMainFrame : public wxDocParentFrame, public IRunHost {
+public:
+    // transcript: the application's run transcript (outlives the frame).
+    CMainFrame(wxDocManager* manager, CTranscript& transcript);
+    ~CMainFrame() override;
+
+    // The frame of the document manager's window, if one is open.
+    static CMainFrame* ForManager(wxDocManager* manager);
+
+    // IRunHost
+    void SetTimer(int id, int elapseMs) override;
+    void KillTimer(int id) override;
+    void ShowStatus(const std::string& text) override;
+
+    // The view puts its window in the client area / takes it away again.
+    void SetViewWindow(wxWindow* window);
+    void RemoveViewWindow(wxWindow* window);
+    wxWindow* GetViewWindow() const { return m_viewWindow; }
+
+    wxAuiToolBar* GetMainToolBar() const { return m_toolBar; }
+    wxAuiManager& GetAuiManager() { return m_aui; }
+    bool IsToolBarShown();
+    // Whether the indicator pane shows Scroll Lock as on (tracked, see .cpp).
+    bool IsScrollLockOn() const { return m_scrollLock; }
+
+    // Menu and toolbar commands.
+    void OnConfiguration(wxCommandEvent& event);
+    void OnDeleteSingleUser(wxCommandEvent& event);
+    void OnDeleteUserList(wxCommandEvent& event);
+    void OnAbout(wxCommandEvent& event);
+    // Run timer ticks.
+    void OnTimer(wxTimerEvent& event);
+
+    // The window's title stays fixed whatever document is open.
+    void SetTitle(const wxString& title) override;
+    void DoGiveHelp(const wxString& text, bool show) override;
+
+    CSettings m_settings;
+    CImapSocket m_socket;
+    CUserList m_users;
+    CRunSequencer m_run;
+
+private:
+    void CreateToolBar();
+    void CreateStatusPanes();
+    void UpdateIndicators();
+    void OnClose(wxCloseEvent& event);
+    void OnIdle(wxIdleEvent& event);
+    void OnCharHook(wxKeyEvent& event);
+    void OnToggleToolBar(wxCommandEvent& event);
+    void OnToggleStatusBar(wxCommandEvent& event);
+    void OnToolBarMotion(wxMouseEvent& event);
+    void OnToolBarLeave(wxMouseEvent& event);
+
+    wxAuiManager m_aui;
+    wxAuiToolBar* m_toolBar = nullptr;
+    wxWindow* m_viewWindow = nullptr;
+    wxTimer m_stepTimer;
+    wxTimer m_nextUserTimer;
+    int m_toolHelpId = wxID_NONE;
+    bool m_scrollLock = false;
+    std::array<wxString, PANE_COUNT> m_shownPanes;
+};
