@@ -37,18 +37,21 @@ bool CStdioFile::ReadString(std::string& line) {
 bool CStdioFile::WriteString(std::string_view text) {
     if (!m_fp || m_failed)
         return false;
-    size_t start = 0;
-    while (start < text.size()) {
-        const size_t lf = text.find('\n', start);
-        const size_t end = lf == std::string_view::npos ? text.size() : lf;
-        if (end > start && std::fwrite(text.data() + start, 1, end - start, m_fp) != end - start)
-            m_failed = true;
-        if (lf == std::string_view::npos)
-            break;
-        if (std::fwrite("\r\n", 1, 2, m_fp) != 2)
-            m_failed = true;
-        start = lf + 1;
+    // LF becomes CR LF through a local buffer: one fwrite per buffer, not per line.
+    char buf[16 * 1024];
+    size_t used = 0;
+    for (const char c : text) {
+        if (used + 2 > sizeof buf) {
+            if (std::fwrite(buf, 1, used, m_fp) != used)
+                m_failed = true;
+            used = 0;
+        }
+        if (c == '\n')
+            buf[used++] = '\r';
+        buf[used++] = c;
     }
+    if (used > 0 && std::fwrite(buf, 1, used, m_fp) != used)
+        m_failed = true;
     return !m_failed;
 }
 

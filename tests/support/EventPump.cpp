@@ -5,8 +5,10 @@
 #include <wx/evtloop.h>
 
 namespace {
+// Owned here, destroyed by ShutdownEventPump while wxWidgets is still alive.
+std::unique_ptr<wxEventLoop> loop;
+
 wxEventLoopBase& Loop() {
-    static std::unique_ptr<wxEventLoop> loop;
     if (!wxEventLoopBase::GetActive()) {
         if (!loop)
             loop = std::make_unique<wxEventLoop>();
@@ -32,4 +34,10 @@ bool PumpUntil(const std::function<bool()>& cond, std::chrono::milliseconds dead
 
 void PumpFor(std::chrono::milliseconds duration) {
     PumpUntil([] { return false; }, duration);
+}
+
+void ShutdownEventPump() {
+    if (loop && wxEventLoopBase::GetActive() == loop.get())
+        wxEventLoopBase::SetActive(nullptr);
+    loop.reset();
 }

@@ -10,3 +10,6 @@ bool PumpUntil(const std::function<bool()>& cond,
 
 // Dispatches events for the given time.
 void PumpFor(std::chrono::milliseconds duration);
+
+// Destroys the loop PumpUntil made; call before wxWidgets is cleaned up.
+void ShutdownEventPump();

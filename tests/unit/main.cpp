@@ -6,6 +6,8 @@
 #include <wx/init.h>
 #include <wx/log.h>
 
+#include "support/EventPump.h"
+
 namespace {
 void FailOnAssert(const wxString& file, int line, const wxString& func, const wxString& cond,
                   const wxString& msg) {
@@ -23,5 +25,7 @@ int main(int argc, char** argv) {
     }
     delete wxLog::SetActiveTarget(new wxLogStderr);
     wxSetAssertHandler(FailOnAssert);
-    return RUN_ALL_TESTS();
+    const int result = RUN_ALL_TESTS();
+    ShutdownEventPump();
+    return result;
 }
