@@ -57,13 +57,20 @@ bool IsCutoffDate(std::string_view d) {
 
 const char* RejectedReason(int32_t command) {
     switch (command) {
-        case CMD_LOGIN: return "login rejected";
-        case CMD_SELECT: return "select rejected";
-        case CMD_SEARCH: return "search rejected";
-        case CMD_STORE: return "store rejected";
-        case CMD_EXPUNGE: return "expunge rejected";
-        case CMD_LOGOUT: return "logout rejected";
-        default: return "command rejected";
+        case CMD_LOGIN:
+            return "login rejected";
+        case CMD_SELECT:
+            return "select rejected";
+        case CMD_SEARCH:
+            return "search rejected";
+        case CMD_STORE:
+            return "store rejected";
+        case CMD_EXPUNGE:
+            return "expunge rejected";
+        case CMD_LOGOUT:
+            return "logout rejected";
+        default:
+            return "command rejected";
     }
 }
 }  // namespace
@@ -73,7 +80,9 @@ CImapSocket::CImapSocket(CTranscript& transcript)
       m_buffer(std::make_unique<char[]>(kReceiveBuffer)),
       m_lastActivity(std::chrono::steady_clock::now()) {}
 
-CImapSocket::~CImapSocket() { CImapSocket::Close(); }
+CImapSocket::~CImapSocket() {
+    CImapSocket::Close();
+}
 
 // ---------------------------------------------------------------- connection
 
@@ -350,7 +359,8 @@ void CImapSocket::DrainSocket() {
             m_strReply.append(buf, std::min(n, kReplyKeep - m_strReply.size()));
         m_transcript.Append(std::string_view(buf, n));
         m_commandBytes += n;
-        if (!m_reader.Feed(buf, n, [this](const CResponseReader::Response& resp) { OnResponse(resp); })) {
+        if (!m_reader.Feed(buf, n,
+                           [this](const CResponseReader::Response& resp) { OnResponse(resp); })) {
             Fail("response line too long", true);
             return;
         }
@@ -369,7 +379,8 @@ void CImapSocket::OnResponse(const CResponseReader::Response& r) {
         return;  // nothing raises a flag once the command has failed
     const std::string_view head = r.head;
     if (m_nCommand == CMD_CONNECT && m_bConnected != 1) {
-        if (StartsWithNoCase(head, "* ") && (WordIs(head.substr(2), "OK") || WordIs(head.substr(2), "PREAUTH")))
+        if (StartsWithNoCase(head, "* ") &&
+            (WordIs(head.substr(2), "OK") || WordIs(head.substr(2), "PREAUTH")))
             m_bConnected = 1;
         else if (StartsWithNoCase(head, "* ") && WordIs(head.substr(2), "BYE"))
             Fail("server refused the session", true);
@@ -411,15 +422,25 @@ void CImapSocket::OnTagged(std::string_view line) {
     const ReplyMatch match = MatchReply(line, m_strTag, m_strVerb);
     if (match == ReplyMatch::None)
         return;
+    // The command is over: a repeated tagged line, or SEARCH lines after it,
+    // must not change its outcome (STORE uses the result as it is now).
+    const std::string_view status = line.substr(m_strTag.size());
+    m_strTag.clear();
     if (match == ReplyMatch::Failed) {
-        const bool readOnly = m_nCommand == CMD_SELECT && WordIs(line.substr(m_strTag.size()), "OK");
+        const bool readOnly = m_nCommand == CMD_SELECT && WordIs(status, "OK");
         Fail(readOnly ? "mailbox is read-only" : RejectedReason(m_nCommand), false);
         return;
     }
     switch (m_nCommand) {
-        case CMD_LOGIN: m_bLoggedIn = 1; break;
-        case CMD_LOGOUT: m_bLoggedIn = 0; break;
-        case CMD_SELECT: m_bSelected = 1; break;
+        case CMD_LOGIN:
+            m_bLoggedIn = 1;
+            break;
+        case CMD_LOGOUT:
+            m_bLoggedIn = 0;
+            break;
+        case CMD_SELECT:
+            m_bSelected = 1;
+            break;
         case CMD_SEARCH:
             if (m_searchMalformed) {
                 Fail("malformed search result", false);
@@ -435,18 +456,23 @@ void CImapSocket::OnTagged(std::string_view line) {
             else
                 m_bStored = 1;
             break;
-        case CMD_EXPUNGE: m_bExpunged = 1; break;
-        default: break;
+        case CMD_EXPUNGE:
+            m_bExpunged = 1;
+            break;
+        default:
+            break;
     }
 }
 
-ReplyMatch CImapSocket::MatchReply(std::string_view line, std::string_view tag, std::string_view verb) {
+ReplyMatch CImapSocket::MatchReply(std::string_view line, std::string_view tag,
+                                   std::string_view verb) {
     if (tag.empty() || line.substr(0, tag.size()) != tag)
         return ReplyMatch::None;
     const std::string_view rest = line.substr(tag.size());
     if (WordIs(rest, "OK")) {
         // A read-only INBOX can't be purged: only READ-WRITE completes SELECT.
-        if (verb == "SELECT" && !StartsWithNoCase(rest.substr(std::min<size_t>(3, rest.size())), "[READ-WRITE]"))
+        if (verb == "SELECT" &&
+            !StartsWithNoCase(rest.substr(std::min<size_t>(3, rest.size())), "[READ-WRITE]"))
             return ReplyMatch::Failed;
         return ReplyMatch::Completed;
     }

@@ -57,7 +57,8 @@ public:
     std::chrono::steady_clock::time_point LastActivity() const { return m_lastActivity; }
 
     // Classifies a response line against the command whose tag and verb are given.
-    static ReplyMatch MatchReply(std::string_view line, std::string_view tag, std::string_view verb);
+    static ReplyMatch MatchReply(std::string_view line, std::string_view tag,
+                                 std::string_view verb);
     static uint32_t ParseDottedQuad(std::string_view text);
     std::string NextTag();
     void SetServerAddress(const std::string& host, unsigned port);

@@ -12,7 +12,10 @@ public:
     bool IsEmpty() const { return m_values.empty(); }
     std::string GetAt(size_t i) const { return std::to_string(m_values.at(i)); }
     std::string GetLast() const { return m_values.empty() ? std::string() : GetAt(GetSize() - 1); }
-    void RemoveAll() { m_values.clear(); m_values.shrink_to_fit(); }
+    void RemoveAll() {
+        m_values.clear();
+        m_values.shrink_to_fit();
+    }
     void Add(uint32_t n) { m_values.push_back(n); }
 
     const std::vector<uint32_t>& Values() const { return m_values; }

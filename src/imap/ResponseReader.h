@@ -25,7 +25,8 @@ public:
     static constexpr uint64_t kDefaultMaxResponse = 64ull << 20;
     static constexpr size_t kMaxSearchNumbers = 16u << 20;
 
-    explicit CResponseReader(uint64_t maxResponse = kDefaultMaxResponse) : m_maxResponse(maxResponse) {
+    explicit CResponseReader(uint64_t maxResponse = kDefaultMaxResponse)
+        : m_maxResponse(maxResponse) {
         m_head.reserve(kHeadMax);
     }
 
@@ -90,15 +91,17 @@ bool CResponseReader::Feed(const char* data, size_t size, F&& onResponse) {
                 if (step == SearchStep::Malformed)
                     break;  // m_mode is Line now: the rest is read as a plain line
                 ++pos;
-                ++m_length;
+                // Checked per byte: the line's end would reset the count.
+                if (++m_length > m_maxResponse) {
+                    m_failed = true;
+                    break;
+                }
                 if (step == SearchStep::End) {
                     onResponse(Response{m_head, m_headComplete, true, m_searchValid});
                     StartResponse();
                     break;
                 }
             }
-            if (m_length > m_maxResponse)
-                m_failed = true;
             continue;
         }
         // Line mode: copy up to the next LF.
@@ -130,9 +133,13 @@ bool CResponseReader::Feed(const char* data, size_t size, F&& onResponse) {
         }
         if (lf) {
             ++pos;
-            ++m_length;
+            if (++m_length > m_maxResponse) {  // the LF counts too
+                m_failed = true;
+                break;
+            }
             if (EndOfLine()) {
-                onResponse(Response{m_head, m_headComplete, m_isSearch, m_isSearch && m_searchValid});
+                onResponse(
+                    Response{m_head, m_headComplete, m_isSearch, m_isSearch && m_searchValid});
                 StartResponse();
             }
         }
