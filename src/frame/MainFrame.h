@@ -3,7 +3,6 @@
 // status line) and keeps the settings, which it saves when it closes.
 #pragma once
 
-#include <array>
 #include <memory>
 #include <string>
 
@@ -19,7 +18,6 @@
 
 class CTranscript;
 class wxAuiToolBar;
-class wxEventFilter;
 
 // Command ids of the program's own; wxWidgets wants them within 0 ... 0x7FFF.
 enum : int {
@@ -31,6 +29,11 @@ enum : int {
     ID_NEXT_PANE,
     ID_PREV_PANE,
     ID_TOOLBAR_MAINFRAME,
+    // The second keys of Undo, Cut, Copy and Paste (Alt+Backspace, ...).
+    ID_ACCEL_UNDO,
+    ID_ACCEL_CUT,
+    ID_ACCEL_COPY,
+    ID_ACCEL_PASTE,
 };
 
 // The status bar's panes.
@@ -50,8 +53,11 @@ public:
     CMainFrame(wxDocManager* manager, CTranscript& transcript);
     ~CMainFrame() override;
 
-    // The frame of the document manager's window, if one is open.
+    // The main window working with manager, if one is open.
     static CMainFrame* ForManager(wxDocManager* manager);
+
+    // Shows the window maximised, the view focused.
+    void ShowMaximized();
 
     // IRunHost
     void SetTimer(int id, int elapseMs) override;
@@ -87,12 +93,13 @@ public:
     CRunSequencer m_run;
 
 private:
-    void CreateToolBar();
+    class ScrollLockWatch;
+
+    void CreateMainToolBar();
     void CreateStatusPanes();
     void UpdateIndicators();
     void OnClose(wxCloseEvent& event);
     void OnIdle(wxIdleEvent& event);
-    void OnCharHook(wxKeyEvent& event);
     void OnToggleToolBar(wxCommandEvent& event);
     void OnToggleStatusBar(wxCommandEvent& event);
     void OnToolBarMotion(wxMouseEvent& event);
@@ -105,5 +112,5 @@ private:
     wxTimer m_nextUserTimer;
     int m_toolHelpId = wxID_NONE;
     bool m_scrollLock = false;
-    std::array<wxString, PANE_COUNT> m_shownPanes;
+    std::unique_ptr<ScrollLockWatch> m_scrollWatch;
 };

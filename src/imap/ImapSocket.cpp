@@ -90,7 +90,9 @@ bool CImapSocket::ConnectToServer(const std::string& host, unsigned port) {
     m_nCommand = CMD_CONNECT;
     m_bConnected = m_bLoggedIn = m_bSelected = m_bSearched = m_bStored = m_bExpunged = 0;
     m_bFailed = false;
+    m_bCompleted = false;
     m_strFailure.clear();
+    m_strLost.clear();
     m_commandBytes = 0;
     m_reader.Reset();
     m_lastActivity = std::chrono::steady_clock::now();
@@ -168,6 +170,7 @@ void CImapSocket::BeginCommand(int32_t code, std::string verb) {
     m_strVerb = std::move(verb);
     m_nCommand = code;
     m_bFailed = false;
+    m_bCompleted = false;
     m_strFailure.clear();
     m_commandBytes = 0;
 }
@@ -175,7 +178,7 @@ void CImapSocket::BeginCommand(int32_t code, std::string verb) {
 void CImapSocket::SendRaw(std::string bytes) {
     m_lastActivity = std::chrono::steady_clock::now();
     if (!IsConnected()) {
-        Fail("not connected", true);
+        Fail(m_strLost.empty() ? "not connected" : m_strLost, true);
         return;
     }
     if (!m_pendingOut.empty()) {
@@ -380,9 +383,10 @@ void CImapSocket::OnResponse(const CResponseReader::Response& r) {
     const std::string_view head = r.head;
     if (m_nCommand == CMD_CONNECT && m_bConnected != 1) {
         if (StartsWithNoCase(head, "* ") &&
-            (WordIs(head.substr(2), "OK") || WordIs(head.substr(2), "PREAUTH")))
+            (WordIs(head.substr(2), "OK") || WordIs(head.substr(2), "PREAUTH"))) {
             m_bConnected = 1;
-        else if (StartsWithNoCase(head, "* ") && WordIs(head.substr(2), "BYE"))
+            m_bCompleted = true;
+        } else if (StartsWithNoCase(head, "* ") && WordIs(head.substr(2), "BYE"))
             Fail("server refused the session", true);
         else
             Fail("unexpected greeting", true);
@@ -462,6 +466,7 @@ void CImapSocket::OnTagged(std::string_view line) {
         default:
             break;
     }
+    m_bCompleted = !m_bFailed && (m_nCommand != CMD_STORE || m_bStored == 1);
 }
 
 ReplyMatch CImapSocket::MatchReply(std::string_view line, std::string_view tag,
@@ -482,7 +487,11 @@ ReplyMatch CImapSocket::MatchReply(std::string_view line, std::string_view tag,
 }
 
 void CImapSocket::Fail(std::string reason, bool closeConnection) {
-    if (!m_bFailed) {
+    if (m_bCompleted) {
+        // A finished command keeps its outcome; the next one reports the loss.
+        if (m_strLost.empty())
+            m_strLost = std::move(reason);
+    } else if (!m_bFailed) {
         m_bFailed = true;
         m_strFailure = std::move(reason);
     }

@@ -105,6 +105,10 @@ private:
     std::unique_ptr<char[]> m_buffer;
     std::string m_pendingOut;
     bool m_bFailed = false;
+    // The command in progress has completed (its flag is up).
+    bool m_bCompleted = false;
+    // Why the connection went away after a command completed.
+    std::string m_strLost;
     std::string m_strFailure;
     std::chrono::steady_clock::time_point m_lastActivity;
     uint64_t m_commandBytes = 0;

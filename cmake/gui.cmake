@@ -1,0 +1,72 @@
+# The desktop program: XRC resources, the GUI library, the executable, its
+# installation and the Debian package.
+
+# --- XRC resources ----------------------------------------------------------
+# Every res/*.xrc goes into one generated source, together with the images the
+# XRC files name (wxrc embeds those itself). wxrc runs inside res/ with
+# relative names so that no build path ends up in the embedded names.
+file(GLOB QD_RES_FILES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/res/*)
+file(GLOB QD_XRC_FILES CONFIGURE_DEPENDS RELATIVE ${CMAKE_SOURCE_DIR}/res ${CMAKE_SOURCE_DIR}/res/*.xrc)
+list(SORT QD_XRC_FILES)
+find_program(WXRC NAMES wxrc wxrc-3.2 REQUIRED)
+set(QD_RESOURCES_CPP ${CMAKE_BINARY_DIR}/generated/QdResources.cpp)
+add_custom_command(
+    OUTPUT ${QD_RESOURCES_CPP}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/generated
+    COMMAND ${WXRC} --cpp-code --function=InitXmlResource -o ${QD_RESOURCES_CPP} ${QD_XRC_FILES}
+    WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}/res
+    DEPENDS ${QD_RES_FILES}
+    COMMENT "Compiling XRC resources"
+    VERBATIM)
+
+# --- GUI library --------------------------------------------------------------
+# Everything of the program but main(), so that the GUI tests link the same code.
+file(GLOB QD_GUI_SOURCES CONFIGURE_DEPENDS
+     ${CMAKE_SOURCE_DIR}/src/app/*.cpp
+     ${CMAKE_SOURCE_DIR}/src/frame/*.cpp
+     ${CMAKE_SOURCE_DIR}/src/dialogs/*.cpp
+     ${CMAKE_SOURCE_DIR}/src/settings/*.cpp)
+list(REMOVE_ITEM QD_GUI_SOURCES
+     ${CMAKE_SOURCE_DIR}/src/app/Main.cpp
+     ${CMAKE_SOURCE_DIR}/src/frame/RunSequencer.cpp
+     ${CMAKE_SOURCE_DIR}/src/settings/Settings.cpp
+     ${CMAKE_SOURCE_DIR}/src/settings/UserList.cpp)
+add_library(qd_gui STATIC ${QD_GUI_SOURCES} ${QD_RESOURCES_CPP})
+target_link_libraries(qd_gui PUBLIC qd_core_gui)
+# wxrc's output is not ours to keep warning-free.
+set_source_files_properties(${QD_RESOURCES_CPP} PROPERTIES COMPILE_OPTIONS "-w")
+
+# --- The program --------------------------------------------------------------
+add_executable(quendravalt src/app/Main.cpp src/platform/DefaultDataFolder.cpp)
+target_link_libraries(quendravalt PRIVATE qd_gui)
+
+# --- Installation -------------------------------------------------------------
+include(GNUInstallDirs)
+install(TARGETS quendravalt RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(FILES packaging/quendravalt.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+foreach(size 16 32 48)
+    install(FILES res/QuenDravalt${size}.png
+            DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps
+            RENAME quendravalt.png)
+endforeach()
+
+# --- Debian package (cpack -G DEB) ----------------------------------------------
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME quendravalt)
+set(CPACK_PACKAGE_VENDOR QuenDravalt)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
+set(CPACK_PACKAGE_INSTALL_DIRECTORY QuenDravalt)
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_DEBIAN_PACKAGE_NAME quendravalt)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "QuenDravalt <quendravalt@localhost>")
+set(CPACK_DEBIAN_PACKAGE_SECTION mail)
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "QuenDravalt\n ${PROJECT_DESCRIPTION}.")
+# The libraries the executable is linked against, by their Debian 12 packages.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS
+    "libwxgtk3.2-1 (>= 3.2.2), libwxbase3.2-1 (>= 3.2.2), libgtk-3-0 (>= 3.24), libstdc++6 (>= 12), libgcc-s1, libc6 (>= 2.36)")
+if(QD_SANITIZE)
+    message(STATUS "QD_SANITIZE is on: a package built here needs the sanitizer runtimes")
+endif()
+include(CPack)

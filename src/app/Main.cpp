@@ -1,0 +1,4 @@
+// The program's entry point.
+#include "app/QuenDravaltApp.h"
+
+wxIMPLEMENT_APP(CQuenDravaltApp);

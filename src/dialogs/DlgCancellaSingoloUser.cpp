@@ -1,0 +1,16 @@
+#include "dialogs/DlgCancellaSingoloUser.h"
+
+#include "dialogs/ControlIds.h"
+#include "dialogs/Validators.h"
+
+CDlgCancellaSingoloUser::CDlgCancellaSingoloUser(wxWindow* parent)
+    : CAcceptingDialog(parent, "IDD_CANCELLA_SINGOLO_USER", IDD_CANCELLA_SINGOLO_USER) {
+    if (!IsLoaded())
+        return;
+    FindWindow(IDC_EDIT_USER_ACCOUNT)
+        ->SetValidator(CBytesTextValidator(wxFILTER_NONE, &m_strUserAccount));
+    FindWindow(IDC_EDIT_USER_PASSWORD)
+        ->SetValidator(CBytesTextValidator(wxFILTER_NONE, &m_strUserPassword));
+    FindWindow(IDC_DATETIMEPICKER)->SetValidator(CDateValidator(&m_dtBefore));
+    BindAcceptButton(IDC_DELETE);
+}

@@ -1,0 +1,21 @@
+// "Delete Mails for single user": account, password and cut-off date.
+#pragma once
+
+#include <string>
+
+#include <wx/datetime.h>
+
+#include "dialogs/AcceptingDialog.h"
+
+// Offered until the administrator types the account to purge.
+inline constexpr const char* kDefaultUserAccount = "administrator@example.com";
+
+class CDlgCancellaSingoloUser : public CAcceptingDialog {
+public:
+    explicit CDlgCancellaSingoloUser(wxWindow* parent);
+
+    std::string m_strUserAccount = kDefaultUserAccount;
+    std::string m_strUserPassword;
+    // Messages dated before this day are deleted. Today whenever the form opens.
+    wxDateTime m_dtBefore = wxDateTime::Now();
+};

@@ -1,0 +1,393 @@
+#include "frame/MainFrame.h"
+
+#include <algorithm>
+
+#include <wx/accel.h>
+#include <wx/aui/auibar.h>
+#include <wx/eventfilter.h>
+#include <wx/iconbndl.h>
+#include <wx/menu.h>
+#include <wx/statusbr.h>
+#include <wx/utils.h>
+#include <wx/xrc/xmlres.h>
+
+#include "app/AboutDlg.h"
+#include "dialogs/DeleteCommands.h"
+#include "platform/DataFolder.h"
+#include "settings/ConfigurationCommand.h"
+
+namespace {
+
+// Toolbar buttons, in order: image index in the strip, command, long help
+// (status prompt), short help (tool tip).
+struct ToolDef {
+    int id;
+    const char* prompt;
+    const char* tip;
+};
+constexpr ToolDef kTools[] = {
+    {ID_CONFIGURATION, "Configuration", "Configure mail server"},
+    {ID_DELETE_SINGLE_USER, "Delete mails for single user", "Delete mails for single user"},
+    {ID_DELETE_USER_LIST, "Delete mails for usres in list", "Delete mails for usres in list"},
+    {wxID_ABOUT, "Display program information, version number and copyright", "About"},
+};
+constexpr int kToolWidth = 16;
+constexpr int kToolHeight = 15;
+
+constexpr const char* kIndicatorText[PANE_COUNT] = {"", "CAP", "NUM", "SCRL"};
+
+wxString StatusText(const std::string& text) {
+    wxString s = wxString::FromUTF8(text);
+    if (s.empty() && !text.empty())
+        s = wxString(text.c_str(), wxConvISO8859_1);
+    return s;
+}
+
+}  // namespace
+
+// Sees every key press of the program, whichever window has the focus: X
+// reports no reliable Scroll Lock state, so the frame counts the presses.
+class CMainFrame::ScrollLockWatch : public wxEventFilter {
+public:
+    explicit ScrollLockWatch(CMainFrame& frame) : m_frame(frame) { wxEvtHandler::AddFilter(this); }
+    ~ScrollLockWatch() override { wxEvtHandler::RemoveFilter(this); }
+
+    int FilterEvent(wxEvent& event) override {
+        const wxEventType type = event.GetEventType();
+        if (type != wxEVT_CHAR_HOOK && type != wxEVT_KEY_UP)
+            return Event_Skip;
+        if (static_cast<wxKeyEvent&>(event).GetKeyCode() != WXK_SCROLL)
+            return Event_Skip;
+        // A held key repeats its presses; GTK's char hook events do not say
+        // which ones are repeats, so only a press after a release counts.
+        if (type == wxEVT_KEY_UP) {
+            m_held = false;
+        } else if (!m_held) {
+            m_held = true;
+            m_frame.m_scrollLock = !m_frame.m_scrollLock;
+        }
+        return Event_Skip;
+    }
+
+private:
+    CMainFrame& m_frame;
+    bool m_held = false;
+};
+
+void RegisterCommandIds() {
+    wxXmlResource::GetXRCID("ID_CONFIGURATION", ID_CONFIGURATION);
+    wxXmlResource::GetXRCID("ID_DELETE_SINGLE_USER", ID_DELETE_SINGLE_USER);
+    wxXmlResource::GetXRCID("ID_DELETE_USER_LIST", ID_DELETE_USER_LIST);
+    wxXmlResource::GetXRCID("ID_VIEW_TOOLBAR", ID_VIEW_TOOLBAR);
+    wxXmlResource::GetXRCID("ID_VIEW_STATUS_BAR", ID_VIEW_STATUS_BAR);
+}
+
+CMainFrame::CMainFrame(wxDocManager* manager, CTranscript& transcript)
+    : wxDocParentFrame(manager, nullptr, wxID_ANY, kMainFrameTitle),
+      m_socket(transcript),
+      m_run(*this, m_socket, transcript, m_settings, m_users),
+      m_stepTimer(this, TIMER_STEP),
+      m_nextUserTimer(this, TIMER_NEXT_USER) {
+    RegisterCommandIds();
+
+    wxIconBundle icons;
+    for (const char* name : {"IDR_MAINFRAME_16", "IDR_MAINFRAME_32", "IDR_MAINFRAME_48"}) {
+        const wxBitmap bitmap = wxXmlResource::Get()->LoadBitmap(name);
+        if (bitmap.IsOk()) {
+            wxIcon icon;
+            icon.CopyFromBitmap(bitmap);
+            icons.AddIcon(icon);
+        }
+    }
+    SetIcons(icons);
+
+    if (wxMenuBar* menuBar = wxXmlResource::Get()->LoadMenuBar("IDR_MAINFRAME"))
+        SetMenuBar(menuBar);
+
+    // The window comes together as toolbar, status bar, docking, then the
+    // settings and the user list are read.
+    m_aui.SetManagedWindow(this);
+    CreateMainToolBar();
+    CreateStatusPanes();
+    m_aui.AddPane(m_toolBar, wxAuiPaneInfo()
+                                 .Name("toolbar")
+                                 .Caption("Standard")
+                                 .ToolbarPane()
+                                 .Top()
+                                 .Gripper(true)
+                                 .Floatable(true)
+                                 .TopDockable(true)
+                                 .LeftDockable(true)
+                                 .RightDockable(false)
+                                 .BottomDockable(false));
+    m_aui.Update();
+
+    LoadSettings(DefaultDataFolder(), m_settings);
+    LoadUserList(DefaultDataFolder(), m_users);
+
+    // The standard commands' keys besides the ones the menus show (Ctrl+Z,
+    // X, C, V belong to the menu items). The table sends its commands even
+    // for disabled menu items, so the Edit ones go through ProcessCommand,
+    // which honours the item's state.
+    wxAcceleratorEntry keys[] = {
+        {wxACCEL_CTRL, 'N', wxID_NEW},
+        {wxACCEL_CTRL, 'O', wxID_OPEN},
+        {wxACCEL_CTRL, 'S', wxID_SAVE},
+        {wxACCEL_ALT, WXK_BACK, ID_ACCEL_UNDO},
+        {wxACCEL_SHIFT, WXK_DELETE, ID_ACCEL_CUT},
+        {wxACCEL_CTRL, WXK_INSERT, ID_ACCEL_COPY},
+        {wxACCEL_SHIFT, WXK_INSERT, ID_ACCEL_PASTE},
+        {wxACCEL_NORMAL, WXK_F6, ID_NEXT_PANE},
+        {wxACCEL_SHIFT, WXK_F6, ID_PREV_PANE},
+    };
+    SetAcceleratorTable(wxAcceleratorTable(static_cast<int>(std::size(keys)), keys));
+    Bind(
+        wxEVT_MENU,
+        [this](wxCommandEvent& e) {
+            static constexpr int kTargets[] = {wxID_UNDO, wxID_CUT, wxID_COPY, wxID_PASTE};
+            ProcessCommand(kTargets[e.GetId() - ID_ACCEL_UNDO]);
+        },
+        ID_ACCEL_UNDO, ID_ACCEL_PASTE);
+
+    Bind(wxEVT_CLOSE_WINDOW, &CMainFrame::OnClose, this);
+    Bind(wxEVT_IDLE, &CMainFrame::OnIdle, this);
+    Bind(wxEVT_TIMER, &CMainFrame::OnTimer, this, TIMER_STEP);
+    Bind(wxEVT_TIMER, &CMainFrame::OnTimer, this, TIMER_NEXT_USER);
+    Bind(wxEVT_MENU, &CMainFrame::OnConfiguration, this, ID_CONFIGURATION);
+    Bind(wxEVT_MENU, &CMainFrame::OnDeleteSingleUser, this, ID_DELETE_SINGLE_USER);
+    Bind(wxEVT_MENU, &CMainFrame::OnDeleteUserList, this, ID_DELETE_USER_LIST);
+    Bind(wxEVT_MENU, &CMainFrame::OnAbout, this, wxID_ABOUT);
+    Bind(wxEVT_MENU, &CMainFrame::OnToggleToolBar, this, ID_VIEW_TOOLBAR);
+    Bind(wxEVT_MENU, &CMainFrame::OnToggleStatusBar, this, ID_VIEW_STATUS_BAR);
+    // Next / previous pane: there is only one pane.
+    Bind(wxEVT_MENU, [](wxCommandEvent&) {}, ID_NEXT_PANE, ID_PREV_PANE);
+
+    // The commands stay available during a run; the Edit commands have
+    // nothing to act on.
+    for (int id : {int(ID_CONFIGURATION), int(ID_DELETE_SINGLE_USER), int(ID_DELETE_USER_LIST), int(wxID_ABOUT),
+                   int(wxID_EXIT)})
+        Bind(wxEVT_UPDATE_UI, [](wxUpdateUIEvent& e) { e.Enable(true); }, id);
+    for (int id : {int(wxID_UNDO), int(wxID_CUT), int(wxID_COPY), int(wxID_PASTE)})
+        Bind(wxEVT_UPDATE_UI, [](wxUpdateUIEvent& e) { e.Enable(false); }, id);
+    Bind(
+        wxEVT_UPDATE_UI,
+        [this](wxUpdateUIEvent& e) {
+            e.Enable(true);
+            e.Check(IsToolBarShown());
+        },
+        ID_VIEW_TOOLBAR);
+    Bind(
+        wxEVT_UPDATE_UI,
+        [this](wxUpdateUIEvent& e) {
+            e.Enable(true);
+            e.Check(GetStatusBar() && GetStatusBar()->IsShown());
+        },
+        ID_VIEW_STATUS_BAR);
+
+    m_scrollLock = wxGetKeyState(WXK_SCROLL);
+    m_scrollWatch = std::make_unique<ScrollLockWatch>(*this);
+    UpdateIndicators();
+}
+
+CMainFrame::~CMainFrame() {
+    m_stepTimer.Stop();
+    m_nextUserTimer.Stop();
+    m_scrollWatch.reset();
+    m_aui.UnInit();
+}
+
+CMainFrame* CMainFrame::ForManager(wxDocManager* manager) {
+    for (wxWindow* window : wxTopLevelWindows) {
+        auto* frame = dynamic_cast<CMainFrame*>(window);
+        if (frame && frame->GetDocumentManager() == manager && !frame->IsBeingDeleted())
+            return frame;
+    }
+    return nullptr;
+}
+
+void CMainFrame::CreateMainToolBar() {
+    m_toolBar = new wxAuiToolBar(this, ID_TOOLBAR_MAINFRAME, wxDefaultPosition, wxDefaultSize,
+                                 wxAUI_TB_DEFAULT_STYLE | wxAUI_TB_GRIPPER);
+    m_toolBar->SetToolBitmapSize(wxSize(kToolWidth, kToolHeight));
+    const wxBitmap strip = wxXmlResource::Get()->LoadBitmap("IDR_MAINFRAME_TOOLBAR");
+    int index = 0;
+    for (const ToolDef& tool : kTools) {
+        wxBitmap image;
+        if (strip.IsOk() && strip.GetWidth() >= (index + 1) * kToolWidth &&
+            strip.GetHeight() >= kToolHeight)
+            image = strip.GetSubBitmap(wxRect(index * kToolWidth, 0, kToolWidth, kToolHeight));
+        else
+            image = wxBitmap(kToolWidth, kToolHeight);
+        m_toolBar->AddTool(tool.id, wxString(), image, wxNullBitmap, wxITEM_NORMAL, tool.tip,
+                           tool.prompt, nullptr);
+        ++index;
+    }
+    m_toolBar->Realize();
+    // wxAuiToolBar shows tool tips itself; the prompts go to the status bar here.
+    m_toolBar->Bind(wxEVT_MOTION, &CMainFrame::OnToolBarMotion, this);
+    m_toolBar->Bind(wxEVT_LEAVE_WINDOW, &CMainFrame::OnToolBarLeave, this);
+}
+
+void CMainFrame::CreateStatusPanes() {
+    wxStatusBar* bar = CreateStatusBar(PANE_COUNT);
+    int widths[PANE_COUNT] = {-1, 0, 0, 0};
+    int styles[PANE_COUNT] = {wxSB_NORMAL, wxSB_SUNKEN, wxSB_SUNKEN, wxSB_SUNKEN};
+    for (int pane = PANE_CAPS; pane < PANE_COUNT; ++pane)
+        widths[pane] = bar->GetTextExtent(kIndicatorText[pane]).GetWidth() + 16;
+    bar->SetStatusWidths(PANE_COUNT, widths);
+    bar->SetStatusStyles(PANE_COUNT, styles);
+    SetStatusBarPane(PANE_STATUS);
+    SetStatusText(kIdleStatus, PANE_STATUS);
+}
+
+void CMainFrame::UpdateIndicators() {
+    wxStatusBar* bar = GetStatusBar();
+    if (!bar)
+        return;
+    const bool on[PANE_COUNT] = {false, wxGetKeyState(WXK_CAPITAL), wxGetKeyState(WXK_NUMLOCK),
+                                 m_scrollLock};
+    for (int pane = PANE_CAPS; pane < PANE_COUNT; ++pane) {
+        const wxString text = on[pane] ? kIndicatorText[pane] : "";
+        if (bar->GetStatusText(pane) != text)
+            bar->SetStatusText(text, pane);
+    }
+}
+
+void CMainFrame::ShowMaximized() {
+    Maximize(true);
+    Show(true);
+    if (m_viewWindow)
+        m_viewWindow->SetFocus();
+}
+
+bool CMainFrame::IsToolBarShown() {
+    return m_toolBar && m_aui.GetPane(m_toolBar).IsShown();
+}
+
+void CMainFrame::SetViewWindow(wxWindow* window) {
+    if (m_viewWindow == window)
+        return;
+    if (m_viewWindow)
+        m_aui.DetachPane(m_viewWindow);
+    m_viewWindow = window;
+    if (window) {
+        m_aui.AddPane(window, wxAuiPaneInfo().Name("view").CenterPane().PaneBorder(false));
+        // Accelerators need a focused child.
+        window->SetFocus();
+    }
+    m_aui.Update();
+}
+
+void CMainFrame::RemoveViewWindow(wxWindow* window) {
+    if (!window || window != m_viewWindow)
+        return;
+    m_aui.DetachPane(window);
+    m_viewWindow = nullptr;
+    m_aui.Update();
+}
+
+void CMainFrame::SetTimer(int id, int elapseMs) {
+    wxTimer* timer = id == TIMER_STEP        ? &m_stepTimer
+                     : id == TIMER_NEXT_USER ? &m_nextUserTimer
+                                             : nullptr;
+    if (timer)
+        timer->Start(std::max(1, elapseMs));
+}
+
+void CMainFrame::KillTimer(int id) {
+    if (id == TIMER_STEP)
+        m_stepTimer.Stop();
+    else if (id == TIMER_NEXT_USER)
+        m_nextUserTimer.Stop();
+}
+
+void CMainFrame::ShowStatus(const std::string& text) {
+    wxStatusBar* bar = GetStatusBar();
+    if (!bar)
+        return;
+    bar->SetStatusText(StatusText(text), PANE_STATUS);
+    bar->Update();
+}
+
+void CMainFrame::OnTimer(wxTimerEvent& event) {
+    m_run.OnTimer(event.GetId());
+}
+
+void CMainFrame::OnConfiguration(wxCommandEvent&) {
+    RunConfigurationCommand(this, m_settings);
+}
+
+void CMainFrame::OnDeleteSingleUser(wxCommandEvent&) {
+    RunDeleteSingleUserCommand(this, m_run);
+}
+
+void CMainFrame::OnDeleteUserList(wxCommandEvent&) {
+    RunDeleteUserListCommand(this, m_users, m_run);
+}
+
+void CMainFrame::OnAbout(wxCommandEvent&) {
+    CAboutDlg dialog(this);
+    dialog.ShowModal();
+}
+
+void CMainFrame::OnToggleToolBar(wxCommandEvent&) {
+    if (!m_toolBar)
+        return;
+    wxAuiPaneInfo& pane = m_aui.GetPane(m_toolBar);
+    pane.Show(!pane.IsShown());
+    m_aui.Update();
+}
+
+void CMainFrame::OnToggleStatusBar(wxCommandEvent&) {
+    wxStatusBar* bar = GetStatusBar();
+    if (!bar)
+        return;
+    bar->Show(!bar->IsShown());
+    // The client area (and with it the docked panes) takes the freed room.
+    SendSizeEvent();
+}
+
+void CMainFrame::OnToolBarMotion(wxMouseEvent& event) {
+    event.Skip();
+    const wxAuiToolBarItem* tool = m_toolBar->FindToolByPosition(event.GetX(), event.GetY());
+    const int id = tool ? tool->GetId() : wxID_NONE;
+    if (id == m_toolHelpId)
+        return;
+    m_toolHelpId = id;
+    if (tool)
+        DoGiveHelp(tool->GetLongHelp(), true);
+    else
+        DoGiveHelp(wxString(), false);
+}
+
+void CMainFrame::OnToolBarLeave(wxMouseEvent& event) {
+    event.Skip();
+    if (m_toolHelpId != wxID_NONE) {
+        m_toolHelpId = wxID_NONE;
+        DoGiveHelp(wxString(), false);
+    }
+}
+
+void CMainFrame::SetTitle(const wxString&) {
+    wxDocParentFrame::SetTitle(kMainFrameTitle);
+}
+
+void CMainFrame::DoGiveHelp(const wxString& text, bool show) {
+    // Prompts while a menu item or a button is pointed at, "Ready" after.
+    if (GetStatusBar())
+        SetStatusText(show ? text : wxString(kIdleStatus), PANE_STATUS);
+}
+
+void CMainFrame::OnIdle(wxIdleEvent& event) {
+    event.Skip();
+    UpdateIndicators();
+}
+
+void CMainFrame::OnClose(wxCloseEvent& event) {
+    m_socket.Close();
+    m_stepTimer.Stop();
+    m_nextUserTimer.Stop();
+    SaveSettings(DefaultDataFolder(), m_settings);
+    // wxDocParentFrame closes the document and destroys the window.
+    event.Skip();
+}
