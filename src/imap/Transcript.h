@@ -23,7 +23,7 @@ public:
     const std::string& LogPath() const { return m_logPath; }
     void SetLogPath(std::string path) { m_logPath = std::move(path); }
 
-    static constexpr size_t kDefaultMemoryTail = 256 * 1024;
+    static constexpr size_t kDefaultMemoryTail = 64 * 1024;
 
 private:
     std::string m_logPath;
