@@ -1,0 +1,153 @@
+#!/usr/bin/env bash
+# A throwaway IMAP server on 127.0.0.1 to try QuenDravalt safely.
+#
+#   scripts/demo-server.sh start    starts Dovecot with three demo accounts holding
+#                                   old (2019-2023) and new (2025-2026) mail, and
+#                                   points the program's configuration and user
+#                                   list at it (existing files are kept aside)
+#   scripts/demo-server.sh show     lists what each demo mailbox holds now
+#   scripts/demo-server.sh stop     stops the server and puts the kept files back
+#
+# The program's folder is /QUENDRAVALT; DEMO_DATA_FOLDER names another one.
+set -euo pipefail
+DATA=${DEMO_DATA_FOLDER:-/QUENDRAVALT}
+DIR=/tmp/qd-demo
+PORT=${DEMO_PORT:-10143}
+USERS=(anna bruno carla)
+PASSWORDS=("anna-pw" "bruno pw" "carla;semi;colon")
+CRLF=$'\r\n'
+
+imap_show() {
+    python3 - "$PORT" "${USERS[@]}" -- "${PASSWORDS[@]}" <<'PY'
+import imaplib, sys
+args = sys.argv[1:]
+port = int(args[0]); sep = args.index("--")
+users, passwords = args[1:sep], args[sep + 1:]
+for user, password in zip(users, passwords):
+    m = imaplib.IMAP4("127.0.0.1", port)
+    m.login(user, password)
+    m.select("INBOX", readonly=True)
+    typ, data = m.search(None, "ALL")
+    dates = []
+    for n in data[0].split():
+        typ, d = m.fetch(n, "(INTERNALDATE)")
+        dates.append(d[0].decode().split('"')[1].split()[0])
+    print(f"{user:6} {len(dates)} messages: {', '.join(dates) or '-'}")
+    m.logout()
+PY
+}
+
+start() {
+    if [ -f "$DIR/pid" ] && kill -0 "$(cat "$DIR/pid")" 2>/dev/null; then
+        echo "already running on 127.0.0.1:$PORT"; return
+    fi
+    rm -rf "$DIR"; mkdir -p "$DIR"/{run,state,pw,home}; chmod 755 "$DIR"
+    local uid gid extra=""
+    if [ "$(id -u)" -eq 0 ]; then
+        uid=$(id -u nobody); gid=$(getent group nogroup | cut -d: -f3)
+    else
+        uid=$(id -u); gid=$(id -g)
+        extra="default_internal_user = $(id -un)
+default_internal_group = $(id -gn)
+default_login_user = $(id -un)
+first_valid_uid = $uid
+first_valid_gid = $gid"
+    fi
+    local chroot=""
+    [ "$(id -u)" -eq 0 ] || chroot="  chroot ="
+    cat > "$DIR/dovecot.conf" <<CONF
+base_dir = $DIR/run
+state_dir = $DIR/state
+log_path = $DIR/log
+protocols = imap
+listen = 127.0.0.1
+ssl = no
+disable_plaintext_auth = no
+auth_failure_delay = 0
+mail_location = maildir:~/Maildir
+passdb {
+  driver = passwd-file
+  args = $DIR/pw/%u
+}
+userdb {
+  driver = static
+  args = uid=$uid gid=$gid home=$DIR/home/%u
+}
+service imap-login {
+  inet_listener imap {
+    port = $PORT
+  }
+  inet_listener imaps {
+    port = 0
+  }
+$chroot
+}
+service anvil {
+  unix_listener anvil-auth-penalty {
+    mode = 0
+  }
+$chroot
+}
+$extra
+CONF
+    local i n
+    for i in "${!USERS[@]}"; do
+        local u=${USERS[$i]}
+        printf '%s:{PLAIN}%s\n' "$u" "${PASSWORDS[$i]}" > "$DIR/pw/$u"
+        mkdir -p "$DIR/home/$u/Maildir"/{cur,new,tmp}
+        n=0
+        # old, new, old, old, new, ... so that the deleted ones are not one range
+        for d in 2019-03-05 2025-06-01 2020-11-20 2023-12-31 2026-01-15 2021-07-07 2025-12-24; do
+            n=$((n + 1))
+            local f="$DIR/home/$u/Maildir/cur/$(printf '%010d' $n).demo:2,"
+            printf 'From: demo@example.com%sTo: %s@example.com%sSubject: message of %s%s%sHello from %s.%s' \
+                "$CRLF" "$u" "$CRLF" "$d" "$CRLF" "$CRLF" "$d" "$CRLF" > "$f"
+            touch -d "$d 12:00:00 UTC" "$f"
+        done
+    done
+    [ "$(id -u)" -eq 0 ] && chown -R "$uid:$gid" "$DIR/home"
+    TZ=UTC nohup /usr/sbin/dovecot -F -c "$DIR/dovecot.conf" > "$DIR/out" 2>&1 < /dev/null &
+    echo $! > "$DIR/pid"
+    for _ in $(seq 50); do
+        if (exec 3<>"/dev/tcp/127.0.0.1/$PORT") 2>/dev/null; then break; fi
+        sleep 0.1
+    done
+    mkdir -p "$DATA"
+    for f in CFG_QUEN_DRAVALT.TXT USR_QUEN_DRAVALT.TXT; do
+        if [ -e "$DATA/$f" ] && [ ! -e "$DATA/$f.demo-kept" ]; then
+            cp -p "$DATA/$f" "$DATA/$f.demo-kept"
+        elif [ ! -e "$DATA/$f" ]; then
+            : > "$DATA/$f.demo-none"
+        fi
+    done
+    printf '1000\r\n127.0.0.1\r\n%s\r\n' "$PORT" > "$DATA/CFG_QUEN_DRAVALT.TXT"
+    : > "$DATA/USR_QUEN_DRAVALT.TXT"
+    for i in "${!USERS[@]}"; do
+        printf '%s;%s\r\n' "${USERS[$i]}" "${PASSWORDS[$i]}" >> "$DATA/USR_QUEN_DRAVALT.TXT"
+    done
+    echo "demo IMAP server on 127.0.0.1:$PORT; accounts: ${USERS[*]} (see $DATA/USR_QUEN_DRAVALT.TXT)"
+    imap_show
+}
+
+stop() {
+    if [ -f "$DIR/pid" ]; then
+        kill "$(cat "$DIR/pid")" 2>/dev/null || true
+        sleep 1
+    fi
+    for f in CFG_QUEN_DRAVALT.TXT USR_QUEN_DRAVALT.TXT; do
+        if [ -e "$DATA/$f.demo-kept" ]; then
+            mv -f "$DATA/$f.demo-kept" "$DATA/$f"
+        elif [ -e "$DATA/$f.demo-none" ]; then
+            rm -f "$DATA/$f" "$DATA/$f.demo-none"
+        fi
+    done
+    rm -rf "$DIR"
+    echo "demo server stopped; configuration and user list restored"
+}
+
+case "${1:-}" in
+    start) start ;;
+    show) imap_show ;;
+    stop) stop ;;
+    *) sed -n '2,12p' "$0"; exit 2 ;;
+esac
