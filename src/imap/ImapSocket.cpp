@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "imap/AsciiCase.h"
 #include "imap/LoginArgument.h"
 #include "imap/MessageSet.h"
 #include "platform/SafeAtoi.h"
@@ -16,19 +17,6 @@ constexpr size_t kReceiveBuffer = 64 * 1024;
 // the rest, so a fast server cannot hold the GUI thread.
 constexpr size_t kMaxPerNotification = 8u << 20;
 
-bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
-    if (s.size() < prefix.size())
-        return false;
-    for (size_t i = 0; i < prefix.size(); ++i) {
-        char c = s[i];
-        if (c >= 'a' && c <= 'z')
-            c = static_cast<char>(c - 'a' + 'A');
-        if (c != prefix[i])
-            return false;
-    }
-    return true;
-}
-
 // The word at the start of text, upper-cased, up to a space or the end.
 std::string_view FirstWord(std::string_view text) {
     const size_t sp = text.find(' ');
@@ -37,7 +25,7 @@ std::string_view FirstWord(std::string_view text) {
 
 bool WordIs(std::string_view text, std::string_view upperWord) {
     const std::string_view w = FirstWord(text);
-    return w.size() == upperWord.size() && StartsWithNoCase(w, upperWord);
+    return EqualsNoCase(w, upperWord);
 }
 
 bool IsCutoffDate(std::string_view d) {
@@ -175,6 +163,15 @@ void CImapSocket::BeginCommand(int32_t code, std::string verb) {
     m_commandBytes = 0;
 }
 
+void CImapSocket::SendCommandLine(bool withArgs) {
+    std::string line = m_strTag + m_strVerb;
+    if (withArgs)
+        line += ' ' + m_strArgs;
+    line += "\r\n";
+    m_transcript.Append(line);
+    SendRaw(std::move(line));
+}
+
 void CImapSocket::SendRaw(std::string bytes) {
     m_lastActivity = std::chrono::steady_clock::now();
     if (!IsConnected()) {
@@ -264,9 +261,7 @@ void CImapSocket::SendSelect() {
     m_bSelected = 0;
     BeginCommand(CMD_SELECT, "SELECT");
     m_strArgs = "INBOX";
-    const std::string line = m_strTag + m_strVerb + ' ' + m_strArgs + "\r\n";
-    m_transcript.Append(line);
-    SendRaw(line);
+    SendCommandLine(true);
 }
 
 void CImapSocket::SendSearch(const std::string& date) {
@@ -282,9 +277,7 @@ void CImapSocket::SendSearch(const std::string& date) {
         Fail("invalid cut-off date", false);
         return;
     }
-    const std::string line = m_strTag + m_strVerb + ' ' + m_strArgs + "\r\n";
-    m_transcript.Append(line);
-    SendRaw(line);
+    SendCommandLine(true);
 }
 
 void CImapSocket::SendStore() {
@@ -307,9 +300,7 @@ void CImapSocket::SendNextStore() {
     m_bStored = 0;
     BeginCommand(CMD_STORE, "STORE");
     m_strArgs = m_storeSets[m_storeNext++] + " +FLAGS \\Deleted";
-    const std::string line = m_strTag + m_strVerb + ' ' + m_strArgs + "\r\n";
-    m_transcript.Append(line);
-    SendRaw(line);
+    SendCommandLine(true);
 }
 
 void CImapSocket::SendExpunge() {
@@ -317,18 +308,14 @@ void CImapSocket::SendExpunge() {
     m_arrFound.RemoveAll();
     m_bExpunged = 0;
     BeginCommand(CMD_EXPUNGE, "EXPUNGE");
-    const std::string line = m_strTag + m_strVerb + "\r\n";
-    m_transcript.Append(line);
-    SendRaw(line);
+    SendCommandLine(false);
 }
 
 void CImapSocket::SendLogout() {
     m_strReply.clear();
     m_arrFound.RemoveAll();
     BeginCommand(CMD_LOGOUT, "LOGOUT");
-    const std::string line = m_strTag + m_strVerb + "\r\n";
-    m_transcript.Append(line);
-    SendRaw(line);
+    SendCommandLine(false);
 }
 
 // ---------------------------------------------------------------- intake

@@ -95,6 +95,8 @@ private:
     void OnResponse(const CResponseReader::Response& r);
     void OnTagged(std::string_view line);
     void BeginCommand(int32_t code, std::string verb);
+    // Tag, verb, optionally a space and m_strArgs, CR LF: logged, then sent.
+    void SendCommandLine(bool withArgs);
     void SendRaw(std::string bytes);
     void SendNextStore();
     void Fail(std::string reason, bool closeConnection);

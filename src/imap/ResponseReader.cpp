@@ -1,19 +1,6 @@
 #include "imap/ResponseReader.h"
 
-namespace {
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        char x = a[i];
-        if (x >= 'a' && x <= 'z')
-            x = static_cast<char>(x - 'a' + 'A');
-        if (x != b[i])
-            return false;
-    }
-    return true;
-}
-}  // namespace
+#include "imap/AsciiCase.h"
 
 void CResponseReader::Reset() {
     StartResponse();
