@@ -52,7 +52,7 @@ endforeach()
 
 # --- Debian package (cpack -G DEB) ----------------------------------------------
 set(CPACK_GENERATOR DEB)
-set(CPACK_PACKAGE_NAME quendravalt)
+set(CPACK_PACKAGE_NAME QuenDravalt)
 set(CPACK_PACKAGE_VENDOR QuenDravalt)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
@@ -62,10 +62,12 @@ set(CPACK_DEBIAN_PACKAGE_NAME quendravalt)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "QuenDravalt <quendravalt@localhost>")
 set(CPACK_DEBIAN_PACKAGE_SECTION mail)
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "QuenDravalt\n ${PROJECT_DESCRIPTION}.")
+set(CPACK_PACKAGE_DESCRIPTION
+    "A desktop tool with which a mail administrator deletes the messages older than a chosen day from the IMAP inboxes of one user or of a list of users.")
+set(CPACK_STRIP_FILES ON)
 # The libraries the executable is linked against, by their Debian 12 packages.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
-    "libwxgtk3.2-1 (>= 3.2.2), libwxbase3.2-1 (>= 3.2.2), libgtk-3-0 (>= 3.24), libstdc++6 (>= 12), libgcc-s1, libc6 (>= 2.36)")
+    "libwxgtk3.2-1 (>= 3.2.2), libwxbase3.2-1 (>= 3.2.2), libstdc++6 (>= 12), libgcc-s1, libc6 (>= 2.36)")
 if(QD_SANITIZE)
     message(STATUS "QD_SANITIZE is on: a package built here needs the sanitizer runtimes")
 endif()

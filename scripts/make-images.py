@@ -123,8 +123,8 @@ def gear():
 
 
 def person(c, cx, top, body, head):
-    c.ellipse(cx, top + 10.5, 4.2, 3.6, body, y_max=top + 11)
-    c.disc(cx, top + 3.2, 2.4, head)
+    c.ellipse(cx, top + 11.0, 3.6, 4.0, body, y_max=14)
+    c.disc(cx, top + 3.5, 2.5, head)
     c.set(cx - 1, top + 3, BLACK)
     c.set(cx + 1, top + 3, BLACK)
 
@@ -136,16 +136,16 @@ def cross(c, x0, y0, size):
 
 def single_user():
     c = Canvas(16, 15, SILVER)
-    person(c, 6, 1, NAVY, YELLOW)
-    cross(c, 10, 8, 5)
+    person(c, 6, 0, NAVY, YELLOW)
+    cross(c, 11, 9, 4)
     return c
 
 
 def user_list():
     c = Canvas(16, 15, SILVER)
     person(c, 9, 0, TEAL, YELLOW)
-    person(c, 5, 2, NAVY, YELLOW)
-    cross(c, 10, 8, 5)
+    person(c, 4, 1, NAVY, YELLOW)
+    cross(c, 11, 9, 4)
     return c
 
 

@@ -12,8 +12,7 @@
 #include "frame/MainFrame.h"
 #include "platform/DataFolder.h"
 
-CQuenDravaltApp::CQuenDravaltApp()
-    : m_transcript(DataFilePath(DefaultDataFolder(), kLogFileName)) {
+CQuenDravaltApp::CQuenDravaltApp() : m_transcript(DataFilePath(DefaultDataFolder(), kLogFileName)) {
     SetAppName("QuenDravalt");
     SetAppDisplayName(kAppTitle);
 }
@@ -39,8 +38,7 @@ bool CQuenDravaltApp::OnInit() {
         return false;
     }
 
-    m_docManager = std::make_unique<wxDocManager>();
-    m_docManager->SetMaxDocsOpen(1);
+    m_docManager = std::make_unique<CQuenDravaltDocManager>();
     CreateQuenDravaltTemplate(m_docManager.get());
 
     // The framework's command line: an optional document name, nothing else.

@@ -22,5 +22,16 @@ private:
     wxDECLARE_DYNAMIC_CLASS(CQuenDravaltDoc);
 };
 
+// The document manager: single document, and a file that cannot be read is
+// refused before the open document is closed for it.
+class CQuenDravaltDocManager : public wxDocManager {
+public:
+    CQuenDravaltDocManager();
+
+    wxDocument* CreateDocument(const wxString& path, long flags = 0) override;
+    wxDocTemplate* SelectDocumentPath(wxDocTemplate** templates, int noTemplates, wxString& path,
+                                      long flags, bool save = false) override;
+};
+
 // The program's single document template (document, view, main frame).
 wxDocTemplate* CreateQuenDravaltTemplate(wxDocManager* manager);

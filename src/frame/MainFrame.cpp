@@ -13,13 +13,14 @@
 
 #include "app/AboutDlg.h"
 #include "dialogs/DeleteCommands.h"
+#include "dialogs/DisplayText.h"
 #include "platform/DataFolder.h"
 #include "settings/ConfigurationCommand.h"
 
 namespace {
 
-// Toolbar buttons, in order: image index in the strip, command, long help
-// (status prompt), short help (tool tip).
+// Toolbar buttons in the order of their images in the strip: command, long
+// help (status prompt), short help (tool tip).
 struct ToolDef {
     int id;
     const char* prompt;
@@ -35,13 +36,6 @@ constexpr int kToolWidth = 16;
 constexpr int kToolHeight = 15;
 
 constexpr const char* kIndicatorText[PANE_COUNT] = {"", "CAP", "NUM", "SCRL"};
-
-wxString StatusText(const std::string& text) {
-    wxString s = wxString::FromUTF8(text);
-    if (s.empty() && !text.empty())
-        s = wxString(text.c_str(), wxConvISO8859_1);
-    return s;
-}
 
 }  // namespace
 
@@ -160,15 +154,18 @@ CMainFrame::CMainFrame(wxDocManager* manager, CTranscript& transcript)
     Bind(wxEVT_MENU, &CMainFrame::OnToggleToolBar, this, ID_VIEW_TOOLBAR);
     Bind(wxEVT_MENU, &CMainFrame::OnToggleStatusBar, this, ID_VIEW_STATUS_BAR);
     // Next / previous pane: there is only one pane.
-    Bind(wxEVT_MENU, [](wxCommandEvent&) {}, ID_NEXT_PANE, ID_PREV_PANE);
+    Bind(
+        wxEVT_MENU, [](wxCommandEvent&) {}, ID_NEXT_PANE, ID_PREV_PANE);
 
     // The commands stay available during a run; the Edit commands have
     // nothing to act on.
-    for (int id : {int(ID_CONFIGURATION), int(ID_DELETE_SINGLE_USER), int(ID_DELETE_USER_LIST), int(wxID_ABOUT),
-                   int(wxID_EXIT)})
-        Bind(wxEVT_UPDATE_UI, [](wxUpdateUIEvent& e) { e.Enable(true); }, id);
+    for (int id : {int(ID_CONFIGURATION), int(ID_DELETE_SINGLE_USER), int(ID_DELETE_USER_LIST),
+                   int(wxID_ABOUT), int(wxID_EXIT)})
+        Bind(
+            wxEVT_UPDATE_UI, [](wxUpdateUIEvent& e) { e.Enable(true); }, id);
     for (int id : {int(wxID_UNDO), int(wxID_CUT), int(wxID_COPY), int(wxID_PASTE)})
-        Bind(wxEVT_UPDATE_UI, [](wxUpdateUIEvent& e) { e.Enable(false); }, id);
+        Bind(
+            wxEVT_UPDATE_UI, [](wxUpdateUIEvent& e) { e.Enable(false); }, id);
     Bind(
         wxEVT_UPDATE_UI,
         [this](wxUpdateUIEvent& e) {
@@ -305,7 +302,8 @@ void CMainFrame::ShowStatus(const std::string& text) {
     wxStatusBar* bar = GetStatusBar();
     if (!bar)
         return;
-    bar->SetStatusText(StatusText(text), PANE_STATUS);
+    // Account names come from files and forms as bytes: UTF-8 or Latin-1.
+    bar->SetStatusText(BytesToDisplay(text), PANE_STATUS);
     bar->Update();
 }
 

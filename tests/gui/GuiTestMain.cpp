@@ -36,8 +36,8 @@ constexpr auto kHardLimit = std::chrono::seconds(160);  // ends the process (cte
 
 void FailOnAssert(const wxString& file, int line, const wxString& func, const wxString& cond,
                   const wxString& msg) {
-    ADD_FAILURE() << "wx assertion " << cond.ToStdString() << " in " << func.ToStdString()
-                  << " at " << file.ToStdString() << ":" << line << ": " << msg.ToStdString();
+    ADD_FAILURE() << "wx assertion " << cond.ToStdString() << " in " << func.ToStdString() << " at "
+                  << file.ToStdString() << ":" << line << ": " << msg.ToStdString();
 }
 
 // Remembers the modal dialogs that are running so the watchdog can end them.

@@ -1,9 +1,7 @@
 // View -> Toolbar and View -> Status Bar, and the toolbar's docking.
 #include <gtest/gtest.h>
 
-#include <wx/aui/auibar.h>
-#include <wx/aui/framemanager.h>
-#include <wx/aui/floatpane.h>
+#include <wx/aui/aui.h>
 #include <wx/uiaction.h>
 
 #include "gui/MainWindowTestFixture.h"

@@ -6,6 +6,7 @@
 #include <map>
 
 #include <wx/modalhook.h>
+#include <wx/msgdlg.h>
 #include <wx/timer.h>
 #include <wx/weakref.h>
 
@@ -146,8 +147,8 @@ TEST_F(MainWindowKeys, EditAndPaneKeysDoNothing) {
         int key;
         int modifiers;
     } keys[] = {
-        {'z', wxMOD_CONTROL},     {'x', wxMOD_CONTROL},      {'c', wxMOD_CONTROL},
-        {'v', wxMOD_CONTROL},     {WXK_BACK, wxMOD_ALT},     {WXK_DELETE, wxMOD_SHIFT},
+        {'z', wxMOD_CONTROL},        {'x', wxMOD_CONTROL},      {'c', wxMOD_CONTROL},
+        {'v', wxMOD_CONTROL},        {WXK_BACK, wxMOD_ALT},     {WXK_DELETE, wxMOD_SHIFT},
         {WXK_INSERT, wxMOD_CONTROL}, {WXK_INSERT, wxMOD_SHIFT}, {WXK_F6, wxMOD_NONE},
         {WXK_F6, wxMOD_SHIFT},
     };
@@ -236,6 +237,26 @@ TEST_F(MainWindowKeys, NewAndOpenNeverAskToSave) {
     EXPECT_NE(frame.GetViewWindow(), nullptr);
 }
 
+TEST_F(MainWindowKeys, AFileThatCannotBeReadKeepsTheOpenDocument) {
+    CMainFrame& frame = OpenFrame();
+    wxWeakRef<wxDocument> open = m_manager->GetCurrentDocument();
+    wxWindow* view = frame.GetViewWindow();
+    TempFolder folder;
+    const std::string missing = folder.File("gone.qdv");
+    wxDocument* result = nullptr;
+    wxTEST_DIALOG(result = m_manager->CreateDocument(missing),
+                  ExpectForm<wxMessageDialog>([&](wxMessageDialog& box) {
+                      EXPECT_EQ(box.GetMessage(), missing + "\nFailed to open document.");
+                      EXPECT_EQ(box.GetTitle(), "QuenDravalt");
+                      return wxID_OK;
+                  }));
+    EXPECT_EQ(result, nullptr);
+    ASSERT_TRUE(open);
+    EXPECT_EQ(m_manager->GetCurrentDocument(), open.get());
+    EXPECT_EQ(m_manager->GetDocuments().GetCount(), 1u);
+    EXPECT_EQ(frame.GetViewWindow(), view);
+}
+
 TEST_F(MainWindowKeys, LockKeyPanesFollowTheKeys) {
     CMainFrame& frame = OpenFrame();
     ASSERT_TRUE(WaitForFocus(frame.GetViewWindow()));
@@ -251,8 +272,8 @@ TEST_F(MainWindowKeys, LockKeyPanesFollowTheKeys) {
         EXPECT_TRUE(wasOn || StatusText(lock.pane).empty()) << StatusText(lock.pane);
         for (bool on : {!wasOn, wasOn}) {
             Toggle(lock.key);
-            EXPECT_TRUE(PumpUntil(
-                [&] { return StatusText(lock.pane) == (on ? lock.text : ""); }, 3s))
+            EXPECT_TRUE(
+                PumpUntil([&] { return StatusText(lock.pane) == (on ? lock.text : ""); }, 3s))
                 << "pane shows \"" << StatusText(lock.pane) << "\"";
         }
     }

@@ -12,8 +12,8 @@
 #include <wx/listctrl.h>
 #include <wx/menu.h>
 #include <wx/statbmp.h>
-#include <wx/statusbr.h>
 #include <wx/stattext.h>
+#include <wx/statusbr.h>
 #include <wx/xrc/xmlres.h>
 
 #include "app/AboutDlg.h"
@@ -131,9 +131,9 @@ TEST_F(MainWindowLayout, EditItemsDisabledEverythingElseEnabled) {
     wxMenuBar* bar = frame.GetMenuBar();
     for (int id : {int(wxID_UNDO), int(wxID_CUT), int(wxID_COPY), int(wxID_PASTE)})
         EXPECT_FALSE(bar->IsEnabled(id)) << id;
-    for (int id : {int(wxID_EXIT), int(ID_VIEW_TOOLBAR), int(ID_VIEW_STATUS_BAR),
-                   int(ID_CONFIGURATION), int(ID_DELETE_SINGLE_USER), int(ID_DELETE_USER_LIST),
-                   int(wxID_ABOUT)})
+    for (int id :
+         {int(wxID_EXIT), int(ID_VIEW_TOOLBAR), int(ID_VIEW_STATUS_BAR), int(ID_CONFIGURATION),
+          int(ID_DELETE_SINGLE_USER), int(ID_DELETE_USER_LIST), int(wxID_ABOUT)})
         EXPECT_TRUE(bar->IsEnabled(id)) << id;
     EXPECT_TRUE(bar->IsChecked(ID_VIEW_TOOLBAR));
     EXPECT_TRUE(bar->IsChecked(ID_VIEW_STATUS_BAR));
@@ -176,8 +176,8 @@ TEST_F(MainWindowLayout, ToolbarHasFourButtonsInOrderWithTipsAndPrompts) {
         for (int y = 0; y < 15; ++y)
             for (int x = 0; x < 16; ++x)
                 if (!images[i].HasAlpha() || images[i].GetAlpha(x, y) > 0)
-                    colours.insert((images[i].GetRed(x, y) << 16) | (images[i].GetGreen(x, y) << 8) |
-                                   images[i].GetBlue(x, y));
+                    colours.insert((images[i].GetRed(x, y) << 16) |
+                                   (images[i].GetGreen(x, y) << 8) | images[i].GetBlue(x, y));
         EXPECT_GE(colours.size(), 2u) << "button " << i;
         for (size_t j = 0; j < i; ++j)
             EXPECT_NE(0, memcmp(images[i].GetData(), images[j].GetData(), 16 * 15 * 3))

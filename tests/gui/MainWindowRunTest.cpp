@@ -31,7 +31,8 @@ SilentServer::SilentServer() {
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t len = sizeof addr;
-    if (m_listener < 0 || ::bind(m_listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+    if (m_listener < 0 ||
+        ::bind(m_listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
         ::listen(m_listener, 8) != 0 ||
         ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
         ADD_FAILURE() << "no listener on 127.0.0.1";
@@ -253,7 +254,8 @@ TEST_F(MainWindowRun, EverythingStaysAvailableDuringARun) {
         return wxID_CANCEL;
     };
     wxTEST_DIALOG(Command(frame, ID_CONFIGURATION), ExpectForm<CDlgConfigura>(count));
-    wxTEST_DIALOG(Command(frame, ID_DELETE_SINGLE_USER), ExpectForm<CDlgCancellaSingoloUser>(count));
+    wxTEST_DIALOG(Command(frame, ID_DELETE_SINGLE_USER),
+                  ExpectForm<CDlgCancellaSingoloUser>(count));
     wxTEST_DIALOG(Command(frame, ID_DELETE_USER_LIST), ExpectForm<CDlgCancellaGlobale>(count));
     wxTEST_DIALOG(Command(frame, wxID_ABOUT), ExpectForm<CAboutDlg>(count));
     EXPECT_EQ(shown, 4);
@@ -325,7 +327,8 @@ TEST_F(MainWindowRun, ListRunAgainstDovecotDeletesOldMailThroughTheWindow) {
     const std::string bruno = DovecotServer::UniqueUser("bruno");
     dovecot.AddUser(anna, "pw-a");
     dovecot.AddUser(bruno, "pw-b");
-    dovecot.AddMessages(anna, {{UtcTime(2019, 5, 1, 12), "old a"}, {UtcTime(2021, 5, 1, 12), "new a"}});
+    dovecot.AddMessages(anna,
+                        {{UtcTime(2019, 5, 1, 12), "old a"}, {UtcTime(2021, 5, 1, 12), "new a"}});
     dovecot.AddMessages(bruno, {{UtcTime(2018, 1, 1, 12), "old b1"},
                                 {UtcTime(2019, 12, 30, 12), "old b2"},
                                 {UtcTime(2020, 1, 2, 12), "new b"}});

@@ -18,6 +18,8 @@
 #include <string>
 #include <vector>
 
+#include <wx/dcmemory.h>
+#include <wx/dcscreen.h>
 #include <wx/display.h>
 #include <wx/filedlg.h>
 #include <wx/listctrl.h>
@@ -146,19 +148,43 @@ private:
             Report("DOCSAVED", doc->GetDocumentSaved() ? "1" : "0");
             auto* view = dynamic_cast<CQuenDravaltView*>(doc->GetFirstView());
             wxListCtrl* list = view ? view->GetListCtrl() : nullptr;
-            Report("VIEW", list && list == frame->GetViewWindow() && !list->InReportView() ? "list"
-                                                                                           : "none");
+            Report("VIEW", list && list == frame->GetViewWindow() && !list->InReportView()
+                               ? "list"
+                               : "none");
         }
         Report("LOGPATH", GetTranscript().LogPath());
         Report("PAUSE", wxString::Format("%d", frame->m_settings.m_nPauseMs));
         Report("ADDRESS", frame->m_settings.m_strServerIP);
         Report("PORT", frame->m_settings.m_strPort);
         Report("USERS", wxString::Format("%zu", frame->m_users.m_arrAccounts.size()));
+        // QD_SCREENSHOT=file.png: a picture of the screen first (for the docs).
+        if (const char* shot = std::getenv("QD_SCREENSHOT")) {
+            const std::string path = shot;
+            m_shot.Bind(wxEVT_TIMER, [this, path](wxTimerEvent&) {
+                SaveScreen(path);
+                if (CMainFrame* f = GetMainFrame())
+                    f->Close();
+            });
+            m_shot.StartOnce(1500);
+            return;
+        }
         frame->Close();
+    }
+
+    static void SaveScreen(const std::string& path) {
+        const wxSize size = wxGetDisplaySize();
+        wxBitmap shot(size);
+        {
+            wxScreenDC screen;
+            wxMemoryDC memory(shot);
+            memory.Blit(0, 0, size.x, size.y, &screen, 0, 0);
+        }
+        Report("SCREENSHOT", shot.SaveFile(path, wxBITMAP_TYPE_PNG) ? path : "failed");
     }
 
     std::unique_ptr<AnswerDialogs> m_answers;
     wxTimer m_poll;
+    wxTimer m_shot;
     std::chrono::steady_clock::time_point m_started;
 };
 

@@ -129,8 +129,8 @@ private:
 // the height less what a title bar may take (GTK's idea of where the frame
 // starts and what the window manager did may differ by the title bar).
 inline bool CoversScreen(const wxRect& window, const wxRect& area) {
-    return window.width >= area.width && window.height >= area.height - 64 &&
-           window.x <= area.x && window.y <= area.y + 64;
+    return window.width >= area.width && window.height >= area.height - 64 && window.x <= area.x &&
+           window.y <= area.y + 64;
 }
 
 class MainWindowFixture : public ::testing::Test {
@@ -139,8 +139,7 @@ protected:
         ASSERT_NE(DefaultDataFolder(), "/QUENDRAVALT");
         ResetTestDataFolder(true);
         m_wm = std::make_unique<WindowManager>();
-        m_manager = std::make_unique<wxDocManager>();
-        m_manager->SetMaxDocsOpen(1);
+        m_manager = std::make_unique<CQuenDravaltDocManager>();
         CreateQuenDravaltTemplate(m_manager.get());
     }
 
@@ -180,7 +179,8 @@ protected:
 
     // Without a window manager nobody hands a new window the focus: raise it
     // and wait until the child has it.
-    static bool WaitForFocus(wxWindow* child, std::chrono::milliseconds limit = std::chrono::seconds(5)) {
+    static bool WaitForFocus(wxWindow* child,
+                             std::chrono::milliseconds limit = std::chrono::seconds(5)) {
         if (!child)
             return false;
         wxGetTopLevelParent(child)->Raise();
