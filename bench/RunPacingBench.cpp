@@ -47,8 +47,9 @@ void BM_ListRunPacing(benchmark::State& state) {
         }
         const double seconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        const auto failed = std::count_if(run.host.statuses.begin(), run.host.statuses.end(),
-                                          [](const std::string& s) { return s.rfind("Failed", 0) == 0; });
+        const auto failed =
+            std::count_if(run.host.statuses.begin(), run.host.statuses.end(),
+                          [](const std::string& s) { return s.rfind("Failed", 0) == 0; });
         state.counters["seconds_per_account"] = seconds / kAccounts;
         state.counters["ratio_to_7_pauses"] = seconds / kAccounts / (7 * kPauseMs / 1000.0);
         state.counters["failed_accounts"] = static_cast<double>(failed);

@@ -26,8 +26,8 @@ DovecotServer& Server() {
 std::string InterleavedUser(DovecotServer& s, const std::string& password = "pw") {
     const std::string user = DovecotServer::UniqueUser("run");
     s.AddUser(user, password);
-    s.AddMessages(user, {{kOld, "old1"}, {kNew, "new1"}, {kOld, "old2"}, {kOld, "old3"},
-                         {kNew, "new2"}});
+    s.AddMessages(user,
+                  {{kOld, "old1"}, {kNew, "new1"}, {kOld, "old2"}, {kOld, "old3"}, {kNew, "new2"}});
     return user;
 }
 
@@ -129,7 +129,8 @@ TEST(RunAgainstDovecot, ARunStartedDuringARunBeginsWithItsFirstAccount) {
     const auto connects = std::count(run.host.statuses.begin(), run.host.statuses.end(),
                                      "Connected to server 127.0.0.1");
     EXPECT_EQ(connects, 3);  // first, then x and y: the stale tick skipped nobody
-    const auto at = std::find(run.host.statuses.begin(), run.host.statuses.end(), "Login User " + x);
+    const auto at =
+        std::find(run.host.statuses.begin(), run.host.statuses.end(), "Login User " + x);
     ASSERT_NE(at, run.host.statuses.end());
     EXPECT_EQ(s.Subjects(x), (Texts{"new1", "new2"}));
     EXPECT_EQ(s.Subjects(y), (Texts{"new1", "new2"}));

@@ -26,18 +26,22 @@ TEST(RunAgainstScriptedServer, ExchangeWordingCompletesEveryStep) {
         .Expect("a000000 LOGIN admin@example.com s3cret\r\n")
         .Send("a000000 OK LOGIN completed.\r\n")
         .Expect("a000001 SELECT INBOX\r\n")
-        .Send("* 9 EXISTS\r\n* 0 RECENT\r\n* FLAGS (\\Seen \\Answered \\Flagged \\Deleted \\Draft)\r\n"
-              "* OK [UNSEEN 2] Is the first unseen message\r\n* OK [UIDVALIDITY 1234] UIDVALIDITY "
-              "value.\r\na000001 OK [READ-WRITE] SELECT completed.\r\n")
+        .Send(
+            "* 9 EXISTS\r\n* 0 RECENT\r\n* FLAGS (\\Seen \\Answered \\Flagged \\Deleted "
+            "\\Draft)\r\n"
+            "* OK [UNSEEN 2] Is the first unseen message\r\n* OK [UIDVALIDITY 1234] UIDVALIDITY "
+            "value.\r\na000001 OK [READ-WRITE] SELECT completed.\r\n")
         .Expect("a000002 SEARCH ALL BEFORE 05-Mar-2007\r\n")
         .Send("* SEARCH 3 4 5 9\r\na000002 OK SEARCH completed.\r\n")
         .Expect("a000003 STORE 3:5,9:9 +FLAGS \\Deleted\r\n")
-        .Send("* 3 FETCH (FLAGS (\\Deleted))\r\n* 4 FETCH (FLAGS (\\Deleted))\r\n"
-              "* 5 FETCH (FLAGS (\\Deleted))\r\n* 9 FETCH (FLAGS (\\Deleted))\r\n"
-              "a000003 OK STORE completed.\r\n")
+        .Send(
+            "* 3 FETCH (FLAGS (\\Deleted))\r\n* 4 FETCH (FLAGS (\\Deleted))\r\n"
+            "* 5 FETCH (FLAGS (\\Deleted))\r\n* 9 FETCH (FLAGS (\\Deleted))\r\n"
+            "a000003 OK STORE completed.\r\n")
         .Expect("a000004 EXPUNGE\r\n")
-        .Send("* 3 EXPUNGE\r\n* 3 EXPUNGE\r\n* 3 EXPUNGE\r\n* 6 EXPUNGE\r\n"
-              "a000004 OK EXPUNGE completed.\r\n")
+        .Send(
+            "* 3 EXPUNGE\r\n* 3 EXPUNGE\r\n* 3 EXPUNGE\r\n* 6 EXPUNGE\r\n"
+            "a000004 OK EXPUNGE completed.\r\n")
         .Expect("a000005 LOGOUT\r\n")
         .ExpectClosed();
     server.Start();
@@ -94,12 +98,12 @@ TEST(RunAgainstScriptedServer, ServerClosingMidRunEndsOnlyThatAccount) {
     run.sequencer.StartListRun("01-Jan-2008");
     ASSERT_TRUE(run.WaitForEnd());
     EXPECT_TRUE(server.Finish());
-    EXPECT_EQ(run.host.statuses,
-              (Texts{"Connected to server 127.0.0.1", "Login User u1",
-                     "Failed for user u1: server closed the connection",
-                     "Connected to server 127.0.0.1", "Login User u2",
-                     "Search mails with date before 01-Jan-2008", "No message found",
-                     "Logout from exchange server.", "Operazione completata."}));
+    EXPECT_EQ(
+        run.host.statuses,
+        (Texts{"Connected to server 127.0.0.1", "Login User u1",
+               "Failed for user u1: server closed the connection", "Connected to server 127.0.0.1",
+               "Login User u2", "Search mails with date before 01-Jan-2008", "No message found",
+               "Logout from exchange server.", "Operazione completata."}));
 }
 
 TEST(RunAgainstScriptedServer, NothingIsExpungedUnlessEveryStoreCompleted) {
@@ -134,7 +138,8 @@ TEST(RunAgainstScriptedServer, NothingIsExpungedUnlessEveryStoreCompleted) {
         ASSERT_TRUE(run.WaitForEnd());
         EXPECT_TRUE(server.Finish()) << c.reason;
         ASSERT_GE(run.host.statuses.size(), 2u);
-        EXPECT_EQ(run.host.statuses[run.host.statuses.size() - 2], "Failed for user u: " + c.reason);
+        EXPECT_EQ(run.host.statuses[run.host.statuses.size() - 2],
+                  "Failed for user u: " + c.reason);
         EXPECT_EQ(run.host.statuses.back(), "Operazione completata.");
     }
 }
