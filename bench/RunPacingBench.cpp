@@ -8,35 +8,32 @@
 #include <chrono>
 
 #include "support/Dovecot.h"
-#include "support/HeadlessRunHost.h"
+#include "support/RunHarness.h"
 
 namespace {
 void BM_ListRunPacing(benchmark::State& state) {
     constexpr int kAccounts = 20;
     constexpr int kMessages = 200;
     constexpr int kPauseMs = 100;
-    DovecotServer server;
-    std::string error;
-    if (!server.Start(&error)) {
-        state.SkipWithError(error.c_str());
-        return;
-    }
+    constexpr std::time_t kOld = 1577836800, kNew = 1609459200;  // 1 Jan 2020, 1 Jan 2021 UTC
     for (auto _ : state) {
         state.PauseTiming();
-        HeadlessRun run;
-        run.settings.m_nPauseMs = kPauseMs;
-        run.settings.m_strServerIP = "127.0.0.1";
-        run.settings.m_strPort = std::to_string(server.Port());
+        Dovecot server;
+        std::vector<std::string> accounts;
         for (int a = 0; a < kAccounts; ++a) {
-            const std::string user = DovecotServer::UniqueUser("bench");
-            server.AddUser(user, "pw");
-            std::vector<MailToAdd> mails;
+            accounts.push_back("bench" + std::to_string(a));
+            server.AddAccount(accounts.back(), "pw");
             for (int m = 0; m < kMessages; ++m)
-                mails.push_back({m % 2 ? UtcTime(2020, 1, 1) : UtcTime(2021, 1, 1), "m"});
-            server.AddMessages(user, mails);
-            run.users.m_arrAccounts.push_back(user);
-            run.users.m_arrPasswords.push_back("pw");
+                server.AddMessage(accounts.back(), m + 1, m % 2 ? kOld : kNew, "m");
         }
+        const std::string error = server.Start();
+        if (!error.empty()) {
+            state.SkipWithError(error.c_str());
+            return;
+        }
+        TestRun run(server.Port(), kPauseMs);
+        run.users.m_arrAccounts = accounts;
+        run.users.m_arrPasswords.assign(kAccounts, "pw");
         state.ResumeTiming();
         const auto start = std::chrono::steady_clock::now();
         run.sequencer.StartListRun("01-Jun-2020");
@@ -48,7 +45,7 @@ void BM_ListRunPacing(benchmark::State& state) {
         const double seconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         const auto failed =
-            std::count_if(run.host.statuses.begin(), run.host.statuses.end(),
+            std::count_if(run.statuses.begin(), run.statuses.end(),
                           [](const std::string& s) { return s.rfind("Failed", 0) == 0; });
         state.counters["seconds_per_account"] = seconds / kAccounts;
         state.counters["ratio_to_7_pauses"] = seconds / kAccounts / (7 * kPauseMs / 1000.0);

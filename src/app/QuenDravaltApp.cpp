@@ -45,7 +45,7 @@ bool CQuenDravaltApp::OnInit() {
     if (!wxApp::OnInit())
         return false;
 
-    auto* frame = new CMainFrame(m_docManager.get(), m_transcript);
+    auto* frame = new CMainFrame(m_docManager.get(), m_transcript, DefaultDataFolder());
     SetTopWindow(frame);
     wxDocument* doc = m_documentPath.empty()
                           ? m_docManager->CreateNewDocument()
@@ -75,8 +75,4 @@ bool CQuenDravaltApp::OnCmdLineParsed(wxCmdLineParser& parser) {
     if (parser.GetParamCount() > 0)
         m_documentPath = parser.GetParam(0);
     return true;
-}
-
-CMainFrame* CQuenDravaltApp::GetMainFrame() const {
-    return m_docManager ? CMainFrame::ForManager(m_docManager.get()) : nullptr;
 }

@@ -10,8 +10,6 @@
 
 #include "imap/Transcript.h"
 
-class CMainFrame;
-
 inline constexpr const char* kAppTitle = "QuenDravalt";
 inline constexpr const char* kSocketInitFailed = "Inzializzazione Socket Fallita.";
 
@@ -25,16 +23,12 @@ public:
     void OnInitCmdLine(wxCmdLineParser& parser) override;
     bool OnCmdLineParsed(wxCmdLineParser& parser) override;
 
-    // The run transcript; its log file is LOG_QUEN_DRAVALT.TXT of the data folder.
-    CTranscript& GetTranscript() { return m_transcript; }
-    wxDocManager* GetDocManager() const { return m_docManager.get(); }
-    CMainFrame* GetMainFrame() const;
-
 protected:
     // Whether the system hands out TCP sockets at all.
     virtual bool CheckSocketLayer();
 
 private:
+    // The run transcript; its log file is LOG_QUEN_DRAVALT.TXT of the data folder.
     CTranscript m_transcript;
     std::unique_ptr<wxDocManager> m_docManager;
     wxString m_documentPath;

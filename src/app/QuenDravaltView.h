@@ -15,8 +15,6 @@ public:
     // The main window's caption does not follow the document name.
     void OnChangeFilename() override {}
 
-    wxListCtrl* GetListCtrl() const { return m_list.get(); }
-
 private:
     // Weak: the frame destroys its children when it goes first.
     wxWeakRef<wxListCtrl> m_list;

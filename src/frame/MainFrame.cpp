@@ -1,6 +1,7 @@
 #include "frame/MainFrame.h"
 
 #include <algorithm>
+#include <utility>
 
 #include <wx/accel.h>
 #include <wx/aui/auibar.h>
@@ -14,7 +15,6 @@
 #include "app/AboutDlg.h"
 #include "dialogs/DeleteCommands.h"
 #include "dialogs/DisplayText.h"
-#include "platform/DataFolder.h"
 #include "settings/ConfigurationCommand.h"
 
 namespace {
@@ -76,10 +76,11 @@ void RegisterCommandIds() {
     wxXmlResource::GetXRCID("ID_VIEW_STATUS_BAR", ID_VIEW_STATUS_BAR);
 }
 
-CMainFrame::CMainFrame(wxDocManager* manager, CTranscript& transcript)
+CMainFrame::CMainFrame(wxDocManager* manager, CTranscript& transcript, std::string dataFolder)
     : wxDocParentFrame(manager, nullptr, wxID_ANY, kMainFrameTitle),
       m_socket(transcript),
       m_run(*this, m_socket, transcript, m_settings, m_users),
+      m_dataFolder(std::move(dataFolder)),
       m_stepTimer(this, TIMER_STEP),
       m_nextUserTimer(this, TIMER_NEXT_USER) {
     RegisterCommandIds();
@@ -116,8 +117,8 @@ CMainFrame::CMainFrame(wxDocManager* manager, CTranscript& transcript)
                                  .BottomDockable(false));
     m_aui.Update();
 
-    LoadSettings(DefaultDataFolder(), m_settings);
-    LoadUserList(DefaultDataFolder(), m_users);
+    LoadSettings(m_dataFolder, m_settings);
+    LoadUserList(m_dataFolder, m_users);
 
     // The standard commands' keys besides the ones the menus show (Ctrl+Z,
     // X, C, V belong to the menu items). The table sends its commands even
@@ -385,7 +386,7 @@ void CMainFrame::OnClose(wxCloseEvent& event) {
     m_socket.Close();
     m_stepTimer.Stop();
     m_nextUserTimer.Stop();
-    SaveSettings(DefaultDataFolder(), m_settings);
+    SaveSettings(m_dataFolder, m_settings);
     // wxDocParentFrame closes the document and destroys the window.
     event.Skip();
 }

@@ -49,8 +49,9 @@ void RegisterCommandIds();
 
 class CMainFrame : public wxDocParentFrame, public IRunHost {
 public:
-    // transcript: the application's run transcript (outlives the frame).
-    CMainFrame(wxDocManager* manager, CTranscript& transcript);
+    // transcript: the application's run transcript (outlives the frame);
+    // dataFolder: where the settings and the user list are read and saved.
+    CMainFrame(wxDocManager* manager, CTranscript& transcript, std::string dataFolder);
     ~CMainFrame() override;
 
     // The main window working with manager, if one is open.
@@ -67,13 +68,9 @@ public:
     // The view puts its window in the client area / takes it away again.
     void SetViewWindow(wxWindow* window);
     void RemoveViewWindow(wxWindow* window);
-    wxWindow* GetViewWindow() const { return m_viewWindow; }
 
     wxAuiToolBar* GetMainToolBar() const { return m_toolBar; }
-    wxAuiManager& GetAuiManager() { return m_aui; }
     bool IsToolBarShown();
-    // Whether the indicator pane shows Scroll Lock as on (tracked, see .cpp).
-    bool IsScrollLockOn() const { return m_scrollLock; }
 
     // Menu and toolbar commands.
     void OnConfiguration(wxCommandEvent& event);
@@ -105,6 +102,7 @@ private:
     void OnToolBarMotion(wxMouseEvent& event);
     void OnToolBarLeave(wxMouseEvent& event);
 
+    std::string m_dataFolder;
     wxAuiManager m_aui;
     wxAuiToolBar* m_toolBar = nullptr;
     wxWindow* m_viewWindow = nullptr;

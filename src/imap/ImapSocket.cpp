@@ -1,15 +1,12 @@
 #include "imap/ImapSocket.h"
 
-#include <arpa/inet.h>
-
+#include <algorithm>
 #include <climits>
 #include <cstdio>
-#include <cstring>
 
 #include "imap/AsciiCase.h"
 #include "imap/LoginArgument.h"
 #include "imap/MessageSet.h"
-#include "platform/SafeAtoi.h"
 
 namespace {
 constexpr size_t kReceiveBuffer = 64 * 1024;
@@ -91,7 +88,6 @@ bool CImapSocket::ConnectToServer(const std::string& host, unsigned port) {
     }
     if (!Connect(host, port))
         Fail(DescribeError(GetLastError()), true);
-    SetServerAddress(host, port);
     return true;
 }
 
@@ -113,35 +109,6 @@ void CImapSocket::OnClose(int nErrorCode) {
         Close();
     else
         Fail("server closed the connection", true);
-}
-
-void CImapSocket::SetServerAddress(const std::string& host, unsigned port) {
-    const uint32_t address = ParseDottedQuad(host);
-    std::memset(&m_addrServer, 0, sizeof m_addrServer);
-    m_addrServer.sin_family = AF_INET;
-    m_addrServer.sin_port = htons(static_cast<uint16_t>(port & 0xFFFFu));
-    m_addrServer.sin_addr.s_addr = htonl(address);
-    m_nAddrLen = static_cast<int32_t>(sizeof m_addrServer);
-}
-
-uint32_t CImapSocket::ParseDottedQuad(std::string_view text) {
-    // Only the first 31 characters count, up to a NUL as in a C string.
-    text = text.substr(0, 31);
-    text = text.substr(0, text.find('\0'));
-    std::string_view parts[4];
-    size_t start = 0;
-    for (int i = 0; i < 3; ++i) {
-        const size_t dot = text.find('.', start);
-        if (dot == std::string_view::npos)
-            return 0;
-        parts[i] = text.substr(start, dot - start);
-        start = dot + 1;
-    }
-    parts[3] = text.substr(start);
-    uint32_t result = 0;
-    for (int i = 0; i < 4; ++i)
-        result |= static_cast<uint32_t>(SafeAtoi(parts[i])) << (24 - 8 * i);
-    return result;
 }
 
 std::string CImapSocket::NextTag() {
@@ -182,8 +149,7 @@ void CImapSocket::SendRaw(std::string bytes) {
         m_pendingOut += bytes;
         return;
     }
-    int n = SendToHelper(bytes.data(), static_cast<int>(bytes.size()),
-                         reinterpret_cast<const sockaddr*>(&m_addrServer), m_nAddrLen, 0);
+    int n = SendToHelper(bytes.data(), static_cast<int>(bytes.size()), nullptr, 0, 0);
     if (n < 0 && GetLastError() == Error::WouldBlock)
         n = 0;
     if (n < 0) {
@@ -213,7 +179,6 @@ void CImapSocket::OnSend(int nErrorCode) {
 int CImapSocket::SendLogin(const std::string& account, const std::string& password) {
     m_strTag.clear();
     m_strVerb.clear();
-    m_strReply.clear();
     m_arrFound.RemoveAll();
     m_bLoggedIn = 0;
     BeginCommand(CMD_LOGIN, "LOGIN");
@@ -256,7 +221,6 @@ int CImapSocket::SendLogin(const std::string& account, const std::string& passwo
 }
 
 void CImapSocket::SendSelect() {
-    m_strReply.clear();
     m_arrFound.RemoveAll();
     m_bSelected = 0;
     BeginCommand(CMD_SELECT, "SELECT");
@@ -265,7 +229,6 @@ void CImapSocket::SendSelect() {
 }
 
 void CImapSocket::SendSearch(const std::string& date) {
-    m_strReply.clear();
     m_arrFound.RemoveAll();
     m_bSearched = 0;
     m_searchNumbers.clear();
@@ -283,7 +246,6 @@ void CImapSocket::SendSearch(const std::string& date) {
 void CImapSocket::SendStore() {
     m_strTag.clear();
     m_strVerb.clear();
-    m_strReply.clear();
     if (m_arrFound.IsEmpty()) {
         m_bStored = 1;
         m_transcript.Append("\nVUOTA\n");
@@ -304,7 +266,6 @@ void CImapSocket::SendNextStore() {
 }
 
 void CImapSocket::SendExpunge() {
-    m_strReply.clear();
     m_arrFound.RemoveAll();
     m_bExpunged = 0;
     BeginCommand(CMD_EXPUNGE, "EXPUNGE");
@@ -312,7 +273,6 @@ void CImapSocket::SendExpunge() {
 }
 
 void CImapSocket::SendLogout() {
-    m_strReply.clear();
     m_arrFound.RemoveAll();
     BeginCommand(CMD_LOGOUT, "LOGOUT");
     SendCommandLine(false);
@@ -326,7 +286,6 @@ void CImapSocket::OnReceive(int nErrorCode) {
 }
 
 void CImapSocket::DrainSocket() {
-    m_strReply.clear();
     size_t taken = 0;
     char* const buf = m_buffer.get();
     while (IsOpen()) {
@@ -345,8 +304,6 @@ void CImapSocket::DrainSocket() {
         }
         const auto n = static_cast<size_t>(r);
         m_lastActivity = std::chrono::steady_clock::now();
-        if (m_strReply.size() < kReplyKeep)
-            m_strReply.append(buf, std::min(n, kReplyKeep - m_strReply.size()));
         m_transcript.Append(std::string_view(buf, n));
         m_commandBytes += n;
         if (!m_reader.Feed(buf, n,

@@ -3,8 +3,6 @@
 // completion flag when a command has completed.
 #pragma once
 
-#include <netinet/in.h>
-
 #include <chrono>
 #include <cstdint>
 #include <deque>
@@ -59,16 +57,11 @@ public:
     // Classifies a response line against the command whose tag and verb are given.
     static ReplyMatch MatchReply(std::string_view line, std::string_view tag,
                                  std::string_view verb);
-    static uint32_t ParseDottedQuad(std::string_view text);
     std::string NextTag();
-    void SetServerAddress(const std::string& host, unsigned port);
 
     static constexpr size_t kMaxStoreLine = 8000;
-    static constexpr size_t kReplyKeep = 64 * 1024;
     static constexpr uint64_t kMaxCommandBytes = 256ull << 20;
 
-    sockaddr_in m_addrServer{};
-    int32_t m_nAddrLen = 0;
     int32_t m_bConnected = 0;
     int32_t m_bLoggedIn = 0;
     int32_t m_bSearched = 0;
@@ -81,8 +74,6 @@ public:
     std::string m_strArgs;
     CMessageNumbers m_arrFound;
     long m_nTagCounter = 0;
-    // Text of the latest receive notification (its first kReplyKeep bytes).
-    std::string m_strReply;
 
 protected:
     void OnReceive(int nErrorCode) override;

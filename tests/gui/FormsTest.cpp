@@ -1,0 +1,189 @@
+// The main window's commands and the forms they open, in a wx session on the
+// X server xvfb-run provides, with no window manager and nothing on screen: a
+// modal hook fills each form in and ends it as the user would (a click on a
+// button or Enter), so ShowModal returns at once.
+#include <gtest/gtest.h>
+
+#include <tuple>
+
+#include <wx/app.h>
+#include <wx/aui/auibar.h>
+#include <wx/datectrl.h>
+#include <wx/image.h>
+#include <wx/listctrl.h>
+#include <wx/log.h>
+#include <wx/modalhook.h>
+#include <wx/weakref.h>
+#include <wx/xrc/xmlres.h>
+
+#include "app/AboutDlg.h"
+#include "app/Resources.h"
+#include "dialogs/ControlIds.h"
+#include "dialogs/DlgCancellaGlobale.h"
+#include "dialogs/DlgCancellaSingoloUser.h"
+#include "frame/MainFrame.h"
+#include "imap/Transcript.h"
+#include "platform/DataFolder.h"
+#include "settings/DlgConfigura.h"
+#include "support/Harness.h"
+
+namespace {
+
+// What a form filler returns: the id of the button to click, or this for Enter.
+constexpr int kPressEnter = 0;
+using Filler = std::function<int(wxDialog&)>;
+
+class FormDriver : public wxModalDialogHook {
+public:
+    FormDriver() { Register(); }
+
+    Filler fill;
+    std::string shown;  // class of the last form opened
+
+protected:
+    int Enter(wxDialog* form) override {
+        shown = typeid(*form).name();
+        form->InitDialog();  // the values go into the controls
+        form->SetReturnCode(wxID_CANCEL);
+        const int how = fill ? fill(*form) : int(wxID_CANCEL);
+        if (how == kPressEnter) {
+            wxKeyEvent enter(wxEVT_CHAR_HOOK);
+            enter.m_keyCode = WXK_RETURN;
+            form->ProcessWindowEvent(enter);
+        } else if (wxWindow* button = form->FindWindow(how)) {
+            wxCommandEvent click(wxEVT_BUTTON, how);
+            button->ProcessWindowEvent(click);
+        }
+        return form->GetReturnCode();  // never wxID_NONE: nothing is shown
+    }
+};
+
+template <class T>
+T& Control(wxDialog& form, int id) {
+    return *dynamic_cast<T*>(form.FindWindow(id));
+}
+
+class Forms : public ::testing::Test {
+protected:
+    // The main window over a data folder of its own whose settings point at
+    // port 1 of the loopback, where nothing listens: a run fails at once.
+    void SetUp() override {
+        WriteFile(m_folder.File(kConfigFileName), "250\r\n127.0.0.1\r\n" + m_port + "\r\n");
+        WriteFile(m_folder.File(kUserListFileName), "ann@example.com;pa\r\nbob@example.com;pb\r\n");
+        m_frame = new CMainFrame(&m_docs, m_transcript, m_folder.Path());
+        ASSERT_EQ(m_frame->m_settings.m_strServerIP, "127.0.0.1");
+    }
+    void TearDown() override {
+        if (m_frame && !m_frame->IsBeingDeleted())
+            m_frame->Close(true);
+        EXPECT_TRUE(PumpUntil([this] { return !m_frame; }));
+    }
+
+    // Sends command id to the main window; returns the class of the form it opened.
+    std::string Command(int id, Filler fill = {}) {
+        m_driver.shown.clear();
+        m_driver.fill = std::move(fill);
+        wxCommandEvent command(wxEVT_MENU, id);
+        m_frame->ProcessWindowEvent(command);
+        return m_driver.shown;
+    }
+
+    TempFolder m_folder;
+    wxDocManager m_docs;
+    CTranscript m_transcript;
+    FormDriver m_driver;
+    wxWeakRef<CMainFrame> m_frame;
+    const std::string m_port = "1";
+};
+
+TEST_F(Forms, MenuItemsAndToolbarButtonsOpenTheirFormsAndCancelStartsNoRun) {
+    // Menu, item, toolbar button, the form they open.
+    const std::tuple<const char*, const char*, size_t, const char*> rows[] = {
+        {"Manage", "Configuration", 0, typeid(CDlgConfigura).name()},
+        {"Manage", "Delete mails for a single user", 1, typeid(CDlgCancellaSingoloUser).name()},
+        {"Manage", "Delete mails for users in list", 2, typeid(CDlgCancellaGlobale).name()},
+        {"&Help", "&About QuenDravalt...", 3, typeid(CAboutDlg).name()},
+    };
+    for (const auto& [menu, item, tool, form] : rows) {
+        EXPECT_EQ(Command(m_frame->GetMenuBar()->FindMenuItem(menu, item)), form) << item;
+        EXPECT_EQ(Command(m_frame->GetMainToolBar()->FindToolByIndex(tool)->GetId()), form)
+            << "toolbar button " << tool;
+    }
+    EXPECT_FALSE(m_frame->m_run.IsRunning());
+}
+
+TEST_F(Forms, SingleUserFormStartsTheRunWithoutTrailingBlanksAndAnEnglishDate) {
+    wxLocale german;  // the month names must not follow the desktop's language
+    ASSERT_TRUE(german.Init(wxLANGUAGE_GERMAN, wxLOCALE_DONT_LOAD_DEFAULT));
+    const char* const months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                  "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    for (int month = 0; month < 12; ++month) {
+        Command(ID_DELETE_SINGLE_USER, [month](wxDialog& form) {
+            Control<wxTextCtrl>(form, IDC_EDIT_USER_ACCOUNT).SetValue("  bob@example.com \t ");
+            Control<wxTextCtrl>(form, IDC_EDIT_USER_PASSWORD).SetValue(" secret  ");
+            Control<wxDatePickerCtrl>(form, IDC_DATETIMEPICKER)
+                .SetValue({5, wxDateTime::Month(month), 2008});
+            return month % 2 ? IDC_DELETE : kPressEnter;  // both ways of accepting
+        });
+        EXPECT_EQ(m_frame->m_run.m_strAccount, "  bob@example.com");
+        EXPECT_EQ(m_frame->m_run.m_strPassword, " secret");
+        EXPECT_EQ(m_frame->m_run.m_strBeforeDate, "05-" + std::string(months[month]) + "-2008");
+    }
+}
+
+TEST_F(Forms, UserListFormShowsTheListAndTheRunTakesAllOfIt) {
+    Command(ID_DELETE_USER_LIST, [](wxDialog& form) {
+        auto& list = Control<wxListCtrl>(form, IDC_LIST_USERS);
+        EXPECT_EQ(list.GetItemCount(), 2);
+        EXPECT_EQ(list.GetItemText(0, 0).utf8_string(), "ann@example.com");
+        EXPECT_EQ(list.GetItemText(1, 1).utf8_string(), "pb");
+        Control<wxDatePickerCtrl>(form, IDC_DATETIMEPICKER).SetValue({31, wxDateTime::Dec, 2007});
+        return IDC_DELETE;
+    });
+    EXPECT_EQ(m_frame->m_run.m_nUserCount, 2);
+    EXPECT_EQ(m_frame->m_run.m_strAccount, "ann@example.com");
+    EXPECT_EQ(m_frame->m_run.m_strBeforeDate, "31-Dec-2007");
+}
+
+TEST_F(Forms, ConfigurationFormShowsStoresAndTheWindowSavesTheSettings) {
+    Command(ID_CONFIGURATION, [this](wxDialog& form) {
+        // Each field: what it shows, then what is typed over it.
+        const std::tuple<int, std::string, const char*> fields[] = {
+            {IDC_EDIT_PAUSE, "250", "50"},
+            {IDC_EDIT_SERVER_IP, "127.0.0.1", "127.0.0.2  "},
+            {IDC_EDIT_PORT, m_port, "00993"}};
+        for (const auto& [id, shown, typed] : fields) {
+            EXPECT_EQ(Control<wxTextCtrl>(form, id).GetValue().utf8_string(), shown) << id;
+            Control<wxTextCtrl>(form, id).SetValue(typed);
+        }
+        return IDC_SET;
+    });
+    EXPECT_EQ(m_frame->m_settings.m_nPauseMs, 100);
+    EXPECT_EQ(m_frame->m_settings.m_strServerIP, "127.0.0.2");
+    EXPECT_EQ(m_frame->m_settings.m_strPort, "993");
+    m_frame->Close(true);
+    EXPECT_EQ(ReadFile(m_folder.File(kConfigFileName)), "100\r\n127.0.0.2\r\n993\r\n");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    wxApp::SetInstance(new wxApp);
+    if (!wxEntryStart(argc, argv))
+        return 1;  // no X server (run under xvfb-run)
+    // A logged error must not become a message box.
+    delete wxLog::SetActiveTarget(new wxLogStderr);
+    // A wx assertion means a fault in the program (or the test).
+    wxSetAssertHandler([](const wxString& file, int line, const wxString& func,
+                          const wxString& cond, const wxString& msg) {
+        ADD_FAILURE_AT(file.utf8_str(), line) << func << ": " << cond << " " << msg;
+    });
+    wxInitAllImageHandlers();
+    wxXmlResource::Get()->InitAllHandlers();
+    InitXmlResource();
+    RegisterCommandIds();
+    const int rc = RUN_ALL_TESTS();
+    wxEntryCleanup();
+    return rc;
+}

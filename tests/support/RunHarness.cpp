@@ -1,0 +1,22 @@
+#include "support/RunHarness.h"
+
+#include "support/Harness.h"
+
+TestRun::TestRun(unsigned port, int pauseMs) {
+    for (const int id : {TIMER_STEP, TIMER_NEXT_USER})
+        timers[id].SetOwner(this, id);
+    Bind(wxEVT_TIMER, [this](wxTimerEvent& e) { sequencer.OnTimer(e.GetId()); });
+    settings.m_nPauseMs = pauseMs;
+    settings.m_strServerIP = "127.0.0.1";
+    settings.m_strPort = std::to_string(port);
+}
+
+TestRun::~TestRun() {
+    socket.Close();
+    for (auto& [id, timer] : timers)
+        timer.Stop();
+}
+
+bool TestRun::WaitForEnd(std::chrono::milliseconds deadline) {
+    return PumpUntil([this] { return !sequencer.IsRunning(); }, deadline);
+}

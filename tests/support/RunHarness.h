@@ -1,0 +1,36 @@
+// A run without a window: the sequencer, its session and settings wired as the
+// main window wires them, wxTimers in the test's event loop, and a record of
+// every status line shown.
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include <wx/timer.h>
+
+#include "frame/RunSequencer.h"
+#include "imap/ImapSocket.h"
+#include "settings/Settings.h"
+#include "settings/UserList.h"
+
+struct TestRun : wxEvtHandler, IRunHost {
+    // A run against 127.0.0.1:port at a short pause.
+    explicit TestRun(unsigned port, int pauseMs = 20);
+    ~TestRun() override;
+    // Pumps events until the run has ended; false on the deadline.
+    bool WaitForEnd(std::chrono::milliseconds deadline = std::chrono::seconds(20));
+    bool IsArmed(int id) { return timers[id].IsRunning(); }
+
+    void SetTimer(int id, int elapseMs) override { timers[id].Start(elapseMs); }
+    void KillTimer(int id) override { timers[id].Stop(); }
+    void ShowStatus(const std::string& text) override { statuses.push_back(text); }
+
+    std::vector<std::string> statuses;
+    std::map<int, wxTimer> timers;
+    CTranscript transcript;
+    CSettings settings;
+    CUserList users;
+    CImapSocket socket{transcript};
+    CRunSequencer sequencer{*this, socket, transcript, settings, users};
+};

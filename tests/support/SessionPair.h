@@ -1,0 +1,32 @@
+// A session whose server is the test: one end of a socket pair is attached to
+// a CImapSocket, and the test writes the server's bytes into the other end,
+// each piece arriving as one read of the client's. No timing is involved.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "imap/ImapSocket.h"
+
+class SessionPair {
+public:
+    explicit SessionPair(std::string logPath = {});
+    ~SessionPair();
+    SessionPair(const SessionPair&) = delete;
+    SessionPair& operator=(const SessionPair&) = delete;
+
+    // Writes bytes in pieces of at most `piece` bytes and lets the session
+    // take in each before the next is written.
+    void Serve(std::string_view bytes, size_t piece = SIZE_MAX);
+    // What the client has sent since the last call.
+    std::string Sent();
+    // The server closes its end.
+    void HangUp();
+
+    CTranscript transcript;
+    CImapSocket imap;
+
+private:
+    int m_server = -1;
+    int m_client = -1;
+};
