@@ -6,7 +6,7 @@ packages=(
     libwxgtk3.2-dev wx-common
     libgtest-dev googletest libbenchmark-dev
     dovecot-imapd
-    xvfb xauth openbox locales python3
+    xvfb xauth locales python3
 )
 missing=()
 for p in "${packages[@]}"; do
