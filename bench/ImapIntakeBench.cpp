@@ -9,9 +9,8 @@
 // CPU time); filling the socket is the server's work. Heap use is
 // counted by replacing the global operator new/delete: the peak of live bytes
 // during an intake, above what was live before it, as peak_heap_bytes and as a
-// ratio to the reply's size. That is the first intake on a fresh transcript;
-// warm_peak_* are the later ones, once the transcript's memory tail has
-// reached its usual size. What fopen takes through malloc is not counted.
+// ratio to the reply's size. That is the first intake; warm_peak_* are the
+// later ones. What fopen takes through malloc is not counted.
 
 #include <malloc.h>
 #include <stdlib.h>
@@ -217,8 +216,8 @@ void RunIntake(benchmark::State& state, Kind kind) {
         return;
     }
     CTranscript transcript(withLog ? log.Path() : std::string());
-    size_t peakCold = 0;  // first intake: the transcript's memory tail still grows
-    size_t peakWarm = 0;  // later ones: the tail is at its usual size, as in a long run
+    size_t peakCold = 0;  // first intake
+    size_t peakWarm = 0;  // later ones, as in a long run
     size_t retained = 0;
     double cpuSeconds = 0;
     size_t intakes = 0;

@@ -40,7 +40,6 @@ public:
     std::vector<uint32_t>& SearchNumbers() { return m_numbers; }
 
     void Reset();
-    bool Failed() const { return m_failed; }
 
 private:
     enum class Mode { Line, Search, Literal };

@@ -16,9 +16,8 @@
     ((c) ? (void)0 : (std::fprintf(stderr, "broken: %s (line %d)\n", #c, __LINE__), std::abort()))
 
 namespace {
-// Puts a greeted session in the middle of a command: the greeting itself, LOGIN
-// as atoms, quoted strings or literals (waiting for "+" twice), SELECT, SEARCH,
-// STORE of 6 numbers or of 400 long ones (two STORE commands in turn), EXPUNGE, LOGOUT.
+// Puts a greeted session in the middle of a command; LOGIN with literals waits
+// for "+" twice, STORE of 400 long numbers takes two STORE commands in turn.
 void (*const kBegin[])(CImapSocket&) = {
     [](CImapSocket&) {},
     [](CImapSocket& s) { s.SendLogin("anna.rossi@example.it", "Segreta-2007"); },
@@ -42,7 +41,6 @@ Outcome Run(int start, std::string_view reply, size_t piece, bool hangUp) {
         s.m_arrFound.Add(start == 7 ? 4000000000 + n : n);     // other commands clear them
     pair.Serve(start == 0 ? "" : "* OK ready\r\n");
     kBegin[start](s);
-    QD_CHECK(start == 0 || (s.m_bConnected == 1 && !s.HasFailed()));
     pair.Serve(reply, piece);
     const std::string sent = pair.Sent();
     if (hangUp)

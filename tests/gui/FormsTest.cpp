@@ -22,7 +22,6 @@
 #include "dialogs/DlgCancellaGlobale.h"
 #include "dialogs/DlgCancellaSingoloUser.h"
 #include "frame/MainFrame.h"
-#include "imap/Transcript.h"
 #include "platform/DataFolder.h"
 #include "settings/DlgConfigura.h"
 #include "support/Harness.h"

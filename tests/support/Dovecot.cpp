@@ -54,8 +54,7 @@ std::string Dovecot::Start() {
     const std::string& d = m_folder.Path();
     // Dovecot runs no mail process as root: then nobody, who needs into the folder.
     const passwd* pw = ::geteuid() == 0 ? ::getpwnam("nobody") : ::getpwuid(::geteuid());
-    const std::string user = pw->pw_name, group = ::getgrgid(pw->pw_gid)->gr_name;
-    const std::string uid = std::to_string(pw->pw_uid), gid = std::to_string(pw->pw_gid);
+    const std::string user = pw->pw_name, uid = std::to_string(pw->pw_uid);
     WriteFile(d + "/users", m_users);
     ::chmod(d.c_str(), 0755);
     for (const auto& e : std::filesystem::recursive_directory_iterator(d))
@@ -72,9 +71,10 @@ std::string Dovecot::Start() {
                       "login_greeting = Dovecot at " +
                       d + "\nmail_location = maildir:" + d + "/%u.mail\nfirst_valid_uid = " + uid +
                       "\ndefault_internal_user = " + user + "\ndefault_login_user = " + user +
-                      "\ndefault_internal_group = " + group +
+                      "\ndefault_internal_group = " + ::getgrgid(pw->pw_gid)->gr_name +
                       "\npassdb {\n  driver = passwd-file\n  args = " + d + "/users\n}\n" +
-                      "userdb {\n  driver = static\n  args = uid=" + uid + " gid=" + gid + "\n}\n" +
+                      "userdb {\n  driver = static\n  args = uid=" + uid +
+                      " gid=" + std::to_string(pw->pw_gid) + "\n}\n" +
                       // Else one refused login makes anvil hold back the next by seconds.
                       "service anvil {\n  chroot =\n  unix_listener anvil-auth-penalty {\n"
                       "    mode = 0\n  }\n}\nservice imap-login {\n  chroot =\n"

@@ -11,12 +11,6 @@ TestRun::TestRun(unsigned port, int pauseMs) {
     settings.m_strPort = std::to_string(port);
 }
 
-TestRun::~TestRun() {
-    socket.Close();
-    for (auto& [id, timer] : timers)
-        timer.Stop();
-}
-
 bool TestRun::WaitForEnd(std::chrono::milliseconds deadline) {
     return PumpUntil([this] { return !sequencer.IsRunning(); }, deadline);
 }

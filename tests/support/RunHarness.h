@@ -17,7 +17,6 @@
 struct TestRun : wxEvtHandler, IRunHost {
     // A run against 127.0.0.1:port at a short pause.
     explicit TestRun(unsigned port, int pauseMs = 20);
-    ~TestRun() override;
     // Pumps events until the run has ended; false on the deadline.
     bool WaitForEnd(std::chrono::milliseconds deadline = std::chrono::seconds(20));
     bool IsArmed(int id) { return timers[id].IsRunning(); }

@@ -17,11 +17,6 @@ SessionPair::SessionPair(std::string logPath) : transcript(std::move(logPath)), 
     m_server = fds[1];
 }
 
-SessionPair::~SessionPair() {
-    imap.Close();
-    HangUp();
-}
-
 void SessionPair::Serve(std::string_view bytes, size_t piece) {
     while (!bytes.empty() && imap.IsOpen()) {
         const size_t n = std::min(piece, bytes.size());

@@ -3,6 +3,8 @@
 // each piece arriving as one read of the client's. No timing is involved.
 #pragma once
 
+#include <unistd.h>
+
 #include <string>
 #include <string_view>
 
@@ -11,7 +13,7 @@
 class SessionPair {
 public:
     explicit SessionPair(std::string logPath = {});
-    ~SessionPair();
+    ~SessionPair() { ::close(m_server); }  // the session closes its own end
     SessionPair(const SessionPair&) = delete;
     SessionPair& operator=(const SessionPair&) = delete;
 

