@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs what building, running and testing QuenDravalt needs (Debian 12).
+# Installs what building, running and testing QuenDravalt needs (Debian 12),
+# and the packages named as arguments.
 set -euo pipefail
 packages=(
     cmake make g++ clang libclang-rt-14-dev clang-format
@@ -7,6 +8,7 @@ packages=(
     libgtest-dev googletest libbenchmark-dev
     dovecot-imapd
     xvfb xauth locales python3
+    "$@"
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -11,22 +11,8 @@ set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${1:-$here/build-shots}"
 
-# Only the pictures need xdotool and ImageMagick, so install-deps.sh (and CI)
-# does without them.
-packages=(
-    cmake make g++ libwxgtk3.2-dev wx-common
-    xvfb openbox x11-utils xdotool imagemagick fonts-dejavu-core
-)
-missing=()
-for p in "${packages[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-    SUDO=""
-    [ "$(id -u)" -eq 0 ] || SUDO="sudo"
-    $SUDO apt-get update
-    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y --no-install-recommends "${missing[@]}"
-fi
+# Only the pictures need these, so CI does without them.
+bash "$here/scripts/install-deps.sh" openbox x11-utils xdotool imagemagick fonts-dejavu-core
 
 work="$(mktemp -d "${TMPDIR:-/tmp}/qd-shots.XXXXXX")"
 data=""
