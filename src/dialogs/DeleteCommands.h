@@ -6,6 +6,9 @@ class wxWindow;
 class CRunSequencer;
 struct CUserList;
 
+// True when no run is in progress, or the administrator agrees to stop it.
+bool ConfirmStop(wxWindow* parent, const CRunSequencer& run);
+
 // "Delete mails for a single user".
 void RunDeleteSingleUserCommand(wxWindow* parent, CRunSequencer& run);
 // "Delete mails for users in list": every account of users, whatever rows are selected.

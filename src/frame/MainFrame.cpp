@@ -383,6 +383,14 @@ void CMainFrame::OnIdle(wxIdleEvent& event) {
 }
 
 void CMainFrame::OnClose(wxCloseEvent& event) {
+    if (m_run.IsRunning() && event.CanVeto()) {
+        event.Veto();
+        // Closes once the run has removed its flags and logged out; after the
+        // handler, as the run may stop at once.
+        if (ConfirmStop(this, m_run))
+            m_run.Stop([this] { CallAfter([this] { Close(true); }); });
+        return;
+    }
     m_socket.Close();
     m_stepTimer.Stop();
     m_nextUserTimer.Stop();

@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include "imap/ImapSocket.h"
-#include "imap/MessageSet.h"
 #include "imap/Transcript.h"
 #include "platform/SafeAtoi.h"
 #include "settings/Settings.h"
@@ -21,6 +20,8 @@ void CRunSequencer::StartSingleRun(const std::string& account, const std::string
                                    const std::string& beforeDate) {
     // A tick the previous run had armed must not reach this one.
     StopTimers();
+    m_bStopping = false;
+    m_results.clear();
     m_nUserCount = 0;
     m_transcript.Clear();
     m_strAccount = account;
@@ -32,6 +33,8 @@ void CRunSequencer::StartSingleRun(const std::string& account, const std::string
 
 void CRunSequencer::StartListRun(const std::string& beforeDate) {
     StopTimers();
+    m_bStopping = false;
+    m_results.clear();
     m_transcript.Clear();
     m_nUserCount =
         static_cast<int32_t>(std::min(m_users.m_arrAccounts.size(), m_users.m_arrPasswords.size()));
@@ -48,8 +51,25 @@ void CRunSequencer::StartListRun(const std::string& beforeDate) {
     StartAccount();
 }
 
+void CRunSequencer::Stop(std::function<void()> done) {
+    if (!m_bRunning) {
+        if (done)
+            done();
+        return;
+    }
+    m_onStopped = std::move(done);
+    if (m_bStopping)
+        return;  // on its way already: the new caller waits instead
+    m_bStopping = true;
+    if (m_nStep == STEP_LOGOUT)
+        EndRun();  // between two accounts
+    else if (m_nStep < STEP_STORE && !m_socket.HasFlagged())
+        EndAccount("run stopped");  // nothing flagged, nothing that could flag in flight
+    // Otherwise the command in flight completes first (see OnTimer).
+}
+
 void CRunSequencer::StartAccount() {
-    m_nStep = 0;
+    m_nStep = STEP_CONNECT;
     ShowStatus("Connected to server " + m_settings.m_strServerIP);
     m_socket.Close();
     const unsigned port = static_cast<unsigned>(SafeAtoi(m_settings.m_strPort));
@@ -75,20 +95,40 @@ void CRunSequencer::NextAccount() {
 
 int32_t CRunSequencer::AwaitedFlag() const {
     switch (m_nStep) {
-        case 0:
+        case STEP_CONNECT:
             return m_socket.m_bConnected;
-        case 1:
+        case STEP_LOGIN:
             return m_socket.m_bLoggedIn;
-        case 2:
+        case STEP_CAPABILITY:
+            return m_socket.m_bCapable;
+        case STEP_SELECT:
             return m_socket.m_bSelected;
-        case 3:
+        case STEP_SEARCH:
             return m_socket.m_bSearched;
-        case 4:
+        case STEP_STORE:
             return m_socket.m_bStored;
-        case 5:
+        case STEP_CHECK:
+            return m_socket.m_bChecked;
+        case STEP_EXPUNGE:
             return m_socket.m_bExpunged;
+        case STEP_UNFLAG:
+            return m_socket.m_bUnflagged;
         default:
             return 0;
+    }
+}
+
+int32_t CRunSequencer::NextStep() const {
+    switch (m_nStep) {
+        case STEP_STORE:
+            // Nothing flagged, nothing to expunge: other clients' flags stay theirs.
+            if (!m_socket.HasFlagged())
+                return STEP_LOGOUT;
+            return m_socket.UsesUids() ? STEP_EXPUNGE : STEP_CHECK;
+        case STEP_EXPUNGE:
+            return STEP_LOGOUT;
+        default:
+            return m_nStep + 1;
     }
 }
 
@@ -98,81 +138,130 @@ void CRunSequencer::OnTimer(int id) {
         NextAccount();
         return;
     }
-    if (id != TIMER_STEP || m_nStep < 0 || m_nStep > 5)
+    if (id != TIMER_STEP || m_nStep >= STEP_LOGOUT)
         return;
+    const bool removing = m_nStep == STEP_UNFLAG;
     if (m_socket.HasFailed()) {
-        FailAccount(m_socket.FailureReason());
+        if (removing)
+            EndAccount(m_strEnding + "; deleted flags may remain");
+        else
+            FailAccount(m_socket.FailureReason());
         return;
     }
-    if (AwaitedFlag() == 1) {
-        m_host.KillTimer(TIMER_STEP);
-        RunStep();
+    if (AwaitedFlag() != 1) {
+        if (std::chrono::steady_clock::now() - m_socket.LastActivity() < m_silenceLimit)
+            return;
+        // A silent server would not answer the unflagging either.
+        m_socket.Close();
+        if (removing)
+            EndAccount(m_strEnding + "; deleted flags may remain");
+        else
+            FailAccount("no answer from server");
         return;
     }
-    if (std::chrono::steady_clock::now() - m_socket.LastActivity() >= m_silenceLimit)
-        FailAccount("no answer from server");
+    m_host.KillTimer(TIMER_STEP);
+    if (removing) {
+        EndAccount(m_strEnding + (m_socket.FlaggedKnown() ? "; deleted flags removed"
+                                                          : "; deleted flags may remain"));
+        return;
+    }
+    const int32_t next = NextStep();
+    if (m_bStopping && next != STEP_LOGOUT)
+        FailAccount("run stopped");
+    else
+        RunStep(next);
 }
 
-void CRunSequencer::RunStep() {
-    switch (m_nStep) {
-        case 0:  // login
-            ++m_nStep;
+void CRunSequencer::RunStep(int32_t step) {
+    m_nStep = step;
+    switch (step) {
+        case STEP_LOGIN:
             ShowStatus("Login User " + m_strAccount);
             if (m_socket.SendLogin(m_strAccount, m_strPassword) == 0) {
                 FailAccount(m_socket.FailureReason());
                 return;
             }
-            ArmTimer(TIMER_STEP);
             break;
-        case 1:  // select
-            ++m_nStep;
+        case STEP_CAPABILITY:
+            m_socket.SendCapability();
+            break;
+        case STEP_SELECT:
             m_socket.SendSelect();
-            ArmTimer(TIMER_STEP);
             break;
-        case 2:  // search
-            ++m_nStep;
+        case STEP_SEARCH:
             ShowStatus("Search mails with date before " + m_strBeforeDate);
             m_socket.SendSearch(m_strBeforeDate);
-            ArmTimer(TIMER_STEP);
             break;
-        case 3:  // store
-            ++m_nStep;
-            if (m_socket.m_arrFound.IsEmpty())
+        case STEP_STORE:
+            if (m_socket.FoundCount() == 0)
                 ShowStatus("No message found");
             else
-                ShowStatus("Deleting " +
-                           std::to_string(CountDistinct(m_socket.m_arrFound.Values())) + " mails");
+                ShowStatus("Deleting " + std::to_string(m_socket.FoundCount()) + " mails");
             m_socket.SendStore();
-            ArmTimer(TIMER_STEP);
             break;
-        case 4:  // expunge
-            ++m_nStep;
+        case STEP_CHECK:
+            m_socket.SendCheck();
+            break;
+        case STEP_EXPUNGE:
             m_socket.SendExpunge();
-            ArmTimer(TIMER_STEP);
             break;
-        case 5:  // logout
-            ++m_nStep;
+        default:  // logout: the account is done
             m_socket.SendLogout();
             m_socket.Close();
             ShowStatus("Logout from exchange server.");
-            ArmTimer(TIMER_NEXT_USER);
-            break;
-        default:
-            break;
+            m_results.push_back({m_strAccount, m_socket.FoundCount(), m_socket.FlaggedCount(),
+                                 m_socket.DeletedCount(), ""});
+            if (m_bStopping)
+                EndRun();
+            else
+                ArmTimer(TIMER_NEXT_USER);
+            return;
     }
+    ArmTimer(TIMER_STEP);
 }
 
 void CRunSequencer::FailAccount(std::string reason) {
-    // Taken by value: the reason often lives in the socket, which the LOGOUT below resets.
+    // Taken by value: the reason often lives in the socket, which the next command resets.
+    m_host.KillTimer(TIMER_STEP);
+    if (m_socket.HasFlagged() || !m_socket.FlaggedKnown()) {
+        if (m_socket.IsConnected()) {
+            // What this account flagged must not wait for somebody else's EXPUNGE.
+            m_strEnding = std::move(reason);
+            m_nStep = STEP_UNFLAG;
+            m_socket.SendUnflag();
+            ArmTimer(TIMER_STEP);
+            return;
+        }
+        reason += "; deleted flags may remain";
+    }
+    EndAccount(std::move(reason));
+}
+
+void CRunSequencer::EndAccount(std::string failure) {
     m_host.KillTimer(TIMER_STEP);
     if (m_socket.m_bLoggedIn == 1 && m_socket.IsConnected())
         m_socket.SendLogout();
     m_socket.Close();
-    m_nStep = 6;
-    const std::string text = "Failed for user " + m_strAccount + ": " + reason;
+    m_nStep = STEP_LOGOUT;
+    m_results.push_back({m_strAccount, m_socket.FoundCount(), m_socket.FlaggedCount(),
+                         m_socket.DeletedCount(), failure});
+    const std::string text = "Failed for user " + m_strAccount + ": " + failure;
     m_transcript.Append("\n" + text + "\n");
     ShowStatus(text);
-    ArmTimer(TIMER_NEXT_USER);
+    if (m_bStopping)
+        EndRun();
+    else
+        ArmTimer(TIMER_NEXT_USER);
+}
+
+void CRunSequencer::EndRun() {
+    StopTimers();
+    m_bRunning = false;
+    m_bStopping = false;
+    std::function<void()> done;
+    done.swap(m_onStopped);
+    if (done)
+        done();
 }
 
 void CRunSequencer::ArmTimer(int id) {

@@ -1,13 +1,16 @@
 // The deletion run: walks one account after another through connect, LOGIN,
-// SELECT, SEARCH, STORE, EXPUNGE and LOGOUT, one step per timer tick, a step
-// starting only once the session has completed the previous one. An account
-// whose command fails, or whose server goes silent, is ended and the run goes
-// on with the next one.
+// CAPABILITY, SELECT, SEARCH, STORE, the check for other deleted mail (without
+// UIDPLUS), EXPUNGE and LOGOUT, one step per timer tick, a step starting only
+// once the session has completed the previous one. An account whose command
+// fails, or whose server goes silent, is ended (its \Deleted flags removed
+// first while the connection allows) and the run goes on with the next one.
 #pragma once
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "frame/RunHost.h"
 
@@ -15,6 +18,29 @@ class CImapSocket;
 class CTranscript;
 struct CSettings;
 struct CUserList;
+
+// The steps of one account, in the order they can come.
+enum : int32_t {
+    STEP_CONNECT,
+    STEP_LOGIN,
+    STEP_CAPABILITY,
+    STEP_SELECT,
+    STEP_SEARCH,
+    STEP_STORE,
+    STEP_CHECK,
+    STEP_EXPUNGE,
+    STEP_UNFLAG,
+    STEP_LOGOUT,
+};
+
+// What became of one account of the run.
+struct CAccountResult {
+    std::string account;
+    size_t found = 0;
+    size_t flagged = 0;
+    unsigned deleted = 0;
+    std::string failure;  // "" when the account completed
+};
 
 class CRunSequencer {
 public:
@@ -26,8 +52,14 @@ public:
     void StartListRun(const std::string& beforeDate);
     void OnTimer(int id);
 
-    // True from a start until "Operazione completata." (or an empty list run).
+    // True from a start until "Operazione completata." (or the run stopped).
     bool IsRunning() const { return m_bRunning; }
+    // The account in progress, counted from 1, and the accounts of the run.
+    int32_t AccountNumber() const { return m_nUserCount > 0 ? m_nUserIndex + 1 : 1; }
+    int32_t AccountCount() const { return m_nUserCount > 0 ? m_nUserCount : 1; }
+    // Ends the run at the next step boundary: the account's flags removed,
+    // LOGOUT; then calls done (at once when no run is in progress).
+    void Stop(std::function<void()> done);
 
     // How long the server may stay silent while a step waits.
     void SetSilenceLimit(std::chrono::milliseconds limit) { m_silenceLimit = limit; }
@@ -41,14 +73,19 @@ public:
     std::string m_strBeforeDate;
     int32_t m_nUserIndex = 0;
     int32_t m_nUserCount = 0;
-    int32_t m_nStep = 0;
+    int32_t m_nStep = STEP_CONNECT;
     std::string m_strStatus;
+    // One entry per account whose turn has ended, in run order.
+    std::vector<CAccountResult> m_results;
 
 private:
     void StartAccount();
     void NextAccount();
-    void RunStep();
+    void RunStep(int32_t step);
+    int32_t NextStep() const;
     void FailAccount(std::string reason);
+    void EndAccount(std::string failure);
+    void EndRun();
     void ArmTimer(int id);
     void StopTimers();
     void ShowStatus(std::string text);
@@ -60,5 +97,9 @@ private:
     const CSettings& m_settings;
     const CUserList& m_users;
     bool m_bRunning = false;
+    bool m_bStopping = false;
+    std::function<void()> m_onStopped;
+    // Why the account ends, while its flags are being removed.
+    std::string m_strEnding;
     std::chrono::steady_clock::duration m_silenceLimit = kDefaultSilenceLimit;
 };

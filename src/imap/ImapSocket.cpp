@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
 
 #include "imap/AsciiCase.h"
 #include "imap/LoginArgument.h"
@@ -23,6 +24,34 @@ std::string_view FirstWord(std::string_view text) {
 bool WordIs(std::string_view text, std::string_view upperWord) {
     const std::string_view w = FirstWord(text);
     return EqualsNoCase(w, upperWord);
+}
+
+// n of an untagged "* n WORD" response.
+bool UntaggedNumber(std::string_view line, std::string_view upperWord, uint32_t* n) {
+    const size_t space = line.find(' ', 2);
+    if (space == std::string_view::npos || !EqualsNoCase(line.substr(space + 1), upperWord))
+        return false;
+    uint64_t value = 0;
+    for (const char c : line.substr(2, space - 2)) {
+        if (c < '0' || c > '9' || (value = value * 10 + (c - '0')) > UINT32_MAX)
+            return false;
+    }
+    *n = static_cast<uint32_t>(value);
+    return space > 2;
+}
+
+// Messages named by the set of "* VANISHED [(EARLIER)] set".
+uint32_t CountVanished(std::string_view line) {
+    uint32_t count = 0;
+    const char* p = line.data() + line.rfind(' ') + 1;
+    while (*p >= '0' && *p <= '9') {
+        char* end = nullptr;
+        const unsigned long first = std::strtoul(p, &end, 10);
+        const unsigned long last = *end == ':' ? std::strtoul(end + 1, &end, 10) : first;
+        count += static_cast<uint32_t>(last >= first ? last - first + 1 : first - last + 1);
+        p = *end == ',' ? end + 1 : end;
+    }
+    return count;
 }
 
 bool IsCutoffDate(std::string_view d) {
@@ -54,6 +83,12 @@ const char* RejectedReason(int32_t command) {
             return "expunge rejected";
         case CMD_LOGOUT:
             return "logout rejected";
+        case CMD_CAPABILITY:
+            return "capability rejected";
+        case CMD_CHECK:
+            return "search for deleted mail rejected";
+        case CMD_UNFLAG:
+            return "unflagging rejected";
         default:
             return "command rejected";
     }
@@ -74,6 +109,12 @@ CImapSocket::~CImapSocket() {
 bool CImapSocket::ConnectToServer(const std::string& host, unsigned port) {
     m_nCommand = CMD_CONNECT;
     m_bConnected = m_bLoggedIn = m_bSelected = m_bSearched = m_bStored = m_bExpunged = 0;
+    m_bCapable = m_bChecked = m_bUnflagged = 0;
+    m_bCapsKnown = m_bUidPlus = false;
+    m_selected.clear();
+    m_flagged.clear();
+    m_nFlagged = m_nDeleted = 0;
+    m_bNumbersAtRisk = m_bRenumbered = m_bFlagsUncertain = false;
     m_bFailed = false;
     m_bCompleted = false;
     m_strFailure.clear();
@@ -94,6 +135,7 @@ bool CImapSocket::ConnectToServer(const std::string& host, unsigned port) {
 void CImapSocket::Close() {
     CAsyncSocket::Close();
     m_pendingOut.clear();
+    m_pendingLog.clear();  // never sent, so never logged
     m_loginParts.clear();
 }
 
@@ -130,16 +172,17 @@ void CImapSocket::BeginCommand(int32_t code, std::string verb) {
     m_commandBytes = 0;
 }
 
-void CImapSocket::SendCommandLine(bool withArgs) {
+void CImapSocket::SendCommandLine(std::string args) {
+    m_strArgs = std::move(args);
     std::string line = m_strTag + m_strVerb;
-    if (withArgs)
+    if (!m_strArgs.empty())
         line += ' ' + m_strArgs;
     line += "\r\n";
-    m_transcript.Append(line);
-    SendRaw(std::move(line));
+    std::string log = line;
+    SendRaw(std::move(line), std::move(log));
 }
 
-void CImapSocket::SendRaw(std::string bytes) {
+void CImapSocket::SendRaw(std::string bytes, std::string log) {
     m_lastActivity = std::chrono::steady_clock::now();
     if (!IsConnected()) {
         Fail(m_strLost.empty() ? "not connected" : m_strLost, true);
@@ -147,6 +190,7 @@ void CImapSocket::SendRaw(std::string bytes) {
     }
     if (!m_pendingOut.empty()) {
         m_pendingOut += bytes;
+        m_pendingLog += log;
         return;
     }
     int n = SendToHelper(bytes.data(), static_cast<int>(bytes.size()), nullptr, 0, 0);
@@ -156,19 +200,24 @@ void CImapSocket::SendRaw(std::string bytes) {
         Fail("send failed", true);
         return;
     }
-    if (static_cast<size_t>(n) < bytes.size()) {
-        // The rest goes out as the socket drains: a line is never cut short.
-        m_pendingOut.assign(bytes, static_cast<size_t>(n), std::string::npos);
-        RequestSendNotification(true);
+    if (static_cast<size_t>(n) == bytes.size()) {
+        // The log shows what reached the socket, never a line that was dropped.
+        m_transcript.Append(log);
+        return;
     }
+    // The rest goes out as the socket drains: a line is never cut short.
+    m_pendingOut.assign(bytes, static_cast<size_t>(n), std::string::npos);
+    m_pendingLog = std::move(log);
+    RequestSendNotification(true);
 }
 
 void CImapSocket::FlushOutput() {
     if (m_pendingOut.empty())
         return;
-    std::string rest;
+    std::string rest, log;
     rest.swap(m_pendingOut);
-    SendRaw(std::move(rest));
+    log.swap(m_pendingLog);
+    SendRaw(std::move(rest), std::move(log));
 }
 
 void CImapSocket::OnSend(int nErrorCode) {
@@ -177,9 +226,6 @@ void CImapSocket::OnSend(int nErrorCode) {
 }
 
 int CImapSocket::SendLogin(const std::string& account, const std::string& password) {
-    m_strTag.clear();
-    m_strVerb.clear();
-    m_arrFound.RemoveAll();
     m_bLoggedIn = 0;
     BeginCommand(CMD_LOGIN, "LOGIN");
     m_loginParts.clear();
@@ -203,79 +249,141 @@ int CImapSocket::SendLogin(const std::string& account, const std::string& passwo
         }
     };
     add(account, accountForm);
-    // The transcript and the log never see the password.
-    std::string logged;
+    // The transcript and the log never see the password; the line is logged
+    // with its last part.
+    m_loginLog.clear();
     for (const auto& p : parts)
-        logged += p;
-    logged += current + " ****\r\n";
+        m_loginLog += p;
+    m_loginLog += current + " ****\r\n";
     current += ' ';
     add(password, passwordForm);
     current += "\r\n";
     parts.push_back(std::move(current));
 
-    m_transcript.Append(logged);
     for (size_t i = 1; i < parts.size(); ++i)
         m_loginParts.push_back(std::move(parts[i]));
-    SendRaw(std::move(parts[0]));
+    SendRaw(std::move(parts[0]), parts.size() == 1 ? m_loginLog : std::string());
     return m_bFailed ? 0 : 1;
 }
 
+void CImapSocket::SendCapability() {
+    m_bCapable = 0;
+    if (m_bCapsKnown) {
+        m_strTag.clear();
+        m_bCapable = 1;
+        return;
+    }
+    BeginCommand(CMD_CAPABILITY, "CAPABILITY");
+    SendCommandLine();
+}
+
 void CImapSocket::SendSelect() {
-    m_arrFound.RemoveAll();
     m_bSelected = 0;
+    m_nExists = -1;
+    m_nUidNext = 0;
     BeginCommand(CMD_SELECT, "SELECT");
-    m_strArgs = "INBOX";
-    SendCommandLine(true);
+    SendCommandLine("INBOX");
 }
 
 void CImapSocket::SendSearch(const std::string& date) {
-    m_arrFound.RemoveAll();
     m_bSearched = 0;
     m_searchNumbers.clear();
-    m_searchMalformed = false;
-    BeginCommand(CMD_SEARCH, "SEARCH");
-    m_strArgs = "ALL BEFORE " + date;
+    m_searchProblem.clear();
+    m_selected.clear();
+    m_flagged.clear();
+    m_nFlagged = m_nDeleted = 0;
+    m_bRenumbered = m_bFlagsUncertain = false;
+    m_bNumbersAtRisk = !m_bUidPlus;
+    // The mailbox bounds the result, and with it the memory a reply can take.
+    m_reader.SetSearchLimit(m_nExists >= 0 ? static_cast<size_t>(m_nExists)
+                                           : CResponseReader::kMaxSearchNumbers);
+    BeginCommand(CMD_SEARCH, m_bUidPlus ? "UID SEARCH" : "SEARCH");
     if (!IsCutoffDate(date)) {
         // Never let a malformed date (or a line break in it) reach the server.
         Fail("invalid cut-off date", false);
         return;
     }
-    SendCommandLine(true);
+    SendCommandLine("ALL BEFORE " + date);
 }
 
 void CImapSocket::SendStore() {
-    m_strTag.clear();
-    m_strVerb.clear();
-    if (m_arrFound.IsEmpty()) {
+    m_bStored = 0;
+    if (m_bRenumbered) {
+        Fail("server renumbered the mailbox", false);
+        return;
+    }
+    if (m_selected.empty()) {
+        m_strTag.clear();
         m_bStored = 1;
         m_transcript.Append("\nVUOTA\n");
         return;
     }
-    // Room for the tag, the verb and the flags around the set.
-    constexpr size_t kAround = 64;
-    m_storeSets = FormatMessageSets(m_arrFound.Values(), kMaxStoreLine - kAround);
-    m_storeNext = 0;
-    SendNextStore();
+    SendSets(CMD_STORE, m_selected);
 }
 
-void CImapSocket::SendNextStore() {
-    m_bStored = 0;
-    BeginCommand(CMD_STORE, "STORE");
-    m_strArgs = m_storeSets[m_storeNext++] + " +FLAGS \\Deleted";
-    SendCommandLine(true);
+void CImapSocket::SendCheck() {
+    m_bChecked = 0;
+    m_searchNumbers.clear();
+    m_searchProblem.clear();
+    BeginCommand(CMD_CHECK, "SEARCH");
+    if (m_bRenumbered)
+        Fail("server renumbered the mailbox", false);
+    else
+        SendCommandLine("DELETED");
 }
 
 void CImapSocket::SendExpunge() {
-    m_arrFound.RemoveAll();
     m_bExpunged = 0;
+    m_nDeleted = 0;
+    if (m_bUidPlus) {
+        SendSets(CMD_EXPUNGE, m_flagged);
+        return;
+    }
     BeginCommand(CMD_EXPUNGE, "EXPUNGE");
-    SendCommandLine(false);
+    if (m_bRenumbered)
+        Fail("server renumbered the mailbox", false);
+    else
+        SendCommandLine();
+}
+
+void CImapSocket::SendUnflag() {
+    m_bUnflagged = 0;
+    if (m_flagged.empty()) {
+        m_strTag.clear();
+        m_bUnflagged = 1;
+        return;
+    }
+    SendSets(CMD_UNFLAG, m_flagged);
 }
 
 void CImapSocket::SendLogout() {
-    m_arrFound.RemoveAll();
     BeginCommand(CMD_LOGOUT, "LOGOUT");
-    SendCommandLine(false);
+    SendCommandLine();
+}
+
+void CImapSocket::SendSets(int32_t code, const std::vector<uint32_t>& numbers) {
+    // Room for the tag, the verb and the flags around the set.
+    constexpr size_t kAround = 64;
+    m_sets = FormatMessageSets(numbers, kMaxStoreLine - kAround, &m_setEnds);
+    m_nextSet = 0;
+    m_nCommand = code;
+    if (m_sets.empty())
+        FlagOf(code) = 1;
+    else
+        SendNextSet();
+}
+
+void CImapSocket::SendNextSet() {
+    const int32_t code = m_nCommand;
+    const std::string uid = m_bUidPlus ? "UID " : "";
+    BeginCommand(code, uid + (code == CMD_EXPUNGE ? "EXPUNGE" : "STORE"));
+    const std::string& set = m_sets[m_nextSet++];
+    if (code == CMD_STORE)
+        SendCommandLine(set + (m_bUidPlus ? " +FLAGS (\\Deleted)" : " +FLAGS \\Deleted"));
+    else if (code == CMD_UNFLAG)
+        SendCommandLine(set + " -FLAGS (\\Deleted)");
+    else
+        SendCommandLine(set);
 }
 
 // ---------------------------------------------------------------- intake
@@ -322,43 +430,22 @@ void CImapSocket::DrainSocket() {
 }
 
 void CImapSocket::OnResponse(const CResponseReader::Response& r) {
+    const std::string_view head = r.head;
+    if (StartsWithNoCase(head, "* ")) {
+        OnUntagged(head, r);
+        return;
+    }
     if (m_bFailed)
         return;  // nothing raises a flag once the command has failed
-    const std::string_view head = r.head;
     if (m_nCommand == CMD_CONNECT && m_bConnected != 1) {
-        if (StartsWithNoCase(head, "* ") &&
-            (WordIs(head.substr(2), "OK") || WordIs(head.substr(2), "PREAUTH"))) {
-            m_bConnected = 1;
-            m_bCompleted = true;
-        } else if (StartsWithNoCase(head, "* ") && WordIs(head.substr(2), "BYE"))
-            Fail("server refused the session", true);
-        else
-            Fail("unexpected greeting", true);
+        Fail("unexpected greeting", true);
         return;
     }
     if (!head.empty() && head[0] == '+') {
         if (m_nCommand == CMD_LOGIN && !m_loginParts.empty()) {
             std::string part = std::move(m_loginParts.front());
             m_loginParts.pop_front();
-            SendRaw(std::move(part));
-        }
-        return;
-    }
-    if (StartsWithNoCase(head, "* ")) {
-        if (r.isSearch) {
-            if (m_nCommand != CMD_SEARCH || m_strTag.empty())
-                return;
-            if (!r.searchValid) {
-                m_searchMalformed = true;
-                return;
-            }
-            auto& numbers = m_reader.SearchNumbers();
-            if (m_searchNumbers.empty())
-                m_searchNumbers.swap(numbers);
-            else
-                m_searchNumbers.insert(m_searchNumbers.end(), numbers.begin(), numbers.end());
-        } else if (WordIs(head.substr(2), "BYE") && m_nCommand != CMD_LOGOUT) {
-            Fail("server ended the session", true);
+            SendRaw(std::move(part), m_loginParts.empty() ? m_loginLog : std::string());
         }
         return;
     }
@@ -366,12 +453,94 @@ void CImapSocket::OnResponse(const CResponseReader::Response& r) {
         OnTagged(head);
 }
 
+void CImapSocket::OnUntagged(std::string_view head, const CResponseReader::Response& r) {
+    const std::string_view rest = head.substr(2);
+    uint32_t n = 0;
+    // Mailbox state first: it holds whatever command is in progress.
+    if (UntaggedNumber(head, "EXISTS", &n))
+        m_nExists = n;
+    else if (UntaggedNumber(head, "EXPUNGE", &n))
+        OnExpunged(n);
+    else if (WordIs(rest, "VANISHED") && m_nCommand == CMD_EXPUNGE && !m_bCompleted)
+        m_nDeleted += CountVanished(head);
+    if (m_bFailed)
+        return;
+    if (m_nCommand == CMD_CONNECT && m_bConnected != 1) {
+        if (WordIs(rest, "OK") || WordIs(rest, "PREAUTH")) {
+            m_bConnected = 1;
+            m_bCompleted = true;
+        } else {
+            Fail(WordIs(rest, "BYE") ? "server refused the session" : "unexpected greeting", true);
+        }
+        return;
+    }
+    if (r.isSearch) {
+        if ((m_nCommand != CMD_SEARCH && m_nCommand != CMD_CHECK) || m_bCompleted)
+            return;
+        if (!r.searchValid || m_searchNumbers.size() + m_reader.SearchNumbers().size() >
+                                  static_cast<uint64_t>(m_nExists >= 0 ? m_nExists : INT64_MAX)) {
+            if (m_searchProblem.empty())
+                m_searchProblem = r.searchOverflow || r.searchValid
+                                      ? "search names more messages than the mailbox holds"
+                                      : "malformed search result";
+            return;
+        }
+        auto& numbers = m_reader.SearchNumbers();
+        m_searchNumbers.insert(m_searchNumbers.end(), numbers.begin(), numbers.end());
+    } else if (WordIs(rest, "CAPABILITY") &&
+               (m_nCommand == CMD_LOGIN || m_nCommand == CMD_CAPABILITY)) {
+        NoteCapabilities(rest);
+    } else if (StartsWithNoCase(rest, "OK [UIDNEXT ") && m_nCommand == CMD_SELECT) {
+        m_nUidNext = static_cast<uint32_t>(std::strtoul(rest.data() + 12, nullptr, 10));
+    } else if (WordIs(rest, "BYE") && m_nCommand != CMD_LOGOUT) {
+        Fail("server ended the session", true);
+    }
+}
+
+void CImapSocket::OnExpunged(uint32_t number) {
+    if (m_nExists > 0)
+        --m_nExists;
+    if (m_nCommand == CMD_EXPUNGE && !m_bCompleted) {
+        ++m_nDeleted;
+        return;
+    }
+    if (m_bUidPlus)
+        return;  // UIDs stay what they are
+    // Sequence numbers above the expunged one move down by one.
+    const auto at = std::lower_bound(m_flagged.begin(), m_flagged.end(), number);
+    auto next = at;
+    if (next != m_flagged.end() && *next == number)
+        ++next;
+    for (auto it = next; it != m_flagged.end(); ++it)
+        --*it;
+    m_flagged.erase(at, next);
+    if (!m_bNumbersAtRisk)
+        return;
+    // The numbers about to be flagged no longer name what the search found.
+    m_bRenumbered = true;
+    if (m_nCommand == CMD_STORE && !m_bCompleted)
+        m_bFlagsUncertain = true;  // did the server take the STORE before or after?
+    if ((m_nCommand == CMD_SEARCH || m_nCommand == CMD_STORE) && !m_bCompleted)
+        Fail("server renumbered the mailbox", false);
+}
+
+void CImapSocket::NoteCapabilities(std::string_view text) {
+    text = text.substr(0, text.find(']'));  // a response code ends there
+    m_bCapsKnown = true;
+    m_bUidPlus = false;
+    for (size_t at = text.find(' '); at != std::string_view::npos; at = text.find(' ', at)) {
+        ++at;
+        const std::string_view word = text.substr(at, text.find(' ', at) - at);
+        m_bUidPlus = m_bUidPlus || EqualsNoCase(word, "UIDPLUS");
+    }
+}
+
 void CImapSocket::OnTagged(std::string_view line) {
     const ReplyMatch match = MatchReply(line, m_strTag, m_strVerb);
     if (match == ReplyMatch::None)
         return;
     // The command is over: a repeated tagged line, or SEARCH lines after it,
-    // must not change its outcome (STORE uses the result as it is now).
+    // must not change its outcome.
     const std::string_view status = line.substr(m_strTag.size());
     m_strTag.clear();
     if (match == ReplyMatch::Failed) {
@@ -381,36 +550,91 @@ void CImapSocket::OnTagged(std::string_view line) {
     }
     switch (m_nCommand) {
         case CMD_LOGIN:
+            if (const size_t caps = status.find("[CAPABILITY "); caps != std::string_view::npos)
+                NoteCapabilities(status.substr(caps + 1));
             m_bLoggedIn = 1;
             break;
         case CMD_LOGOUT:
             m_bLoggedIn = 0;
             break;
+        case CMD_CAPABILITY:
+            m_bCapsKnown = true;  // none listed: no UIDPLUS
+            m_bCapable = 1;
+            break;
         case CMD_SELECT:
             m_bSelected = 1;
             break;
         case CMD_SEARCH:
-            if (m_searchMalformed) {
-                Fail("malformed search result", false);
-                break;
-            }
-            m_arrFound.Values().swap(m_searchNumbers);
-            m_searchNumbers.clear();
-            m_bSearched = 1;
+        case CMD_CHECK:
+            OnSearchDone();
             break;
         case CMD_STORE:
-            if (m_storeNext < m_storeSets.size())
-                SendNextStore();
-            else
-                m_bStored = 1;
-            break;
+        case CMD_UNFLAG:
         case CMD_EXPUNGE:
-            m_bExpunged = 1;
+            if (m_nCommand == CMD_STORE) {
+                // The set just stored is the next part of the run's set.
+                const size_t from = m_nextSet > 1 ? m_setEnds[m_nextSet - 2] : 0;
+                m_flagged.insert(m_flagged.end(), m_selected.begin() + from,
+                                 m_selected.begin() + m_setEnds[m_nextSet - 1]);
+                m_nFlagged = m_flagged.size();
+            }
+            if (m_nextSet < m_sets.size()) {
+                SendNextSet();
+                return;
+            }
+            FlagOf(m_nCommand) = 1;
+            m_bNumbersAtRisk = m_bNumbersAtRisk && m_nCommand != CMD_STORE;
+            if (m_nCommand == CMD_EXPUNGE || m_nCommand == CMD_UNFLAG)
+                m_flagged.clear();
+            if (m_nCommand == CMD_EXPUNGE && m_nDeleted > m_nFlagged)
+                m_transcript.Append("\nThe server deleted " + std::to_string(m_nDeleted) +
+                                    " messages, " + std::to_string(m_nFlagged) + " were flagged\n");
             break;
         default:
             break;
     }
-    m_bCompleted = !m_bFailed && (m_nCommand != CMD_STORE || m_bStored == 1);
+    m_bCompleted = !m_bFailed;
+}
+
+void CImapSocket::OnSearchDone() {
+    std::vector<uint32_t> numbers;
+    numbers.swap(m_searchNumbers);
+    const uint32_t bound =
+        m_bUidPlus ? m_nUidNext : static_cast<uint32_t>(std::max<int64_t>(m_nExists, 0));
+    const bool known = m_bUidPlus ? m_nUidNext > 0 : m_nExists >= 0;
+    for (const uint32_t n : numbers)
+        if (m_searchProblem.empty() && known && (m_bUidPlus ? n >= bound : n > bound))
+            m_searchProblem = "search names a message the mailbox does not hold";
+    if (!m_searchProblem.empty()) {
+        Fail(m_searchProblem, false);
+        return;
+    }
+    if (m_bRenumbered) {
+        Fail("server renumbered the mailbox", false);
+        return;
+    }
+    if (m_nCommand == CMD_CHECK) {
+        for (const uint32_t n : numbers)
+            if (!std::binary_search(m_flagged.begin(), m_flagged.end(), n)) {
+                Fail("other messages are marked deleted", false);
+                return;
+            }
+        m_bChecked = 1;
+        return;
+    }
+    m_selected = SortedDistinct(std::move(numbers));
+    m_bSearched = 1;
+}
+
+int32_t& CImapSocket::FlagOf(int32_t command) {
+    switch (command) {
+        case CMD_STORE:
+            return m_bStored;
+        case CMD_UNFLAG:
+            return m_bUnflagged;
+        default:
+            return m_bExpunged;
+    }
 }
 
 ReplyMatch CImapSocket::MatchReply(std::string_view line, std::string_view tag,

@@ -1,6 +1,9 @@
 // The client end of one IMAP conversation at a time: opens the connection,
-// composes the six tagged commands, takes in the server's replies and raises a
-// completion flag when a command has completed.
+// composes the tagged commands, takes in the server's replies and raises a
+// completion flag when a command has completed. It deletes exactly the
+// messages its search selected: by UID when the server offers UIDPLUS, else
+// by sequence number guarded against other deleted-flagged mail and against
+// a server that renumbers; what it flagged and could not expunge it unflags.
 #pragma once
 
 #include <chrono>
@@ -11,7 +14,6 @@
 #include <string_view>
 #include <vector>
 
-#include "imap/MessageNumbers.h"
 #include "imap/ResponseReader.h"
 #include "imap/Transcript.h"
 #include "platform/AsyncSocket.h"
@@ -24,6 +26,9 @@ enum : int32_t {
     CMD_SEARCH = 4,
     CMD_STORE = 5,
     CMD_EXPUNGE = 6,
+    CMD_CAPABILITY = 7,
+    CMD_CHECK = 8,   // SEARCH DELETED before a plain EXPUNGE
+    CMD_UNFLAG = 9,  // STORE -FLAGS (\Deleted) of what the account flagged
 };
 
 // How a response line stands to the command in progress.
@@ -34,7 +39,7 @@ public:
     explicit CImapSocket(CTranscript& transcript);
     ~CImapSocket() override;
 
-    // Clears the six flags and the failure, creates the socket and starts
+    // Clears the flags and the failure, creates the socket and starts
     // connecting. False only when no socket could be created.
     bool ConnectToServer(const std::string& host, unsigned port);
     void Close() override;
@@ -42,10 +47,16 @@ public:
     // Nonzero when the command went out (or waits for the server's "+");
     // 0 when it could not be sent.
     int SendLogin(const std::string& account, const std::string& password);
+    // Asks for the capabilities unless LOGIN's answer told them.
+    void SendCapability();
     void SendSelect();
     void SendSearch(const std::string& date);
     void SendStore();
+    // Without UIDPLUS: checks that no other message is flagged \Deleted.
+    void SendCheck();
     void SendExpunge();
+    // Removes \Deleted from what this account flagged and did not expunge.
+    void SendUnflag();
     void SendLogout();
 
     // A definitive failure of the command in progress, with a short reason.
@@ -53,6 +64,19 @@ public:
     const std::string& FailureReason() const { return m_strFailure; }
     // Last time bytes arrived from the server or a command went out.
     std::chrono::steady_clock::time_point LastActivity() const { return m_lastActivity; }
+
+    // The server offers UIDPLUS: messages are named by UID.
+    bool UsesUids() const { return m_bUidPlus; }
+    // Distinct messages the search found, flagged so far, and the EXPUNGE
+    // responses to the account's EXPUNGE.
+    size_t FoundCount() const { return m_selected.size(); }
+    size_t FlaggedCount() const { return m_nFlagged; }
+    unsigned DeletedCount() const { return m_nDeleted; }
+    // Messages flagged \Deleted by this account and neither expunged nor unflagged.
+    bool HasFlagged() const { return !m_flagged.empty(); }
+    // False when the server renumbered under a STORE in flight: which
+    // messages that STORE flagged can't be known.
+    bool FlaggedKnown() const { return !m_bFlagsUncertain; }
 
     // Classifies a response line against the command whose tag and verb are given.
     static ReplyMatch MatchReply(std::string_view line, std::string_view tag,
@@ -68,11 +92,13 @@ public:
     int32_t m_bStored = 0;
     int32_t m_bExpunged = 0;
     int32_t m_bSelected = 0;
+    int32_t m_bCapable = 0;
+    int32_t m_bChecked = 0;
+    int32_t m_bUnflagged = 0;
     int32_t m_nCommand = CMD_CONNECT;
     std::string m_strTag;
     std::string m_strVerb;
     std::string m_strArgs;
-    CMessageNumbers m_arrFound;
     long m_nTagCounter = 0;
 
 protected:
@@ -84,12 +110,20 @@ protected:
 private:
     void DrainSocket();
     void OnResponse(const CResponseReader::Response& r);
+    void OnUntagged(std::string_view line, const CResponseReader::Response& r);
     void OnTagged(std::string_view line);
+    void OnSearchDone();
+    void OnExpunged(uint32_t number);
+    void NoteCapabilities(std::string_view text);
     void BeginCommand(int32_t code, std::string verb);
-    // Tag, verb, optionally a space and m_strArgs, CR LF: logged, then sent.
-    void SendCommandLine(bool withArgs);
-    void SendRaw(std::string bytes);
-    void SendNextStore();
+    // Tag, verb, a space and args when there are any, CR LF.
+    void SendCommandLine(std::string args = {});
+    // Sends bytes; log reaches the transcript once their last byte is handed over.
+    void SendRaw(std::string bytes, std::string log);
+    // One tagged command per set of m_sets, in turn (STORE, UNFLAG, UID EXPUNGE).
+    void SendSets(int32_t code, const std::vector<uint32_t>& numbers);
+    void SendNextSet();
+    int32_t& FlagOf(int32_t command);
     void Fail(std::string reason, bool closeConnection);
     void FlushOutput();
 
@@ -97,6 +131,7 @@ private:
     CResponseReader m_reader;
     std::unique_ptr<char[]> m_buffer;
     std::string m_pendingOut;
+    std::string m_pendingLog;
     bool m_bFailed = false;
     // The command in progress has completed (its flag is up).
     bool m_bCompleted = false;
@@ -107,10 +142,28 @@ private:
     uint64_t m_commandBytes = 0;
     // LOGIN parts still waiting for the server's "+" continuation.
     std::deque<std::string> m_loginParts;
-    // SEARCH: numbers gathered from untagged SEARCH responses.
+    std::string m_loginLog;
+
+    bool m_bCapsKnown = false;
+    bool m_bUidPlus = false;
+    int64_t m_nExists = -1;  // -1: the server has not said
+    uint32_t m_nUidNext = 0;
+    // SEARCH and SEARCH DELETED: numbers gathered from untagged SEARCH responses.
     std::vector<uint32_t> m_searchNumbers;
-    bool m_searchMalformed = false;
-    // STORE: the sets still to be sent, one tagged STORE each.
-    std::vector<std::string> m_storeSets;
-    size_t m_storeNext = 0;
+    std::string m_searchProblem;
+    // The run's set: what the search found, sorted, and the part of it flagged
+    // so far (sequence numbers follow the server's EXPUNGE responses).
+    std::vector<uint32_t> m_selected;
+    std::vector<uint32_t> m_flagged;
+    size_t m_nFlagged = 0;
+    unsigned m_nDeleted = 0;
+    // Without UIDPLUS, from SEARCH until the last STORE: an EXPUNGE now
+    // shifts the numbers the account is about to flag.
+    bool m_bNumbersAtRisk = false;
+    bool m_bRenumbered = false;
+    bool m_bFlagsUncertain = false;
+    // Sets of the multi-set command in progress, and the next one to send.
+    std::vector<std::string> m_sets;
+    std::vector<size_t> m_setEnds;
+    size_t m_nextSet = 0;
 };

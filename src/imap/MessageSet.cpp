@@ -2,11 +2,19 @@
 
 #include <algorithm>
 
-std::vector<std::string> FormatMessageSets(std::vector<uint32_t> numbers, size_t maxSetLength) {
-    std::sort(numbers.begin(), numbers.end());
+std::vector<uint32_t> SortedDistinct(std::vector<uint32_t> numbers) {
+    if (!std::is_sorted(numbers.begin(), numbers.end()))  // servers mostly answer in order
+        std::sort(numbers.begin(), numbers.end());
     numbers.erase(std::unique(numbers.begin(), numbers.end()), numbers.end());
+    return numbers;
+}
+
+std::vector<std::string> FormatMessageSets(const std::vector<uint32_t>& numbers,
+                                           size_t maxSetLength, std::vector<size_t>* ends) {
     std::vector<std::string> sets;
     std::string current;
+    if (ends)
+        ends->clear();
     size_t i = 0;
     while (i < numbers.size()) {
         size_t j = i;
@@ -15,6 +23,8 @@ std::vector<std::string> FormatMessageSets(std::vector<uint32_t> numbers, size_t
         const std::string run = std::to_string(numbers[i]) + ':' + std::to_string(numbers[j]);
         if (!current.empty() && current.size() + 1 + run.size() > maxSetLength) {
             sets.push_back(std::move(current));
+            if (ends)
+                ends->push_back(i);
             current.clear();
         }
         if (!current.empty())
@@ -22,12 +32,10 @@ std::vector<std::string> FormatMessageSets(std::vector<uint32_t> numbers, size_t
         current += run;
         i = j + 1;
     }
-    if (!current.empty())
+    if (!current.empty()) {
         sets.push_back(std::move(current));
+        if (ends)
+            ends->push_back(numbers.size());
+    }
     return sets;
-}
-
-size_t CountDistinct(std::vector<uint32_t> numbers) {
-    std::sort(numbers.begin(), numbers.end());
-    return static_cast<size_t>(std::unique(numbers.begin(), numbers.end()) - numbers.begin());
 }

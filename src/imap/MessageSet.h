@@ -5,10 +5,12 @@
 #include <string>
 #include <vector>
 
-// Sorts and de-duplicates the numbers, writes each run of consecutive numbers
-// as first:last (a lone n as n:n) and joins the runs with ','. Sets longer than
-// maxSetLength are split at a run boundary into several sets, in order.
-std::vector<std::string> FormatMessageSets(std::vector<uint32_t> numbers, size_t maxSetLength);
+// The numbers sorted, without duplicates.
+std::vector<uint32_t> SortedDistinct(std::vector<uint32_t> numbers);
 
-// Number of distinct values.
-size_t CountDistinct(std::vector<uint32_t> numbers);
+// Writes each run of consecutive numbers of sorted (sorted, distinct) as
+// first:last (a lone n as n:n) and joins the runs with ','. Sets longer than
+// maxSetLength are split at a run boundary into several sets, in order; ends,
+// when given, receives for each set the index in sorted after its last number.
+std::vector<std::string> FormatMessageSets(const std::vector<uint32_t>& sorted, size_t maxSetLength,
+                                           std::vector<size_t>* ends = nullptr);

@@ -17,6 +17,7 @@ void CResponseReader::StartResponse() {
     m_prefixChecked = false;
     m_isSearch = false;
     m_searchValid = true;
+    m_searchOverflow = false;
     m_searchCR = false;
     m_value = 0;
     m_digits = 0;
@@ -80,7 +81,8 @@ CResponseReader::SearchStep CResponseReader::SearchByte(char c) {
 void CResponseReader::PushNumber() {
     if (m_digits == 0)
         return;
-    if (m_value == 0 || m_value > 0xFFFFFFFFull || m_numbers.size() >= kMaxSearchNumbers) {
+    if (m_value == 0 || m_value > 0xFFFFFFFFull || m_numbers.size() >= m_searchLimit) {
+        m_searchOverflow = m_numbers.size() >= m_searchLimit;
         SearchInvalid();
         return;
     }

@@ -19,6 +19,7 @@ public:
         bool headComplete;      // head is the whole response
         bool isSearch;          // an untagged SEARCH response
         bool searchValid;       // ... whose numbers were all well-formed (1 to 4294967295)
+        bool searchOverflow;    // ... that named more numbers than the search limit
     };
 
     static constexpr size_t kHeadMax = 1024;
@@ -38,6 +39,8 @@ public:
 
     // Numbers of the SEARCH response just delivered; may be moved from.
     std::vector<uint32_t>& SearchNumbers() { return m_numbers; }
+    // A SEARCH line with more numbers than this is not kept (it overflows).
+    void SetSearchLimit(size_t limit) { m_searchLimit = limit; }
 
     void Reset();
 
@@ -63,6 +66,8 @@ private:
     bool m_prefixChecked = false;
     bool m_isSearch = false;
     bool m_searchValid = true;
+    bool m_searchOverflow = false;
+    size_t m_searchLimit = kMaxSearchNumbers;
     bool m_searchCR = false;
     uint64_t m_value = 0;
     int m_digits = 0;
@@ -96,7 +101,8 @@ bool CResponseReader::Feed(const char* data, size_t size, F&& onResponse) {
                     break;
                 }
                 if (step == SearchStep::End) {
-                    onResponse(Response{m_head, m_headComplete, true, m_searchValid});
+                    onResponse(
+                        Response{m_head, m_headComplete, true, m_searchValid, m_searchOverflow});
                     StartResponse();
                     break;
                 }
@@ -137,8 +143,8 @@ bool CResponseReader::Feed(const char* data, size_t size, F&& onResponse) {
                 break;
             }
             if (EndOfLine()) {
-                onResponse(
-                    Response{m_head, m_headComplete, m_isSearch, m_isSearch && m_searchValid});
+                onResponse(Response{m_head, m_headComplete, m_isSearch, m_isSearch && m_searchValid,
+                                    m_searchOverflow});
                 StartResponse();
             }
         }

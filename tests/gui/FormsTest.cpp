@@ -13,6 +13,7 @@
 #include <wx/listctrl.h>
 #include <wx/log.h>
 #include <wx/modalhook.h>
+#include <wx/msgdlg.h>
 #include <wx/weakref.h>
 #include <wx/xrc/xmlres.h>
 
@@ -38,9 +39,15 @@ public:
 
     Filler fill;
     std::string shown;  // class of the last form opened
+    std::string asked;  // text of the last message box, answered with answer
+    int answer = wxID_NO;
 
 protected:
     int Enter(wxDialog* form) override {
+        if (auto* box = dynamic_cast<wxMessageDialog*>(form)) {
+            asked = box->GetMessage().utf8_string();
+            return answer;
+        }
         shown = typeid(*form).name();
         form->InitDialog();  // the values go into the controls
         form->SetReturnCode(wxID_CANCEL);
@@ -67,7 +74,7 @@ protected:
     // The main window over a data folder of its own whose settings point at
     // port 1 of the loopback, where nothing listens: a run fails at once.
     void SetUp() override {
-        WriteFile(m_folder.File(kConfigFileName), "250\r\n127.0.0.1\r\n" + m_port + "\r\n");
+        WriteFile(m_folder.File(kConfigFileName), "250\r\n127.0.0.1\r\n1\r\n");
         WriteFile(m_folder.File(kUserListFileName), "ann@example.com;pa\r\nbob@example.com;pb\r\n");
         m_frame = new CMainFrame(&m_docs, m_transcript, m_folder.Path());
         ASSERT_EQ(m_frame->m_settings.m_strServerIP, "127.0.0.1");
@@ -92,7 +99,6 @@ protected:
     CTranscript m_transcript;
     FormDriver m_driver;
     wxWeakRef<CMainFrame> m_frame;
-    const std::string m_port = "1";
 };
 
 TEST_F(Forms, MenuItemsAndToolbarButtonsOpenTheirFormsAndCancelStartsNoRun) {
@@ -116,6 +122,7 @@ TEST_F(Forms, SingleUserFormStartsTheRunWithoutTrailingBlanksAndAnEnglishDate) {
     ASSERT_TRUE(german.Init(wxLANGUAGE_GERMAN, wxLOCALE_DONT_LOAD_DEFAULT));
     const char* const months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                   "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    m_driver.answer = wxID_YES;  // each start replaces the run before it
     for (int month = 0; month < 12; ++month) {
         Command(ID_DELETE_SINGLE_USER, [month](wxDialog& form) {
             Control<wxTextCtrl>(form, IDC_EDIT_USER_ACCOUNT).SetValue("  bob@example.com \t ");
@@ -128,6 +135,30 @@ TEST_F(Forms, SingleUserFormStartsTheRunWithoutTrailingBlanksAndAnEnglishDate) {
         EXPECT_EQ(m_frame->m_run.m_strPassword, " secret");
         EXPECT_EQ(m_frame->m_run.m_strBeforeDate, "05-" + std::string(months[month]) + "-2008");
     }
+}
+
+TEST_F(Forms, ARunInProgressIsStoppedOnlyWhenTheAdministratorAgrees) {
+    std::string account = "first";
+    const Filler start = [&account](wxDialog& form) {
+        Control<wxTextCtrl>(form, IDC_EDIT_USER_ACCOUNT).SetValue(account);
+        return IDC_DELETE;
+    };
+    Command(ID_DELETE_SINGLE_USER, start);
+    ASSERT_TRUE(m_frame->m_run.IsRunning());
+    account = "second";
+    for (const int answer : {wxID_NO, wxID_YES}) {
+        m_driver.answer = answer;
+        Command(ID_DELETE_SINGLE_USER, start);
+        EXPECT_EQ(m_driver.asked, "A run is in progress (account 1 of 1). Stop it?");
+        EXPECT_EQ(m_frame->m_run.m_strAccount, answer == wxID_YES ? "second" : "first");
+    }
+    m_driver.answer = wxID_NO;
+    WriteFile(m_folder.File(kConfigFileName), "kept");
+    m_frame->Close();  // refused: the window neither saves nor goes
+    EXPECT_EQ(ReadFile(m_folder.File(kConfigFileName)), "kept");
+    m_driver.answer = wxID_YES;
+    m_frame->Close();
+    EXPECT_TRUE(PumpUntil([this] { return !m_frame; }));
 }
 
 TEST_F(Forms, UserListFormShowsTheListAndTheRunTakesAllOfIt) {
@@ -145,12 +176,12 @@ TEST_F(Forms, UserListFormShowsTheListAndTheRunTakesAllOfIt) {
 }
 
 TEST_F(Forms, ConfigurationFormShowsStoresAndTheWindowSavesTheSettings) {
-    Command(ID_CONFIGURATION, [this](wxDialog& form) {
+    Command(ID_CONFIGURATION, [](wxDialog& form) {
         // Each field: what it shows, then what is typed over it.
         const std::tuple<int, std::string, const char*> fields[] = {
             {IDC_EDIT_PAUSE, "250", "50"},
             {IDC_EDIT_SERVER_IP, "127.0.0.1", "127.0.0.2  "},
-            {IDC_EDIT_PORT, m_port, "00993"}};
+            {IDC_EDIT_PORT, "1", "00993"}};
         for (const auto& [id, shown, typed] : fields) {
             EXPECT_EQ(Control<wxTextCtrl>(form, id).GetValue().utf8_string(), shown) << id;
             Control<wxTextCtrl>(form, id).SetValue(typed);

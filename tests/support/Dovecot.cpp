@@ -40,10 +40,10 @@ void Dovecot::AddAccount(const std::string& name, const std::string& password) {
 }
 
 void Dovecot::AddMessage(const std::string& account, unsigned position, std::time_t date,
-                         const std::string& subject) {
-    // Fixed width, so that name order is position order; ":2," and no flags yet.
-    const std::string path =
-        m_folder.File(account + ".mail/cur/") + std::to_string(1000000000ull + position) + ".qd:2,";
+                         const std::string& subject, const std::string& flags) {
+    // Fixed width, so that name order is position order.
+    const std::string path = m_folder.File(account + ".mail/cur/") +
+                             std::to_string(1000000000ull + position) + ".qd:2," + flags;
     WriteFile(path, "Subject: " + subject + "\nFrom: a@example.org\n\nHi.\n");
     const timespec times[2] = {{date, 0}, {date, 0}};
     if (::utimensat(AT_FDCWD, path.c_str(), times, 0) != 0)
@@ -131,7 +131,9 @@ std::vector<std::string> Dovecot::Subjects(const std::string& account) const {
     std::vector<std::string> subjects;
     for (const auto& file : std::set<std::filesystem::directory_entry>(begin(cur), end(cur))) {
         const std::string text = ReadFile(file.path());  // "Subject: " comes first
-        subjects.push_back(text.substr(9, text.find('\n') - 9));
+        const std::string name = file.path().filename(), flags = name.substr(name.rfind(',') + 1);
+        subjects.push_back(text.substr(9, text.find('\n') - 9) +
+                           (flags.empty() ? "" : ":" + flags));
     }
     return subjects;
 }

@@ -19,9 +19,9 @@ public:
     // folds them); passwords without ':', CR or LF.
     void AddAccount(const std::string& name, const std::string& password);
     // Dovecot numbers messages in file name order, so position orders them;
-    // the file's mtime is the INTERNALDATE.
+    // the file's mtime is the INTERNALDATE; flags are Maildir letters ("T": \Deleted).
     void AddMessage(const std::string& account, unsigned position, std::time_t date,
-                    const std::string& subject);
+                    const std::string& subject, const std::string& flags = "");
 
     // "" once Dovecot greets on Port(); else why not, with its log.
     std::string Start();
@@ -29,7 +29,8 @@ public:
     void Stop();
     unsigned Port() const { return m_port; }
 
-    // The subjects of the account's messages left on disk, in message order.
+    // The account's messages left on disk, in message order: their subjects,
+    // followed by ":" and the flag letters when they have any.
     std::vector<std::string> Subjects(const std::string& account) const;
 
 private:

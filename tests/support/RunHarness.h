@@ -1,6 +1,5 @@
-// A run without a window: the sequencer, its session and settings wired as the
-// main window wires them, wxTimers in the test's event loop, and a record of
-// every status line shown.
+// A run without a window, wired as the main window wires it: wxTimers in the
+// test's event loop, and a record of every status line shown.
 #pragma once
 
 #include <map>
@@ -19,7 +18,6 @@ struct TestRun : wxEvtHandler, IRunHost {
     explicit TestRun(unsigned port, int pauseMs = 20);
     // Pumps events until the run has ended; false on the deadline.
     bool WaitForEnd(std::chrono::milliseconds deadline = std::chrono::seconds(20));
-    bool IsArmed(int id) { return timers[id].IsRunning(); }
 
     void SetTimer(int id, int elapseMs) override { timers[id].Start(elapseMs); }
     void KillTimer(int id) override { timers[id].Stop(); }

@@ -1,7 +1,6 @@
-// A TCP server on 127.0.0.1 for run tests. Every command line the client sends
-// is answered by the test's responder: bytes, after a delay, then the
-// connection stays, is closed or is reset. The client must wait for each
-// answer (the greeting included): a line that comes earlier is marked.
+// A TCP server on 127.0.0.1 for run tests: the test's responder answers each
+// command line with bytes, after a delay, then the connection stays, is closed
+// or reset. A line sent before the previous answer (greeting included) is marked.
 #pragma once
 
 #include <chrono>
@@ -26,8 +25,6 @@ public:
 
     explicit ScriptedServer(Responder responder, Reply greeting = {"* OK ready\r\n"});
     ~ScriptedServer();
-    ScriptedServer(const ScriptedServer&) = delete;
-    ScriptedServer& operator=(const ScriptedServer&) = delete;
 
     unsigned Port() const { return m_port; }
     // Every line received, as "connection: line" without CR LF, and " (early)"

@@ -1,6 +1,5 @@
-// A session whose server is the test: one end of a socket pair is attached to
-// a CImapSocket, and the test writes the server's bytes into the other end,
-// each piece arriving as one read of the client's. No timing is involved.
+// A session whose server is the test, through a socket pair: each piece of the
+// server's bytes arrives as one read of the client's. No timing is involved.
 #pragma once
 
 #include <unistd.h>
@@ -14,8 +13,6 @@ class SessionPair {
 public:
     explicit SessionPair(std::string logPath = {});
     ~SessionPair() { ::close(m_server); }  // the session closes its own end
-    SessionPair(const SessionPair&) = delete;
-    SessionPair& operator=(const SessionPair&) = delete;
 
     // Writes bytes in pieces of at most `piece` bytes and lets the session
     // take in each before the next is written.

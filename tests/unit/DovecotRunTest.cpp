@@ -1,9 +1,12 @@
-// A whole run against a real Dovecot: what is left in each Maildir afterwards,
-// and the status lines the administrator saw on the way.
+// Whole runs against a real Dovecot: what is left in its Maildirs, flags included.
 #include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <unistd.h>
 
 #include "support/Dovecot.h"
 #include "support/RunHarness.h"
+#include "support/ScriptedServer.h"
 
 namespace {
 using Texts = std::vector<std::string>;
@@ -19,6 +22,19 @@ void AddMail(Dovecot& d, const std::string& account, const std::vector<std::time
                      (dates[i - 1] == kOld ? "old" : "new") + std::to_string(i));
 }
 
+// Sends line to fd and returns the answer, up to the line tagged tag.
+std::string Forward(int fd, const std::string& line, const std::string& tag) {
+    ::send(fd, line.data(), line.size(), MSG_NOSIGNAL);
+    std::string answer;
+    char buf[4096];
+    ssize_t n;
+    while (
+        ((answer.rfind(tag + " ", 0) != 0 && answer.find("\n" + tag + " ") == std::string::npos) ||
+         answer.back() != '\n') &&
+        (n = ::recv(fd, buf, sizeof buf, 0)) > 0)
+        answer.append(buf, static_cast<size_t>(n));
+    return answer;
+}
 }  // namespace
 
 // Old and new mail interleaved, so that a first:last range over the old ones
@@ -31,6 +47,11 @@ TEST(DovecotRun, ListRunDeletesExactlyTheOldMailAndGoesOnPastARefusedLogin) {
     d.AddAccount("bob", "right");
     d.AddAccount("carol", literal);
     AddMail(d, "alice", {kOld, kNew, kOld, kOld, kNew});
+    // Marked deleted by the user's own client: the new one is none of the run's
+    // business; the old one is, as the search finds flagged messages too.
+    d.AddMessage("alice", 6, kNew, "new6", "T");
+    d.AddMessage("alice", 7, kOld, "old7", "T");
+    d.AddMessage("carol", 3, kNew, "new3", "T");  // found nothing: nothing is expunged
     AddMail(d, "carol", {kNew, kNew});
     ASSERT_EQ(d.Start(), "");
 
@@ -40,15 +61,46 @@ TEST(DovecotRun, ListRunDeletesExactlyTheOldMailAndGoesOnPastARefusedLogin) {
     run.sequencer.StartListRun(kCutoff);
     ASSERT_TRUE(run.WaitForEnd());
 
-    EXPECT_EQ(d.Subjects("alice"), (Texts{"new2", "new5"}));
-    EXPECT_EQ(d.Subjects("carol"), (Texts{"new1", "new2"}));
+    EXPECT_EQ(d.Subjects("alice"), (Texts{"new2", "new5", "new6:T"}));
+    EXPECT_EQ(d.Subjects("carol"), (Texts{"new1", "new2", "new3:T"}));
     const std::string connected = "Connected to server 127.0.0.1";
     const std::string searching = "Search mails with date before " + kCutoff;
     // clang-format off
     EXPECT_EQ(run.statuses, (Texts{
-        connected, "Login User alice", searching, "Deleting 3 mails", "Logout from exchange server.",
+        connected, "Login User alice", searching, "Deleting 4 mails", "Logout from exchange server.",
         connected, "Login User bob", "Failed for user bob: login rejected",
         connected, "Login User carol", searching, "No message found", "Logout from exchange server.",
         "Operazione completata."}));
     // clang-format on
+}
+
+// Through a proxy that refuses the second UID STORE of 1000 old messages:
+// the first set's flags are taken back, nothing is expunged.
+TEST(DovecotRun, ARefusedSecondStoreLeavesNoMessageFlagged) {
+    Dovecot d;
+    d.AddAccount("erin", "pw");
+    std::vector<std::time_t> dates;
+    for (int i = 0; i < 2000; ++i)
+        dates.push_back(i % 2 ? kNew : kOld);  // runs of one: the sets need two lines
+    AddMail(d, "erin", dates);
+    ASSERT_EQ(d.Start(), "");
+    int upstream = ::socket(AF_INET, SOCK_STREAM, 0), stores = 0;
+    sockaddr_in addr{AF_INET, htons(static_cast<uint16_t>(d.Port())), {htonl(INADDR_LOOPBACK)}, {}};
+    ASSERT_EQ(::connect(upstream, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    Forward(upstream, "", "*");  // the greeting
+    ScriptedServer proxy([&](int, const std::string& tag, const std::string& command) -> Reply {
+        if (command.rfind("UID STORE", 0) == 0 && ++stores == 2)
+            return {tag + " NO not now\r\n"};
+        return {Forward(upstream, tag + " " + command + "\r\n", tag)};
+    });
+    TestRun run(proxy.Port(), 20);
+    run.sequencer.StartSingleRun("erin", "pw", kCutoff);
+    ASSERT_TRUE(run.WaitForEnd());
+    ::close(upstream);
+    EXPECT_EQ(run.statuses.end()[-2],
+              "Failed for user erin: store rejected; deleted flags removed");
+    const Texts left = d.Subjects("erin");
+    EXPECT_EQ(left.size(), 2000u);
+    for (const std::string& subject : left)
+        ASSERT_EQ(subject.find(':'), std::string::npos) << subject;  // no flag left behind
 }
