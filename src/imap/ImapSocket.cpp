@@ -293,6 +293,7 @@ void CImapSocket::SendSearch(const std::string& date) {
     m_flagged.clear();
     m_nFlagged = m_nDeleted = 0;
     m_bRenumbered = m_bFlagsUncertain = false;
+    m_nRenumberings = 0;
     m_bNumbersAtRisk = !m_bUidPlus;
     // The mailbox bounds the result, and with it the memory a reply can take.
     m_reader.SetSearchLimit(m_nExists >= 0 ? static_cast<size_t>(m_nExists)
@@ -477,8 +478,10 @@ void CImapSocket::OnUntagged(std::string_view head, const CResponseReader::Respo
     if (r.isSearch) {
         if ((m_nCommand != CMD_SEARCH && m_nCommand != CMD_CHECK) || m_bCompleted)
             return;
-        if (!r.searchValid || m_searchNumbers.size() + m_reader.SearchNumbers().size() >
-                                  static_cast<uint64_t>(m_nExists >= 0 ? m_nExists : INT64_MAX)) {
+        if (!r.searchValid ||
+            m_searchNumbers.size() + m_reader.SearchNumbers().size() >
+                static_cast<uint64_t>(m_nExists >= 0 ? m_nExists
+                                                     : CResponseReader::kMaxSearchNumbers)) {
             if (m_searchProblem.empty())
                 m_searchProblem = r.searchOverflow || r.searchValid
                                       ? "search names more messages than the mailbox holds"
@@ -506,6 +509,11 @@ void CImapSocket::OnExpunged(uint32_t number) {
     }
     if (m_bUidPlus)
         return;  // UIDs stay what they are
+    if (++m_nRenumberings > kMaxRenumberings) {
+        // Following a server that renumbers without end would cost without end.
+        m_bFlagsUncertain = true;
+        m_flagged.clear();
+    }
     // Sequence numbers above the expunged one move down by one.
     const auto at = std::lower_bound(m_flagged.begin(), m_flagged.end(), number);
     auto next = at;

@@ -162,6 +162,8 @@ private:
     bool m_bNumbersAtRisk = false;
     bool m_bRenumbered = false;
     bool m_bFlagsUncertain = false;
+    unsigned m_nRenumberings = 0;
+    static constexpr unsigned kMaxRenumberings = 1000;
     // Sets of the multi-set command in progress, and the next one to send.
     std::vector<std::string> m_sets;
     std::vector<size_t> m_setEnds;
