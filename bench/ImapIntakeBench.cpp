@@ -237,7 +237,7 @@ void RunIntake(benchmark::State& state, Kind kind) {
         {
             Probe s(transcript);
             s.Attach(sv[0]);
-            const std::string greeting = "* OK ready\r\n";
+            const std::string greeting = "* OK [CAPABILITY IMAP4rev1] ready\r\n";
             ::send(peer, greeting.data(), greeting.size(), MSG_NOSIGNAL);
             s.OnReceive(0);
             if (kind == Kind::Search) {

@@ -73,7 +73,7 @@ set(CPACK_PACKAGE_DESCRIPTION
 set(CPACK_STRIP_FILES ON)
 # The libraries the executable is linked against, by their Debian 12 packages.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
-    "libwxgtk3.2-1 (>= 3.2.2), libwxbase3.2-1 (>= 3.2.2), libstdc++6 (>= 12), libgcc-s1, libc6 (>= 2.36)")
+    "libwxgtk3.2-1 (>= 3.2.2), libwxbase3.2-1 (>= 3.2.2), libssl3 (>= 3.0.0), libstdc++6 (>= 12), libgcc-s1, libc6 (>= 2.36)")
 if(QD_SANITIZE)
     message(STATUS "QD_SANITIZE is on: a package built here needs the sanitizer runtimes")
 endif()

@@ -8,11 +8,15 @@
 #   scripts/demo-server.sh show     lists what each demo mailbox holds now
 #   scripts/demo-server.sh stop     stops the server and puts the kept files back
 #
+# Port 10143 (DEMO_PORT) is IMAP with STARTTLS, the one configured; port 10993
+# (DEMO_TLS_PORT) is IMAPS. The certificate is self-signed, made afresh at each
+# start, so the program's first run asks whether to trust it.
 # The program's folder is /QUENDRAVALT; DEMO_DATA_FOLDER names another one.
 set -euo pipefail
 DATA=${DEMO_DATA_FOLDER:-/QUENDRAVALT}
 DIR=/tmp/qd-demo
 PORT=${DEMO_PORT:-10143}
+TLS_PORT=${DEMO_TLS_PORT:-10993}
 USERS=(anna bruno carla)
 PASSWORDS=("anna-pw" "bruno pw" "carla;semi;colon")
 CRLF=$'\r\n'
@@ -39,9 +43,14 @@ PY
 
 start() {
     if [ -f "$DIR/pid" ] && kill -0 "$(cat "$DIR/pid")" 2>/dev/null; then
-        echo "already running on 127.0.0.1:$PORT"; return
+        echo "already running on 127.0.0.1: port $PORT (STARTTLS), port $TLS_PORT (IMAPS)"; return
     fi
-    rm -rf "$DIR"; mkdir -p "$DIR"/{run,state,pw,home}; chmod 755 "$DIR"
+    rm -rf "$DIR"; mkdir -p "$DIR"/{run,state,pw,home,tls}; chmod 755 "$DIR"; chmod 700 "$DIR/tls"
+    # Self-signed and named for the address the program connects to, so that
+    # "self-signed certificate" is the only reason not to trust it.
+    openssl req -x509 -newkey rsa:2048 -nodes -days 30 -subj "/CN=QuenDravalt demo server" \
+        -addext "subjectAltName=IP:127.0.0.1" \
+        -keyout "$DIR/tls/key.pem" -out "$DIR/tls/cert.pem" 2>/dev/null
     local uid gid extra=""
     if [ "$(id -u)" -eq 0 ]; then
         uid=$(id -u nobody); gid=$(getent group nogroup | cut -d: -f3)
@@ -61,7 +70,9 @@ state_dir = $DIR/state
 log_path = $DIR/log
 protocols = imap
 listen = 127.0.0.1
-ssl = no
+ssl = yes
+ssl_cert = <$DIR/tls/cert.pem
+ssl_key = <$DIR/tls/key.pem
 disable_plaintext_auth = no
 auth_failure_delay = 0
 mail_location = maildir:~/Maildir
@@ -78,7 +89,8 @@ service imap-login {
     port = $PORT
   }
   inet_listener imaps {
-    port = 0
+    port = $TLS_PORT
+    ssl = yes
   }
 $chroot
 }
@@ -120,12 +132,17 @@ CONF
             : > "$DATA/$f.demo-none"
         fi
     done
-    printf '1000\r\n127.0.0.1\r\n%s\r\n' "$PORT" > "$DATA/CFG_QUEN_DRAVALT.TXT"
+    # Security automatic and no certificate trusted yet.
+    printf '1000\r\n127.0.0.1\r\n%s\r\nauto\r\n\r\n' "$PORT" > "$DATA/CFG_QUEN_DRAVALT.TXT"
     : > "$DATA/USR_QUEN_DRAVALT.TXT"
     for i in "${!USERS[@]}"; do
         printf '%s;%s\r\n' "${USERS[$i]}" "${PASSWORDS[$i]}" >> "$DATA/USR_QUEN_DRAVALT.TXT"
     done
-    echo "demo IMAP server on 127.0.0.1:$PORT; accounts: ${USERS[*]} (see $DATA/USR_QUEN_DRAVALT.TXT)"
+    echo "demo IMAP server on 127.0.0.1; accounts: ${USERS[*]} (see $DATA/USR_QUEN_DRAVALT.TXT)"
+    echo "  port $PORT: IMAP with STARTTLS (configured, security Automatic)"
+    echo "  port $TLS_PORT: IMAPS (choose TLS (IMAPS) and this port in Manage > Configuration)"
+    echo "the certificate is self-signed: the first run asks whether to trust it; its SHA-256 fingerprint:"
+    echo "  $(openssl x509 -noout -fingerprint -sha256 -in "$DIR/tls/cert.pem" | cut -d= -f2)"
     imap_show
 }
 
@@ -149,5 +166,5 @@ case "${1:-}" in
     start) start ;;
     show) imap_show ;;
     stop) stop ;;
-    *) sed -n '2,12p' "$0"; exit 2 ;;
+    *) sed -n '2,14p' "$0"; exit 2 ;;
 esac

@@ -1,4 +1,4 @@
-// Template and control identifiers of the three modal forms. Each XRC object
+// Template and control identifiers of the modal forms. Each XRC object
 // carries its number as its name, so XRC hands out exactly these ids.
 #pragma once
 
@@ -6,6 +6,7 @@ enum : int {
     IDD_CONFIGURATION = 130,
     IDD_CANCELLA_SINGOLO_USER = 131,
     IDD_CANCELLA_GLOBALE = 133,
+    IDD_FIDUCIA_CERTIFICATO = 134,
 };
 
 enum : int {
@@ -18,4 +19,13 @@ enum : int {
     IDC_EDIT_USER_PASSWORD = 1006,
     IDC_DATETIMEPICKER = 1008,
     IDC_LIST_USERS = 1009,
+    IDC_COMBO_SECURITY = 1010,
+    IDC_EDIT_FINGERPRINT = 1011,
+    IDC_TRUST = 1012,
+    IDC_STATIC_SERVER = 1013,
+    IDC_STATIC_SUBJECT = 1014,
+    IDC_STATIC_ISSUER = 1015,
+    IDC_STATIC_VALIDITY = 1016,
+    IDC_STATIC_PROBLEM = 1017,
+    IDC_STATIC_FINGERPRINT = 1018,
 };

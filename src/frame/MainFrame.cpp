@@ -15,6 +15,7 @@
 #include "app/AboutDlg.h"
 #include "dialogs/DeleteCommands.h"
 #include "dialogs/DisplayText.h"
+#include "dialogs/DlgFiduciaCertificato.h"
 #include "settings/ConfigurationCommand.h"
 
 namespace {
@@ -306,6 +307,19 @@ void CMainFrame::ShowStatus(const std::string& text) {
     // Account names come from files and forms as bytes: UTF-8 or Latin-1.
     bar->SetStatusText(BytesToDisplay(text), PANE_STATUS);
     bar->Update();
+}
+
+void CMainFrame::AskTrust(const CTlsPeer& peer, const std::string& server,
+                          std::function<void(bool)> answer) {
+    // The run asks from its timer tick: a modal loop started there would
+    // dispatch the run's own events while the tick is half done.
+    CallAfter([this, peer, server, answer = std::move(answer)] {
+        CDlgFiduciaCertificato dlg(this, peer, server);
+        const bool trusted = dlg.IsLoaded() && dlg.ShowModal() == wxID_OK;
+        if (trusted)
+            m_settings.m_strTrustedFingerprint = peer.fingerprint;
+        answer(trusted);
+    });
 }
 
 void CMainFrame::OnTimer(wxTimerEvent& event) {

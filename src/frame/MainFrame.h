@@ -3,6 +3,7 @@
 // status line) and keeps the settings, which it saves when it closes.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -64,6 +65,9 @@ public:
     void SetTimer(int id, int elapseMs) override;
     void KillTimer(int id) override;
     void ShowStatus(const std::string& text) override;
+    // Asks with the trust form once the current event is handled.
+    void AskTrust(const CTlsPeer& peer, const std::string& server,
+                  std::function<void(bool)> answer) override;
 
     // The view puts its window in the client area / takes it away again.
     void SetViewWindow(wxWindow* window);

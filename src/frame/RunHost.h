@@ -2,7 +2,10 @@
 // status line. The main window implements it; headless tests use wxTimers.
 #pragma once
 
+#include <functional>
 #include <string>
+
+#include "platform/AsyncSocket.h"
 
 enum : int {
     TIMER_STEP = 101,       // paces the steps of one account
@@ -17,4 +20,13 @@ public:
     virtual void KillTimer(int id) = 0;
     // Shows text in the status line at once.
     virtual void ShowStatus(const std::string& text) = 0;
+    // The run met a certificate nobody trusts: shows it (server is the
+    // configured address) and calls answer(true) when the administrator trusts
+    // it, after storing peer.fingerprint as the trusted certificate; answer
+    // may come later, from the event loop. Without anyone to ask: no.
+    virtual void AskTrust(const CTlsPeer& peer, const std::string& server,
+                          std::function<void(bool)> answer) {
+        (void)peer, (void)server;
+        answer(false);
+    }
 };

@@ -20,7 +20,7 @@ void CRunSequencer::StartSingleRun(const std::string& account, const std::string
                                    const std::string& beforeDate) {
     // A tick the previous run had armed must not reach this one.
     StopTimers();
-    m_bStopping = false;
+    m_bStopping = m_bTrustAsked = false;
     m_results.clear();
     m_nUserCount = 0;
     m_transcript.Clear();
@@ -33,7 +33,7 @@ void CRunSequencer::StartSingleRun(const std::string& account, const std::string
 
 void CRunSequencer::StartListRun(const std::string& beforeDate) {
     StopTimers();
-    m_bStopping = false;
+    m_bStopping = m_bTrustAsked = false;
     m_results.clear();
     m_transcript.Clear();
     m_nUserCount =
@@ -73,7 +73,8 @@ void CRunSequencer::StartAccount() {
     ShowStatus("Connected to server " + m_settings.m_strServerIP);
     m_socket.Close();
     const unsigned port = static_cast<unsigned>(SafeAtoi(m_settings.m_strPort));
-    if (!m_socket.ConnectToServer(m_settings.m_strServerIP, port)) {
+    if (!m_socket.ConnectToServer(m_settings.m_strServerIP, port, m_settings.m_security,
+                                  m_settings.m_strTrustedFingerprint)) {
         FailAccount(m_socket.FailureReason());
         return;
     }
@@ -223,6 +224,21 @@ void CRunSequencer::RunStep(int32_t step) {
 void CRunSequencer::FailAccount(std::string reason) {
     // Taken by value: the reason often lives in the socket, which the next command resets.
     m_host.KillTimer(TIMER_STEP);
+    if (m_socket.UntrustedCertificate() && !m_bTrustAsked) {
+        // Once a run: the administrator may trust the certificate, and the
+        // account starts again with it trusted. No timer runs while asked.
+        m_bTrustAsked = true;
+        m_nStep = STEP_TRUST;
+        m_host.AskTrust(m_socket.Peer(), m_settings.m_strServerIP, [this, reason](bool trusted) {
+            if (m_nStep != STEP_TRUST)
+                return;  // the run was replaced meanwhile
+            if (trusted && !m_bStopping)
+                StartAccount();
+            else
+                EndAccount(reason);
+        });
+        return;
+    }
     if (m_socket.HasFlagged() || !m_socket.FlaggedKnown()) {
         if (m_socket.IsConnected()) {
             // What this account flagged must not wait for somebody else's EXPUNGE.

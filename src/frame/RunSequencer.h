@@ -1,4 +1,5 @@
-// The deletion run: walks one account after another through connect, LOGIN,
+// The deletion run: walks one account after another through connect (with TLS
+// as the settings ask), LOGIN,
 // CAPABILITY, SELECT, SEARCH, STORE, the check for other deleted mail (without
 // UIDPLUS), EXPUNGE and LOGOUT, one step per timer tick, a step starting only
 // once the session has completed the previous one. An account whose command
@@ -31,6 +32,7 @@ enum : int32_t {
     STEP_EXPUNGE,
     STEP_UNFLAG,
     STEP_LOGOUT,
+    STEP_TRUST,  // waiting for the administrator to trust a certificate, or not
 };
 
 // What became of one account of the run.
@@ -98,6 +100,7 @@ private:
     const CUserList& m_users;
     bool m_bRunning = false;
     bool m_bStopping = false;
+    bool m_bTrustAsked = false;
     std::function<void()> m_onStopped;
     // Why the account ends, while its flags are being removed.
     std::string m_strEnding;

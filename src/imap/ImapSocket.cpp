@@ -85,6 +85,8 @@ const char* RejectedReason(int32_t command) {
             return "logout rejected";
         case CMD_CAPABILITY:
             return "capability rejected";
+        case CMD_STARTTLS:
+            return "STARTTLS rejected";
         case CMD_CHECK:
             return "search for deleted mail rejected";
         case CMD_UNFLAG:
@@ -106,11 +108,21 @@ CImapSocket::~CImapSocket() {
 
 // ---------------------------------------------------------------- connection
 
-bool CImapSocket::ConnectToServer(const std::string& host, unsigned port) {
+void CImapSocket::SetSecurity(SecurityMode mode, const std::string& host,
+                              const std::string& trustedFingerprint) {
+    m_mode = mode;
+    m_host = host;
+    m_trusted = trustedFingerprint;
+    m_bUntrusted = false;
+}
+
+bool CImapSocket::ConnectToServer(const std::string& host, unsigned port, SecurityMode mode,
+                                  const std::string& trustedFingerprint) {
+    SetSecurity(mode, host, trustedFingerprint);
     m_nCommand = CMD_CONNECT;
     m_bConnected = m_bLoggedIn = m_bSelected = m_bSearched = m_bStored = m_bExpunged = 0;
     m_bCapable = m_bChecked = m_bUnflagged = 0;
-    m_bCapsKnown = m_bUidPlus = false;
+    m_bCapsKnown = m_bUidPlus = m_bStartTls = m_bLoginDisabled = false;
     m_selected.clear();
     m_flagged.clear();
     m_nFlagged = m_nDeleted = 0;
@@ -143,6 +155,54 @@ void CImapSocket::OnConnect(int nErrorCode) {
     CAsyncSocket::OnConnect(nErrorCode);
     if (nErrorCode != 0)
         Fail(DescribeError(GetLastError()), true);
+    else if (m_mode == SecurityMode::Tls && !StartTls(m_host))
+        Fail("TLS could not start", true);
+}
+
+void CImapSocket::OnTlsReady(bool ok) {
+    CAsyncSocket::OnTlsReady(ok);
+    const CTlsPeer& peer = Peer();
+    if (!ok) {
+        Fail("TLS handshake failed: " + peer.problem, true);
+        return;
+    }
+    std::string fingerprint;
+    for (size_t i = 0; i < peer.fingerprint.size(); i += 2)
+        fingerprint += (i ? ":" : "") + peer.fingerprint.substr(i, 2);
+    const bool pinned = !m_trusted.empty() && peer.fingerprint == m_trusted;
+    if (!peer.problem.empty() && !pinned) {
+        m_bUntrusted = true;
+        Fail("untrusted certificate (" + peer.problem + "), SHA-256 " + fingerprint, true);
+        return;
+    }
+    m_transcript.Append(
+        "\nTLS: " + peer.protocol + " " + peer.cipher + ", certificate " + peer.subject +
+        (peer.problem.empty() ? ", trusted by the system\n"
+                              : ", trusted by its fingerprint " + fingerprint + "\n"));
+    // Capabilities told before TLS can't be believed after it.
+    m_bCapsKnown = false;
+    if (m_nCommand == CMD_STARTTLS)
+        ContinueSecure();
+}
+
+void CImapSocket::ContinueSecure() {
+    if (!m_bCapsKnown) {
+        BeginCommand(CMD_CAPABILITY, "CAPABILITY");
+        SendCommandLine();
+    } else if (!IsTls() && m_mode != SecurityMode::None && m_bStartTls) {
+        BeginCommand(CMD_STARTTLS, "STARTTLS");
+        SendCommandLine();
+    } else if (!IsTls() && m_mode == SecurityMode::StartTls) {
+        Fail("server does not offer STARTTLS", true);
+    } else if (m_bLoginDisabled) {
+        // Never a password in the clear, never a silent fall back to plain.
+        Fail(IsTls() ? "server refuses LOGIN"
+                     : "server requires TLS: set the security to starttls or tls",
+             true);
+    } else {
+        m_bConnected = 1;
+        m_bCompleted = true;
+    }
 }
 
 void CImapSocket::OnClose(int nErrorCode) {
@@ -227,6 +287,7 @@ void CImapSocket::OnSend(int nErrorCode) {
 
 int CImapSocket::SendLogin(const std::string& account, const std::string& password) {
     m_bLoggedIn = 0;
+    m_bCapsKnown = false;  // those after LOGIN may differ
     BeginCommand(CMD_LOGIN, "LOGIN");
     m_loginParts.clear();
 
@@ -468,8 +529,9 @@ void CImapSocket::OnUntagged(std::string_view head, const CResponseReader::Respo
         return;
     if (m_nCommand == CMD_CONNECT && m_bConnected != 1) {
         if (WordIs(rest, "OK") || WordIs(rest, "PREAUTH")) {
-            m_bConnected = 1;
-            m_bCompleted = true;
+            if (const size_t caps = rest.find("[CAPABILITY "); caps != std::string_view::npos)
+                NoteCapabilities(rest.substr(caps + 1));
+            ContinueSecure();
         } else {
             Fail(WordIs(rest, "BYE") ? "server refused the session" : "unexpected greeting", true);
         }
@@ -491,7 +553,8 @@ void CImapSocket::OnUntagged(std::string_view head, const CResponseReader::Respo
         auto& numbers = m_reader.SearchNumbers();
         m_searchNumbers.insert(m_searchNumbers.end(), numbers.begin(), numbers.end());
     } else if (WordIs(rest, "CAPABILITY") &&
-               (m_nCommand == CMD_LOGIN || m_nCommand == CMD_CAPABILITY)) {
+               (m_nCommand == CMD_LOGIN || m_nCommand == CMD_CAPABILITY ||
+                m_nCommand == CMD_STARTTLS)) {
         NoteCapabilities(rest);
     } else if (StartsWithNoCase(rest, "OK [UIDNEXT ") && m_nCommand == CMD_SELECT) {
         m_nUidNext = static_cast<uint32_t>(std::strtoul(rest.data() + 12, nullptr, 10));
@@ -535,11 +598,13 @@ void CImapSocket::OnExpunged(uint32_t number) {
 void CImapSocket::NoteCapabilities(std::string_view text) {
     text = text.substr(0, text.find(']'));  // a response code ends there
     m_bCapsKnown = true;
-    m_bUidPlus = false;
+    m_bUidPlus = m_bStartTls = m_bLoginDisabled = false;
     for (size_t at = text.find(' '); at != std::string_view::npos; at = text.find(' ', at)) {
         ++at;
         const std::string_view word = text.substr(at, text.find(' ', at) - at);
         m_bUidPlus = m_bUidPlus || EqualsNoCase(word, "UIDPLUS");
+        m_bStartTls = m_bStartTls || EqualsNoCase(word, "STARTTLS");
+        m_bLoginDisabled = m_bLoginDisabled || EqualsNoCase(word, "LOGINDISABLED");
     }
 }
 
@@ -566,9 +631,18 @@ void CImapSocket::OnTagged(std::string_view line) {
             m_bLoggedIn = 0;
             break;
         case CMD_CAPABILITY:
-            m_bCapsKnown = true;  // none listed: no UIDPLUS
+            if (!m_bCapsKnown)  // none listed
+                NoteCapabilities("");
+            if (m_bConnected != 1) {
+                ContinueSecure();  // before LOGIN
+                return;
+            }
             m_bCapable = 1;
             break;
+        case CMD_STARTTLS:
+            if (!StartTls(m_host))
+                Fail("TLS could not start", true);
+            return;  // the handshake goes on; OnTlsReady continues
         case CMD_SELECT:
             m_bSelected = 1;
             break;

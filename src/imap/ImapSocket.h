@@ -17,6 +17,7 @@
 #include "imap/ResponseReader.h"
 #include "imap/Transcript.h"
 #include "platform/AsyncSocket.h"
+#include "settings/Settings.h"
 
 enum : int32_t {
     CMD_CONNECT = 0,
@@ -29,6 +30,7 @@ enum : int32_t {
     CMD_CAPABILITY = 7,
     CMD_CHECK = 8,   // SEARCH DELETED before a plain EXPUNGE
     CMD_UNFLAG = 9,  // STORE -FLAGS (\Deleted) of what the account flagged
+    CMD_STARTTLS = 10,
 };
 
 // How a response line stands to the command in progress.
@@ -40,8 +42,19 @@ public:
     ~CImapSocket() override;
 
     // Clears the flags and the failure, creates the socket and starts
-    // connecting. False only when no socket could be created.
-    bool ConnectToServer(const std::string& host, unsigned port);
+    // connecting. The connection counts as made (m_bConnected) once it is as
+    // secure as mode asks and LOGIN may go out: TLS from the first byte, or
+    // STARTTLS when the server's capabilities offer it (required for StartTls),
+    // never LOGIN in the clear to a server that says LOGINDISABLED. A
+    // certificate nobody trusts fails it unless its SHA-256 fingerprint is
+    // trusted. False only when no socket could be created.
+    bool ConnectToServer(const std::string& host, unsigned port,
+                         SecurityMode mode = SecurityMode::None,
+                         const std::string& trustedFingerprint = {});
+    // What ConnectToServer sets of the connection's security; for a socket
+    // that was attached rather than connected.
+    void SetSecurity(SecurityMode mode, const std::string& host,
+                     const std::string& trustedFingerprint);
     void Close() override;
 
     // Nonzero when the command went out (or waits for the server's "+");
@@ -77,6 +90,8 @@ public:
     // False when the server renumbered under a STORE in flight: which
     // messages that STORE flagged can't be known.
     bool FlaggedKnown() const { return !m_bFlagsUncertain; }
+    // The connection failed on a certificate nobody trusts (see Peer()).
+    bool UntrustedCertificate() const { return m_bUntrusted; }
 
     // Classifies a response line against the command whose tag and verb are given.
     static ReplyMatch MatchReply(std::string_view line, std::string_view tag,
@@ -106,8 +121,11 @@ protected:
     void OnSend(int nErrorCode) override;
     void OnConnect(int nErrorCode) override;
     void OnClose(int nErrorCode) override;
+    void OnTlsReady(bool ok) override;
 
 private:
+    // The next step towards a connection LOGIN may use (see ConnectToServer).
+    void ContinueSecure();
     void DrainSocket();
     void OnResponse(const CResponseReader::Response& r);
     void OnUntagged(std::string_view line, const CResponseReader::Response& r);
@@ -144,8 +162,14 @@ private:
     std::deque<std::string> m_loginParts;
     std::string m_loginLog;
 
+    SecurityMode m_mode = SecurityMode::None;
+    std::string m_host;
+    std::string m_trusted;
+    bool m_bUntrusted = false;
     bool m_bCapsKnown = false;
     bool m_bUidPlus = false;
+    bool m_bStartTls = false;
+    bool m_bLoginDisabled = false;
     int64_t m_nExists = -1;  // -1: the server has not said
     uint32_t m_nUidNext = 0;
     // SEARCH and SEARCH DELETED: numbers gathered from untagged SEARCH responses.

@@ -14,6 +14,8 @@
 #include <wx/evtloop.h>
 #include <wx/evtloopsrc.h>
 
+#include "platform/TlsSession.h"
+
 // The console loop calls only one of the three callbacks per wake-up (on a
 // refused connect it is the read one), so every callback does the same work:
 // look at the descriptor and act on whatever state it is in.
@@ -123,6 +125,13 @@ bool CAsyncSocket::Connect(const std::string& host, unsigned port) {
 
 void CAsyncSocket::Close() {
     Unwatch();
+    if (m_tls) {
+        if (m_tlsState == TlsState::Ready)
+            m_tls->Shutdown();  // close_notify, once, without waiting
+        m_tls.reset();
+    }
+    m_tlsState = TlsState::None;
+    m_readWantsWrite = m_writeWantsRead = false;
     if (m_fd >= 0)
         ::close(m_fd);
     m_fd = -1;
@@ -135,6 +144,8 @@ int CAsyncSocket::SendToHelper(const void* buf, int len, const sockaddr*, int, i
         m_lastError = m_fd < 0 ? Error::NotCreated : Error::WouldBlock;
         return -1;
     }
+    if (m_tls)
+        return SendTls(buf, len);
     if (len <= 0)
         return 0;
     ssize_t n;
@@ -153,6 +164,8 @@ int CAsyncSocket::ReceiveFromHelper(void* buf, int len, sockaddr*, int*, int fla
         m_lastError = Error::NotCreated;
         return -1;
     }
+    if (m_tls)
+        return ReceiveTls(buf, len);
     ssize_t n;
     do {
         n = ::recv(m_fd, buf, static_cast<size_t>(len), flags);
@@ -169,7 +182,32 @@ void CAsyncSocket::RequestSendNotification(bool on) {
         return;
     m_wantSend = on;
     if (m_state == State::Connected)
-        Watch(true, on);
+        Rewatch();
+}
+
+void CAsyncSocket::Rewatch() {
+    if (m_fd < 0)
+        return;
+    if (!m_tls) {
+        Watch(true, m_wantSend);
+        return;
+    }
+    switch (m_tlsState) {
+        case TlsState::Handshaking:
+            Watch(!m_handshakeWrite, m_handshakeWrite);
+            break;
+        case TlsState::Ready:
+            // While SSL_read waits to write, readability would only bring the
+            // same WANT_WRITE back in a loop. Bytes OpenSSL already decrypted
+            // never make the descriptor readable: writability, nearly always
+            // there, brings Service back for them.
+            Watch(!m_readWantsWrite,
+                  m_readWantsWrite || (m_wantSend && !m_writeWantsRead) || m_tls->HasPending());
+            break;
+        default:
+            Unwatch();
+            break;
+    }
 }
 
 void CAsyncSocket::Watch(bool read, bool write) {
@@ -217,6 +255,10 @@ void CAsyncSocket::Service() {
     }
     if (m_state != State::Connected)
         return;
+    if (m_tls) {
+        ServiceTls();
+        return;
+    }
     pollfd p{m_fd, static_cast<short>(POLLIN | (m_wantSend ? POLLOUT : 0)), 0};
     if (::poll(&p, 1, 0) <= 0)
         return;
@@ -230,6 +272,8 @@ void CAsyncSocket::Service() {
         OnClose(err);
         return;
     }
+    if (m_tls)
+        return;  // STARTTLS went through OnReceive: the handshake owns the watch now
     if (m_fd >= 0 && m_wantSend && (p.revents & POLLOUT)) {
         m_wantSend = false;
         Watch(true, false);
@@ -237,10 +281,180 @@ void CAsyncSocket::Service() {
     }
 }
 
+// ---------------------------------------------------------------- TLS
+
+bool CAsyncSocket::StartTls(const std::string& host) {
+    if (m_fd < 0 || m_state != State::Connected || m_tls) {
+        m_lastError = m_fd < 0 ? Error::NotCreated : Error::Other;
+        return false;
+    }
+    m_peer = CTlsPeer();
+    m_tls = CTlsSession::Start(m_fd, host);
+    if (!m_tls) {
+        m_lastError = Error::Other;
+        return false;
+    }
+    m_tlsState = TlsState::Handshaking;
+    m_tlsError = Error::None;
+    // The first step comes from the loop (the socket is writable at once),
+    // never from here: OnTlsReady must not run inside the caller's StartTls.
+    m_handshakeWrite = true;
+    m_readWantsWrite = m_writeWantsRead = false;
+    Rewatch();
+    return true;
+}
+
+bool CAsyncSocket::IsTls() const {
+    return m_tls != nullptr;
+}
+
+const CTlsPeer& CAsyncSocket::Peer() const {
+    return m_peer;
+}
+
+void CAsyncSocket::StepHandshake() {
+    const CTlsSession::Result r = m_tls->Handshake();
+    if (r == CTlsSession::Result::WantRead || r == CTlsSession::Result::WantWrite) {
+        m_handshakeWrite = r == CTlsSession::Result::WantWrite;
+        Rewatch();
+        return;
+    }
+    if (r == CTlsSession::Result::Done) {
+        m_tls->DescribePeer(&m_peer);
+        m_tlsState = TlsState::Ready;
+        Rewatch();
+        OnTlsReady(true);
+        if (m_fd >= 0 && m_tls)
+            Rewatch();
+        return;
+    }
+    if (const int err = m_tls->SystemError()) {
+        SetError(err);
+        m_peer.problem = DescribeError(m_lastError);
+    } else {
+        m_lastError = Error::Other;
+        m_peer.problem =
+            r == CTlsSession::Result::Closed ? "connection closed by the server" : m_tls->Failure();
+    }
+    m_tlsError = m_lastError;
+    m_tlsState = TlsState::Failed;
+    Unwatch();
+    OnTlsReady(false);
+}
+
+// After a fatal error OpenSSL must not be called again, not even for close_notify.
+void CAsyncSocket::BreakTls() {
+    const int err = m_tls->SystemError();
+    if (err != 0)
+        SetError(err);
+    else
+        m_lastError = Error::Other;
+    m_tlsError = m_lastError;
+    m_tlsState = TlsState::Failed;
+    Unwatch();  // a broken descriptor stays ready: it would be served in a loop
+}
+
+int CAsyncSocket::SendTls(const void* buf, int len) {
+    if (m_tlsState != TlsState::Ready) {
+        m_lastError = m_tlsState == TlsState::Handshaking ? Error::WouldBlock : m_tlsError;
+        return -1;
+    }
+    if (len <= 0)
+        return 0;
+    m_writeWantsRead = false;
+    int n = 0;
+    switch (m_tls->Write(buf, len, &n)) {
+        case CTlsSession::Result::Done:
+            return n;
+        case CTlsSession::Result::WantWrite:
+            m_lastError = Error::WouldBlock;
+            return -1;
+        case CTlsSession::Result::WantRead:
+            // Writability would not help: OnSend follows readability instead.
+            m_writeWantsRead = true;
+            m_lastError = Error::WouldBlock;
+            Rewatch();
+            return -1;
+        case CTlsSession::Result::Closed:
+            m_lastError = Error::Reset;
+            return -1;
+        case CTlsSession::Result::Failed:
+            break;
+    }
+    BreakTls();
+    return -1;
+}
+
+int CAsyncSocket::ReceiveTls(void* buf, int len) {
+    if (m_tlsState != TlsState::Ready) {
+        m_lastError = m_tlsState == TlsState::Handshaking ? Error::WouldBlock : m_tlsError;
+        return -1;
+    }
+    if (len <= 0)
+        return 0;
+    m_readWantsWrite = false;
+    int n = 0;
+    switch (m_tls->Read(buf, len, &n)) {
+        case CTlsSession::Result::Done:
+            return n;
+        case CTlsSession::Result::WantRead:
+            m_lastError = Error::WouldBlock;
+            return -1;
+        case CTlsSession::Result::WantWrite:
+            // OnReceive comes again once the socket takes OpenSSL's bytes.
+            m_readWantsWrite = true;
+            m_lastError = Error::WouldBlock;
+            Rewatch();
+            return -1;
+        case CTlsSession::Result::Closed:
+            return 0;  // close_notify, or a close without it: the same to the caller
+        case CTlsSession::Result::Failed:
+            break;
+    }
+    BreakTls();
+    return -1;
+}
+
+void CAsyncSocket::ServiceTls() {
+    if (m_tlsState == TlsState::Handshaking) {
+        StepHandshake();
+        return;
+    }
+    if (m_tlsState != TlsState::Ready)
+        return;
+    pollfd p{m_fd, POLLIN | POLLOUT, 0};
+    if (::poll(&p, 1, 0) < 0)
+        p.revents = 0;
+    const bool readable = (p.revents & POLLIN) != 0;
+    const bool writable = (p.revents & POLLOUT) != 0;
+    if ((m_readWantsWrite ? writable : readable) || m_tls->HasPending()) {
+        OnReceive(0);
+    } else if (p.revents & (POLLHUP | POLLERR)) {
+        int err = 0;
+        socklen_t len = sizeof err;
+        ::getsockopt(m_fd, SOL_SOCKET, SO_ERROR, &err, &len);
+        Unwatch();
+        OnClose(err);
+        return;
+    }
+    if (m_fd < 0 || !m_tls || m_tlsState != TlsState::Ready)
+        return;
+    if (m_wantSend && (m_writeWantsRead ? readable : writable)) {
+        m_wantSend = false;
+        m_writeWantsRead = false;
+        Rewatch();
+        OnSend(0);
+        if (m_fd < 0 || !m_tls)
+            return;
+    }
+    Rewatch();
+}
+
 void CAsyncSocket::OnReceive(int) {}
 void CAsyncSocket::OnSend(int) {}
 void CAsyncSocket::OnConnect(int) {}
 void CAsyncSocket::OnClose(int) {}
+void CAsyncSocket::OnTlsReady(bool) {}
 
 const char* CAsyncSocket::DescribeError(Error e) {
     switch (e) {

@@ -1,9 +1,15 @@
-// The Configuration form: server address, port and the pause between run steps.
+// The Configuration form: server address, port, how the connection is
+// secured, the trusted certificate and the pause between run steps.
 #pragma once
 
 #include <string>
 
 #include "dialogs/AcceptingDialog.h"
+
+// The trusted certificate as typed: blanks, colons and case do not count, an
+// empty field trusts none. Sets fingerprint (see NormalizeFingerprint) and
+// returns true, or returns false when typed is no SHA-256 fingerprint.
+bool ParseTypedFingerprint(const std::string& typed, std::string& fingerprint);
 
 class CDlgConfigura : public CAcceptingDialog {
 public:
@@ -13,4 +19,18 @@ public:
     std::string m_strServerIP;
     std::string m_strPause;
     std::string m_strPort;
+    // A SecurityMode, as the index of its item.
+    int m_nSecurity = 0;
+    // As typed; on OK it is empty or a fingerprint ParseTypedFingerprint takes.
+    std::string m_strFingerprint;
+
+private:
+    bool TransferDataToWindow() override;
+    void OnSecurityChanged(wxCommandEvent& event);
+    void OnSet(wxCommandEvent& event);
+    void OnCharHook(wxKeyEvent& event);
+    // False, after telling the administrator why, when the typed fingerprint is none.
+    bool CheckFingerprint();
+
+    bool m_bTlsShown = false;  // the mode shown is TLS
 };

@@ -1,27 +1,54 @@
 #include "settings/Settings.h"
 
+#include <cctype>
 #include <cstdio>
 
 #include "platform/DataFolder.h"
 #include "platform/SafeAtoi.h"
 #include "platform/StdioFile.h"
 
-void LoadSettings(const std::string& folder, CSettings& settings) {
-    CStdioFile file;
-    if (!file.Open(DataFilePath(folder, kConfigFileName), CStdioFile::modeRead)) {
-        settings.m_nPauseMs = 1000;
-        settings.m_strServerIP = kDefaultServerIP;
-        settings.m_strPort = "143";
-        return;
+namespace {
+constexpr const char* kModeNames[] = {"auto", "starttls", "tls", "none"};
+}
+
+const char* SecurityModeName(SecurityMode mode) {
+    return kModeNames[static_cast<int>(mode)];
+}
+
+SecurityMode ParseSecurityMode(const std::string& word) {
+    for (int i = 0; i < 4; ++i)
+        if (word == kModeNames[i])
+            return static_cast<SecurityMode>(i);
+    return SecurityMode::Auto;
+}
+
+std::string NormalizeFingerprint(const std::string& text) {
+    std::string hex;
+    for (const char c : text) {
+        if (c == ':')
+            continue;
+        if (!std::isxdigit(static_cast<unsigned char>(c)))
+            return {};
+        hex += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     }
-    std::string pause;
-    if (!file.ReadString(pause))
-        pause.clear();
-    if (!file.ReadString(settings.m_strServerIP))
-        settings.m_strServerIP.clear();
-    if (!file.ReadString(settings.m_strPort))
-        settings.m_strPort.clear();
-    settings.m_nPauseMs = SafeAtoi(pause);
+    return hex.size() == 64 ? hex : std::string();
+}
+
+void LoadSettings(const std::string& folder, CSettings& settings) {
+    settings = CSettings();
+    settings.m_strServerIP = kDefaultServerIP;
+    CStdioFile file;
+    if (!file.Open(DataFilePath(folder, kConfigFileName), CStdioFile::modeRead))
+        return;
+    std::string lines[5];
+    for (std::string& line : lines)
+        if (!file.ReadString(line))
+            line.clear();
+    settings.m_nPauseMs = SafeAtoi(lines[0]);
+    settings.m_strServerIP = lines[1];
+    settings.m_strPort = lines[2];
+    settings.m_security = ParseSecurityMode(lines[3]);
+    settings.m_strTrustedFingerprint = NormalizeFingerprint(lines[4]);
     file.Close();
 }
 
@@ -33,7 +60,9 @@ bool SaveSettings(const std::string& folder, const CSettings& settings) {
     if (!file.Open(temp, CStdioFile::modeWrite | CStdioFile::modeCreate))
         return false;
     const std::string text = std::to_string(settings.m_nPauseMs) + "\n" + settings.m_strServerIP +
-                             "\n" + settings.m_strPort + "\n";
+                             "\n" + settings.m_strPort + "\n" +
+                             SecurityModeName(settings.m_security) + "\n" +
+                             settings.m_strTrustedFingerprint + "\n";
     bool ok = file.WriteString(text);
     ok = file.Flush(true) && ok;
     ok = file.Close() && ok;

@@ -1,5 +1,6 @@
-// The three settings (pause between run steps, server address, server port)
-// and their configuration file: three lines, pause, address, port.
+// The settings (pause between run steps, server address, server port, how the
+// connection is secured, the certificate trusted on purpose) and their
+// configuration file: one a line, in that order; the last two may be missing.
 #pragma once
 
 #include <string>
@@ -8,6 +9,18 @@
 inline constexpr const char* kDefaultServerIP = "192.168.1.10";
 inline constexpr int kMinPauseMs = 100;
 inline constexpr int kMaxPauseMs = 30000;
+
+// How a connection is secured: TLS from the first byte, STARTTLS (required,
+// or when offered), or never.
+enum class SecurityMode { Auto, StartTls, Tls, None };
+
+// The word of line 4 for mode, and back; an unknown word reads as Auto.
+const char* SecurityModeName(SecurityMode mode);
+SecurityMode ParseSecurityMode(const std::string& word);
+
+// A SHA-256 fingerprint as 64 upper-case hex digits, colons and case ignored
+// on input; "" when text is not one.
+std::string NormalizeFingerprint(const std::string& text);
 
 struct CSettings {
     // Elapse of both run timers. Taken from the file as it stands: 0 (a first
@@ -18,10 +31,14 @@ struct CSettings {
     std::string m_strServerIP;
     // Decimal text; converted with atoi when a connection opens.
     std::string m_strPort = "143";
+    SecurityMode m_security = SecurityMode::Auto;
+    // Normalized (see NormalizeFingerprint); "" when none is trusted.
+    std::string m_strTrustedFingerprint;
 };
 
 // Reads the configuration file of folder; a missing or unreadable file gives
-// the defaults (1000, kDefaultServerIP, "143"). A missing line reads as empty.
+// the defaults (1000, kDefaultServerIP, "143", auto, none). A missing line
+// reads as empty; a fingerprint that is not one reads as none.
 void LoadSettings(const std::string& folder, CSettings& settings);
 
 // Writes the configuration file, creating the folder when it is missing. The
@@ -31,7 +48,8 @@ bool SaveSettings(const std::string& folder, const CSettings& settings);
 
 // What the Configuration dialog stores on Set: the pause as atoi of its text
 // clamped to 100 ... 30000, the address without trailing white space, the port
-// as atoi of its text formatted back ("00993" -> "993", "" -> "0").
+// as atoi of its text formatted back ("00993" -> "993", "" -> "0"). The
+// security mode and the fingerprint are set by the dialog directly.
 void ApplyConfiguration(CSettings& settings, const std::string& pauseText,
                         const std::string& addressText, const std::string& portText);
 

@@ -38,7 +38,7 @@ constexpr int kStarts = sizeof kBegin / sizeof kBegin[0];
 std::string Run(int start, std::string_view reply, size_t piece, bool hangUp) {
     SessionPair pair;
     CImapSocket& s = pair.imap;
-    pair.Serve(start == 0 ? "" : "* OK ready\r\n");
+    pair.Serve(start == 0 ? "" : "* OK [CAPABILITY IMAP4rev1] ready\r\n");
     if (start >= 6) {
         std::string found = "* SEARCH";  // lone numbers, "n:n" each
         for (uint32_t n = 1; n < (start == 7 ? 800 : 12); n += 2)

@@ -8,12 +8,14 @@
 
 #include <wx/app.h>
 #include <wx/aui/auibar.h>
+#include <wx/choice.h>
 #include <wx/datectrl.h>
 #include <wx/image.h>
 #include <wx/listctrl.h>
 #include <wx/log.h>
 #include <wx/modalhook.h>
 #include <wx/msgdlg.h>
+#include <wx/stattext.h>
 #include <wx/weakref.h>
 #include <wx/xrc/xmlres.h>
 
@@ -22,6 +24,7 @@
 #include "dialogs/ControlIds.h"
 #include "dialogs/DlgCancellaGlobale.h"
 #include "dialogs/DlgCancellaSingoloUser.h"
+#include "dialogs/DlgFiduciaCertificato.h"
 #include "frame/MainFrame.h"
 #include "platform/DataFolder.h"
 #include "settings/DlgConfigura.h"
@@ -32,6 +35,8 @@ namespace {
 // What a form filler returns: the id of the button to click, or this for Enter.
 constexpr int kPressEnter = 0;
 using Filler = std::function<int(wxDialog&)>;
+const std::string kHex = "0123456789ABCDEF0123456789ABCDEF0123456789ABCDEF0123456789ABCDEF";
+const std::string kKept(64, 'E');  // the certificate trusted before
 
 class FormDriver : public wxModalDialogHook {
 public:
@@ -42,6 +47,16 @@ public:
     std::string asked;  // text of the last message box, answered with answer
     int answer = wxID_NO;
 
+    static void Press(wxDialog& form, int how) {
+        wxKeyEvent enter(wxEVT_CHAR_HOOK);
+        enter.m_keyCode = WXK_RETURN;
+        wxCommandEvent click(wxEVT_BUTTON, how);
+        if (how == kPressEnter)
+            form.ProcessWindowEvent(enter);
+        else if (wxWindow* button = form.FindWindow(how))
+            button->ProcessWindowEvent(click);
+    }
+
 protected:
     int Enter(wxDialog* form) override {
         if (auto* box = dynamic_cast<wxMessageDialog*>(form)) {
@@ -51,15 +66,7 @@ protected:
         shown = typeid(*form).name();
         form->InitDialog();  // the values go into the controls
         form->SetReturnCode(wxID_CANCEL);
-        const int how = fill ? fill(*form) : int(wxID_CANCEL);
-        if (how == kPressEnter) {
-            wxKeyEvent enter(wxEVT_CHAR_HOOK);
-            enter.m_keyCode = WXK_RETURN;
-            form->ProcessWindowEvent(enter);
-        } else if (wxWindow* button = form->FindWindow(how)) {
-            wxCommandEvent click(wxEVT_BUTTON, how);
-            button->ProcessWindowEvent(click);
-        }
+        Press(*form, fill ? fill(*form) : int(wxID_CANCEL));
         return form->GetReturnCode();  // never wxID_NONE: nothing is shown
     }
 };
@@ -74,7 +81,7 @@ protected:
     // The main window over a data folder of its own whose settings point at
     // port 1 of the loopback, where nothing listens: a run fails at once.
     void SetUp() override {
-        WriteFile(m_folder.File(kConfigFileName), "250\r\n127.0.0.1\r\n1\r\n");
+        WriteFile(m_folder.File(kConfigFileName), "250\r\n127.0.0.1\r\n1\r\nnone\r\n" + kKept);
         WriteFile(m_folder.File(kUserListFileName), "ann@example.com;pa\r\nbob@example.com;pb\r\n");
         m_frame = new CMainFrame(&m_docs, m_transcript, m_folder.Path());
         ASSERT_EQ(m_frame->m_settings.m_strServerIP, "127.0.0.1");
@@ -176,23 +183,66 @@ TEST_F(Forms, UserListFormShowsTheListAndTheRunTakesAllOfIt) {
 }
 
 TEST_F(Forms, ConfigurationFormShowsStoresAndTheWindowSavesTheSettings) {
-    Command(ID_CONFIGURATION, [](wxDialog& form) {
+    Command(ID_CONFIGURATION, [this](wxDialog& form) {
         // Each field: what it shows, then what is typed over it.
         const std::tuple<int, std::string, const char*> fields[] = {
             {IDC_EDIT_PAUSE, "250", "50"},
             {IDC_EDIT_SERVER_IP, "127.0.0.1", "127.0.0.2  "},
-            {IDC_EDIT_PORT, "1", "00993"}};
+            {IDC_EDIT_PORT, "1", "993"},
+            {IDC_EDIT_FINGERPRINT, GroupFingerprint(kKept), "00:11:22"}};
         for (const auto& [id, shown, typed] : fields) {
             EXPECT_EQ(Control<wxTextCtrl>(form, id).GetValue().utf8_string(), shown) << id;
             Control<wxTextCtrl>(form, id).SetValue(typed);
         }
+        // The modes by index: auto, STARTTLS, TLS, none; the port each pick leaves.
+        auto& mode = Control<wxChoice>(form, IDC_COMBO_SECURITY);
+        const std::pair<int, const char*> picks[] = {
+            {1, "993"}, {2, "993"}, {0, "143"}, {2, "993"}};
+        for (const auto& [pick, port] : picks) {
+            mode.SetSelection(pick);
+            wxCommandEvent picked(wxEVT_CHOICE, IDC_COMBO_SECURITY);
+            picked.SetInt(pick);
+            mode.ProcessWindowEvent(picked);
+            EXPECT_EQ(Control<wxTextCtrl>(form, IDC_EDIT_PORT).GetValue().utf8_string(), port)
+                << pick;
+        }
+        Control<wxTextCtrl>(form, IDC_EDIT_PORT).SetValue("00993");
+        // No fingerprint: the form says so and stays open, Set or Enter.
+        for (const int how : {int(IDC_SET), kPressEnter})
+            FormDriver::Press(form, how);
+        EXPECT_EQ(form.GetReturnCode(), wxID_CANCEL);
+        EXPECT_NE(m_driver.asked.find("not a SHA-256 fingerprint"), std::string::npos);
+        Control<wxTextCtrl>(form, IDC_EDIT_FINGERPRINT)
+            .SetValue(" " + wxString(GroupFingerprint(kHex)).Lower());
         return IDC_SET;
     });
     EXPECT_EQ(m_frame->m_settings.m_nPauseMs, 100);
     EXPECT_EQ(m_frame->m_settings.m_strServerIP, "127.0.0.2");
     EXPECT_EQ(m_frame->m_settings.m_strPort, "993");
     m_frame->Close(true);
-    EXPECT_EQ(ReadFile(m_folder.File(kConfigFileName)), "100\r\n127.0.0.2\r\n993\r\n");
+    EXPECT_EQ(ReadFile(m_folder.File(kConfigFileName)),
+              "100\r\n127.0.0.2\r\n993\r\ntls\r\n" + kHex + "\r\n");
+}
+
+TEST_F(Forms, TrustFormComesAfterTheRunsEventAndOnlyTrustKeepsTheCertificate) {
+    CTlsPeer peer;
+    peer.subject = "CN = imap.example.com";
+    peer.fingerprint = kHex;
+    for (const int button : {int(wxID_CANCEL), kPressEnter, int(IDC_TRUST)}) {
+        m_driver.fill = [&peer, button](wxDialog& form) {
+            EXPECT_EQ(Control<wxStaticText>(form, IDC_STATIC_SUBJECT).GetLabelText(), peer.subject);
+            EXPECT_EQ(Control<wxStaticText>(form, IDC_STATIC_FINGERPRINT).GetLabelText(),
+                      "01:23:45:67:89:AB:CD:EF:01:23:45:67:89:AB:CD:EF\n"
+                      "01:23:45:67:89:AB:CD:EF:01:23:45:67:89:AB:CD:EF");
+            return button;
+        };
+        int trusted = -1;
+        m_frame->AskTrust(peer, "127.0.0.2", [&trusted](bool yes) { trusted = yes; });
+        EXPECT_EQ(trusted, -1);  // not asked inside the run's timer event
+        ASSERT_TRUE(PumpUntil([&trusted] { return trusted >= 0; }));
+        EXPECT_EQ(trusted, button == IDC_TRUST) << button;
+        EXPECT_EQ(m_frame->m_settings.m_strTrustedFingerprint, button == IDC_TRUST ? kHex : kKept);
+    }
 }
 
 }  // namespace

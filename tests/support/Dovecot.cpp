@@ -20,11 +20,11 @@
 
 namespace {
 // The first bytes whoever listens on the loopback port sends; "" when nobody does.
-std::string Greeting(unsigned port) {
+std::string Greeting(const std::string& address, unsigned port) {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     const timeval wait{2, 0};
     ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
-    sockaddr_in a{AF_INET, htons(static_cast<uint16_t>(port)), {htonl(INADDR_LOOPBACK)}, {}};
+    sockaddr_in a{AF_INET, htons(static_cast<uint16_t>(port)), {inet_addr(address.c_str())}, {}};
     char text[512] = {};
     if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0)
         ::recv(fd, text, sizeof text - 1, 0);
@@ -32,6 +32,12 @@ std::string Greeting(unsigned port) {
     return text;
 }
 }  // namespace
+
+void Dovecot::UseTls(const std::string& cert, const std::string& key) {
+    // A client from 127.0.0.1 to 127.0.0.2 is not "local": plain text is refused.
+    m_tls = "ssl = required\nssl_cert = <" + cert + "\nssl_key = <" + key +
+            "\ndisable_plaintext_auth = yes\n";
+}
 
 void Dovecot::AddAccount(const std::string& name, const std::string& password) {
     m_users += name + ":{PLAIN}" + password + "\n";
@@ -66,8 +72,9 @@ std::string Dovecot::Start() {
         m_port = 10000 + std::random_device()() % 20000;  // below the ephemeral ports
         WriteFile(d + "/dovecot.conf",
                   "base_dir = " + d + "/run\nstate_dir = " + d + "/state\nlog_path = " + d +
-                      "/log\nprotocols = imap\nlisten = 127.0.0.1\nssl = no\n"
-                      "disable_plaintext_auth = no\nauth_failure_delay = 0\nmail_fsync = never\n"
+                      "/log\nprotocols = imap\nlisten = " + Address() + "\n" +
+                      (m_tls.empty() ? "ssl = no\ndisable_plaintext_auth = no\n" : m_tls) +
+                      "auth_failure_delay = 0\nmail_fsync = never\n"
                       "login_greeting = Dovecot at " +
                       d + "\nmail_location = maildir:" + d + "/%u.mail\nfirst_valid_uid = " + uid +
                       "\ndefault_internal_user = " + user + "\ndefault_login_user = " + user +
@@ -78,7 +85,9 @@ std::string Dovecot::Start() {
                       // Else one refused login makes anvil hold back the next by seconds.
                       "service anvil {\n  chroot =\n  unix_listener anvil-auth-penalty {\n"
                       "    mode = 0\n  }\n}\nservice imap-login {\n  chroot =\n"
-                      "  inet_listener imaps {\n    port = 0\n  }\n  inet_listener imap {\n"
+                      "  inet_listener imaps {\n    port = " +
+                      std::to_string(TlsPort()) +
+                      "\n  }\n  inet_listener imap {\n"
                       "    port = " +
                       std::to_string(m_port) + "\n  }\n}\n");
         const std::string conf = d + "/dovecot.conf", log = d + "/log";
@@ -97,11 +106,12 @@ std::string Dovecot::Start() {
         const auto end = std::chrono::steady_clock::now() + 10s;
         std::string greeting;
         while (::waitpid(m_pid, nullptr, WNOHANG) == 0 && std::chrono::steady_clock::now() < end &&
-               (greeting = Greeting(m_port)).empty())
+               (greeting = Greeting(Address(), m_port)).empty())
             std::this_thread::sleep_for(10ms);  // not listening yet
         if (greeting.find("Dovecot at " + d) != std::string::npos) {
             const auto ms = (std::chrono::steady_clock::now() - began) / 1ms;
-            std::fprintf(stderr, "dovecot: started on 127.0.0.1:%u in %d ms\n", m_port, int(ms));
+            std::fprintf(stderr, "dovecot: started on %s:%u in %d ms\n", Address().c_str(), m_port,
+                         int(ms));
             return "";
         }
         Stop();
@@ -109,7 +119,7 @@ std::string Dovecot::Start() {
         if (greeting.empty() && ReadFile(log).find("in use") == std::string::npos)
             break;
     }
-    return "dovecot did not greet on 127.0.0.1:" + std::to_string(m_port) + "\n" +
+    return "dovecot did not greet on " + Address() + ":" + std::to_string(m_port) + "\n" +
            ReadFile(d + "/log");
 }
 

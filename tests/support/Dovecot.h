@@ -1,5 +1,5 @@
 // A private Dovecot for end-to-end runs: its own config, passwords, Maildirs
-// and log in a TempFolder, listening on 127.0.0.1. Mail goes in and is read
+// and log in a TempFolder, listening on 127.0.0.1 (127.0.0.2 with TLS). Mail goes in and is read
 // back as Maildir files, never through IMAP.
 #pragma once
 
@@ -23,11 +23,16 @@ public:
     void AddMessage(const std::string& account, unsigned position, std::time_t date,
                     const std::string& subject, const std::string& flags = "");
 
+    // Before Start(): TLS required with this certificate and key (PEM files),
+    // on 127.0.0.2, STARTTLS on Port() and IMAPS on TlsPort().
+    void UseTls(const std::string& cert, const std::string& key);
     // "" once Dovecot greets on Port(); else why not, with its log.
     std::string Start();
     // SIGTERM to its process group, SIGKILL after 5 s; returns when all are gone.
     void Stop();
     unsigned Port() const { return m_port; }
+    unsigned TlsPort() const { return m_tls.empty() ? 0 : m_port + 1; }
+    std::string Address() const { return m_tls.empty() ? "127.0.0.1" : "127.0.0.2"; }
 
     // The account's messages left on disk, in message order: their subjects,
     // followed by ":" and the flag letters when they have any.
@@ -37,5 +42,6 @@ private:
     TempFolder m_folder;
     std::string m_users;  // the passwd-file
     unsigned m_port = 0;
-    pid_t m_pid = -1;  // the master, leader of its process group
+    std::string m_tls;  // the config lines for TLS, "" without
+    pid_t m_pid = -1;   // the master, leader of its process group
 };

@@ -22,6 +22,16 @@ struct TestRun : wxEvtHandler, IRunHost {
     void SetTimer(int id, int elapseMs) override { timers[id].Start(elapseMs); }
     void KillTimer(int id) override { timers[id].Stop(); }
     void ShowStatus(const std::string& text) override { statuses.push_back(text); }
+    // Answers with trust, storing the fingerprint when yes.
+    void AskTrust(const CTlsPeer& peer, const std::string&,
+                  std::function<void(bool)> answer) override {
+        ++asked;
+        if (trust)
+            settings.m_strTrustedFingerprint = peer.fingerprint;
+        answer(trust);
+    }
+    int asked = 0;
+    bool trust = false;
 
     std::vector<std::string> statuses;
     std::map<int, wxTimer> timers;

@@ -2,7 +2,10 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <stdio.h>
 #include <unistd.h>
+
+#include <cstring>
 
 #include "support/Dovecot.h"
 #include "support/RunHarness.h"
@@ -103,4 +106,76 @@ TEST(DovecotRun, ARefusedSecondStoreLeavesNoMessageFlagged) {
     EXPECT_EQ(left.size(), 2000u);
     for (const std::string& subject : left)
         ASSERT_EQ(subject.find(':'), std::string::npos) << subject;  // no flag left behind
+}
+
+// TLS required by Dovecot on 127.0.0.2, reached from 127.0.0.1. Certificates:
+// one from a CA the test trusts as the system would, one from it for another
+// name, a self-signed one. Each row is a list run of two accounts.
+TEST(DovecotRun, TlsIsUsedAsAskedAndOnlyTrustedCertificatesPass) {
+    TempFolder dir;
+    // clang-format off
+    const std::string req = "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2 -subj /CN=";
+    const std::string leaf = " -addext basicConstraints=CA:FALSE", byCa = leaf + " -CA ca.pem -CAkey ca.key";
+    const std::string make = "cd " + dir.Path() + " && { " +
+        req + "CA -keyout ca.key -out ca.pem && " +
+        req + "127.0.0.2 -addext subjectAltName=IP:127.0.0.2 -keyout good.key -out good.pem" + byCa + " && " +
+        req + "x -addext subjectAltName=DNS:other.example -keyout other.key -out other.pem" + byCa + " && " +
+        req + "127.0.0.2 -keyout self.key -out self.pem" + leaf + "; } >/dev/null 2>&1";
+    // clang-format on
+    ASSERT_EQ(std::system(make.c_str()), 0);
+    ::setenv("SSL_CERT_FILE", dir.File("ca.pem").c_str(), 1);
+    char line[200] = {};
+    FILE* out = ::popen(
+        ("openssl x509 -noout -fingerprint -sha256 -in " + dir.File("self.pem")).c_str(), "r");
+    std::fgets(line, sizeof line, out);
+    ::pclose(out);
+    line[std::strcspn(line, "\n")] = '\0';
+    const std::string pinned = NormalizeFingerprint(std::strchr(line, '=') + 1);
+    const std::string untrusted = "untrusted certificate (",
+                      required = "server requires TLS: set the security to starttls or tls";
+    using M = SecurityMode;
+    struct Row {
+        std::string cert;
+        M mode;
+        bool imaps, pin, trust;
+        std::string failure;  // "" when the old mail goes
+        int asked;
+    } rows[] = {
+        // clang-format off
+        {"good", M::Auto, false, false, false, "", 0},
+        {"good", M::StartTls, false, false, false, "", 0},
+        {"good", M::Tls, true, false, false, "", 0},
+        {"good", M::None, false, false, false, required, 0},
+        {"other", M::Tls, true, false, false, untrusted + "IP address mismatch), SHA-256 ", 1},
+        {"self", M::Auto, false, false, false, untrusted + "self-signed certificate), SHA-256 ", 1},
+        {"self", M::StartTls, false, false, true, "", 1},  // trusted when asked, once a run
+        {"self", M::Tls, true, true, false, "", 0},       // trusted by its fingerprint
+        // clang-format on
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.cert + " " + SecurityModeName(row.mode));
+        Dovecot d;
+        d.UseTls(dir.File(row.cert + ".pem"), dir.File(row.cert + ".key"));
+        for (const std::string account : {"u1", "u2"}) {
+            d.AddAccount(account, "pw");
+            AddMail(d, account, {kOld, kNew});
+        }
+        ASSERT_EQ(d.Start(), "");
+        const unsigned port = row.imaps ? d.TlsPort() : d.Port();
+        TestRun run(port, 20);
+        run.settings = {20, "127.0.0.2", std::to_string(port), row.mode, row.pin ? pinned : ""};
+        run.trust = row.trust;
+        run.users = {{"u1", "u2"}, {"pw", "pw"}};
+        run.sequencer.StartListRun(kCutoff);
+        ASSERT_TRUE(run.WaitForEnd());
+        const Texts left = row.failure.empty() ? Texts{"new2"} : Texts{"old1", "new2"};
+        EXPECT_EQ(d.Subjects("u1"), left);
+        EXPECT_EQ(d.Subjects("u2"), left);
+        EXPECT_EQ(run.asked, row.asked);
+        const std::string& last = run.statuses.end()[-2];
+        EXPECT_EQ(
+            last.rfind(row.failure.empty() ? "Logout" : "Failed for user u2: " + row.failure, 0),
+            0u)
+            << last;
+    }
 }

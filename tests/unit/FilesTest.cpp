@@ -4,38 +4,36 @@
 #include <signal.h>
 #include <sys/resource.h>
 
-#include <climits>
-
 #include "platform/DataFolder.h"
 #include "settings/Settings.h"
 #include "settings/UserList.h"
 #include "support/Harness.h"
 
-TEST(ConfigurationFile, LoadsWhatTheFileSaysAndSavesCrLfLines) {
-    struct Row {
-        std::string file;  // "-" for no file at all
-        int pause;
-        std::string address, port;
-    } rows[] = {
-        {"-", 1000, kDefaultServerIP, "143"},
-        {"250\r\n 10.1.2.3 \r\n0143\r\n", 250, " 10.1.2.3 ", "0143"},
-        {"7\n10.1.2.3", 7, "10.1.2.3", ""},
-        {"99999999999999999999\r\nh\r\np\r\n", INT_MAX, "h", "p"},
+TEST(ConfigurationFile, LoadsWhatTheFileSaysAndSavesFiveCrLfLines) {
+    const std::string part = "0123456789ABCDEF", fp = part + part + part + part;
+    const std::string pairs = "01:23:45:67:89:ab:cD:Ef:", colons = pairs + pairs + pairs + pairs;
+    const std::pair<std::string, std::string> rows[] = {
+        // the file, then as it is saved again
+        {"-", "1000\r\n" + std::string(kDefaultServerIP) + "\r\n143\r\nauto\r\n\r\n"},
+        {"250\r\n 10.1.2.3 \r\n0143\r\n", "250\r\n 10.1.2.3 \r\n0143\r\nauto\r\n\r\n"},
+        {"7\n10.1.2.3", "7\r\n10.1.2.3\r\n\r\nauto\r\n\r\n"},
+        {"99999999999999999999\r\nh\r\np\r\n", "2147483647\r\nh\r\np\r\nauto\r\n\r\n"},
+        {"1\r\nh\r\n993\r\ntls\r\n", "1\r\nh\r\n993\r\ntls\r\n\r\n"},
+        {"1\nh\n143\nstarttls\n" + colons.substr(0, 95),
+         "1\r\nh\r\n143\r\nstarttls\r\n" + fp + "\r\n"},
+        {"1\nh\n143\nsecure\n" + fp + "0", "1\r\nh\r\n143\r\nauto\r\n\r\n"},  // unknown, too long
+        {"1\nh\n143\nnone\n" + fp.substr(1) + "G", "1\r\nh\r\n143\r\nnone\r\n\r\n"},
     };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.file);
+    for (const auto& [file, saved] : rows) {
+        SCOPED_TRACE(file);
         TempFolder dir;
         const std::string path = DataFilePath(dir.Path(), kConfigFileName);
-        if (row.file != "-")
-            WriteFile(path, row.file);
-        CSettings s{-1, "stale", "stale"};
+        if (file != "-")
+            WriteFile(path, file);
+        CSettings s{-1, "stale", "stale", SecurityMode::None, "stale"};
         LoadSettings(dir.Path(), s);
-        EXPECT_EQ(s.m_nPauseMs, row.pause);
-        EXPECT_EQ(s.m_strServerIP, row.address);
-        EXPECT_EQ(s.m_strPort, row.port);
         ASSERT_TRUE(SaveSettings(dir.Path(), s));
-        EXPECT_EQ(ReadFile(path),
-                  std::to_string(row.pause) + "\r\n" + row.address + "\r\n" + row.port + "\r\n");
+        EXPECT_EQ(ReadFile(path), saved);
     }
 }
 

@@ -79,17 +79,18 @@ TEST(Run, WaitsForEveryAnswerAndEndsEachFailedAccountWithoutFlagsLeft) {
     run.sequencer.Stop([&] { stopped = true; });
     ASSERT_TRUE(PumpUntil([&] { return stopped; }));
 
-    const Lines want = {"1: LOGIN done pw" + store + " | SEARCH DELETED | EXPUNGE | LOGOUT",
-                        "2: LOGIN storeno pw" + store + " | LOGOUT",  // nothing flagged, no EXPUNGE
-                        "3: LOGIN hangup pw",
-                        "4: LOGIN silent pw",
-                        "5: LOGIN reset pw | CAPABILITY | SELECT INBOX",
-                        "6: LOGIN foreign pw" + store +
-                            " | SEARCH DELETED | STORE 2:2,4:5 -FLAGS (\\Deleted) | LOGOUT",
-                        "7: LOGIN lost pw" + store,
-                        "8: LOGIN renumber pw" + store + " | LOGOUT",
-                        "9: LOGIN stopped pw" + store +
-                            " | SEARCH DELETED | STORE 2:2,4:5 -FLAGS (\\Deleted) | LOGOUT"};
+    const Lines want = {
+        "1: CAPABILITY | LOGIN done pw" + store + " | SEARCH DELETED | EXPUNGE | LOGOUT",
+        "2: CAPABILITY | LOGIN storeno pw" + store + " | LOGOUT",  // nothing flagged, no EXPUNGE
+        "3: CAPABILITY | LOGIN hangup pw",
+        "4: CAPABILITY | LOGIN silent pw",
+        "5: CAPABILITY | LOGIN reset pw | CAPABILITY | SELECT INBOX",
+        "6: CAPABILITY | LOGIN foreign pw" + store +
+            " | SEARCH DELETED | STORE 2:2,4:5 -FLAGS (\\Deleted) | LOGOUT",
+        "7: CAPABILITY | LOGIN lost pw" + store,
+        "8: CAPABILITY | LOGIN renumber pw" + store + " | LOGOUT",
+        "9: CAPABILITY | LOGIN stopped pw" + store +
+            " | SEARCH DELETED | STORE 2:2,4:5 -FLAGS (\\Deleted) | LOGOUT"};
     PumpUntil([&] { return Dialogues(server) == want; });  // the last LOGOUT may be on its way
     EXPECT_EQ(Dialogues(server), want);
     Lines failures;

@@ -24,45 +24,51 @@ struct Exchange {
 using Dialogue = std::vector<Exchange>;
 
 // Exchange 2003: no UIDPLUS, so sequence numbers and a look for other deleted
-// mail before EXPUNGE. One row a Step, in order.
+// mail before EXPUNGE. One or two rows a Step, in order.
 const Dialogue kExchange2003 = {
     {Greeting, "",
      "* OK Microsoft Exchange Server 2003 IMAP4rev1 server version 6.5.7638.1 ready.\r\n"},
-    {Login, "a000000 LOGIN admin@example.com s3cret\r\n", "a000000 OK LOGIN completed.\r\n"},
-    {Capability, "a000001 CAPABILITY\r\n",
+    {Greeting, "a000000 CAPABILITY\r\n",
      "* CAPABILITY IMAP4 IMAP4rev1 IDLE LOGIN-REFERRALS MAILBOX-REFERRALS NAMESPACE LITERAL+\r\n"
-     "a000001 OK CAPABILITY completed.\r\n"},
-    {Select, "a000002 SELECT INBOX\r\n",
+     "a000000 OK CAPABILITY completed.\r\n"},
+    {Login, "a000001 LOGIN admin@example.com s3cret\r\n", "a000001 OK LOGIN completed.\r\n"},
+    {Capability, "a000002 CAPABILITY\r\n",
+     "* CAPABILITY IMAP4 IMAP4rev1 IDLE LOGIN-REFERRALS MAILBOX-REFERRALS NAMESPACE LITERAL+\r\n"
+     "a000002 OK CAPABILITY completed.\r\n"},
+    {Select, "a000003 SELECT INBOX\r\n",
      "* 12 EXISTS\r\n* 0 RECENT\r\n* FLAGS (\\Answered \\Flagged \\Draft \\Deleted \\Seen)\r\n"
-     "* OK [UIDVALIDITY 2117] UIDVALIDITY value\r\na000002 OK [READ-WRITE] SELECT completed.\r\n"},
-    {Search, "a000003 SEARCH ALL BEFORE 01-Jan-2024\r\n",
-     "* SEARCH 3 9 4\r\na000003 OK SEARCH completed.\r\n"},
-    {Store, "a000004 STORE 3:4,9:9 +FLAGS \\Deleted\r\n",
+     "* OK [UIDVALIDITY 2117] UIDVALIDITY value\r\na000003 OK [READ-WRITE] SELECT completed.\r\n"},
+    {Search, "a000004 SEARCH ALL BEFORE 01-Jan-2024\r\n",
+     "* SEARCH 3 9 4\r\na000004 OK SEARCH completed.\r\n"},
+    {Store, "a000005 STORE 3:4,9:9 +FLAGS \\Deleted\r\n",
      "* 3 FETCH (FLAGS (\\Seen \\Deleted))\r\n* 4 FETCH (FLAGS (\\Deleted))\r\n"
-     "* 9 FETCH (FLAGS (\\Deleted))\r\na000004 OK STORE completed.\r\n"},
-    {Check, "a000005 SEARCH DELETED\r\n", "* SEARCH 3 4 9\r\na000005 OK SEARCH completed.\r\n"},
-    {Expunge, "a000006 EXPUNGE\r\n",
-     "* 9 EXPUNGE\r\n* 4 EXPUNGE\r\n* 3 EXPUNGE\r\na000006 OK EXPUNGE completed.\r\n"},
-    {Logout, "a000007 LOGOUT\r\n", "* BYE signing off.\r\na000007 OK LOGOUT completed.\r\n"},
+     "* 9 FETCH (FLAGS (\\Deleted))\r\na000005 OK STORE completed.\r\n"},
+    {Check, "a000006 SEARCH DELETED\r\n", "* SEARCH 3 4 9\r\na000006 OK SEARCH completed.\r\n"},
+    {Expunge, "a000007 EXPUNGE\r\n",
+     "* 9 EXPUNGE\r\n* 4 EXPUNGE\r\n* 3 EXPUNGE\r\na000007 OK EXPUNGE completed.\r\n"},
+    {Logout, "a000008 LOGOUT\r\n", "* BYE signing off.\r\na000008 OK LOGOUT completed.\r\n"},
 };
 
 // Exchange 2016: UIDPLUS, told only when asked; the run names messages by UID.
 const Dialogue kExchange2016 = {
     {Greeting, "", "* OK The Microsoft Exchange IMAP4 service is ready.\r\n"},
-    {Login, "a000000 LOGIN admin@example.com s3cret\r\n", "a000000 OK LOGIN completed.\r\n"},
-    {Capability, "a000001 CAPABILITY\r\n",
+    {Greeting, "a000000 CAPABILITY\r\n",  // STARTTLS offered, not taken: the security is none here
+     "* CAPABILITY IMAP4 IMAP4rev1 AUTH=NTLM STARTTLS UIDPLUS\r\na000000 OK CAPABILITY "
+     "completed.\r\n"},
+    {Login, "a000001 LOGIN admin@example.com s3cret\r\n", "a000001 OK LOGIN completed.\r\n"},
+    {Capability, "a000002 CAPABILITY\r\n",
      "* CAPABILITY IMAP4 IMAP4rev1 AUTH=NTLM AUTH=GSSAPI AUTH=PLAIN UIDPLUS MOVE ID UNSELECT "
-     "CHILDREN IDLE NAMESPACE LITERAL+\r\na000001 OK CAPABILITY completed.\r\n"},
-    {Select, "a000002 SELECT INBOX\r\n",
+     "CHILDREN IDLE NAMESPACE LITERAL+\r\na000002 OK CAPABILITY completed.\r\n"},
+    {Select, "a000003 SELECT INBOX\r\n",
      "* 12 EXISTS\r\n* OK [UIDNEXT 510] The next unique identifier value\r\n"
-     "a000002 OK [READ-WRITE] SELECT completed.\r\n"},
-    {Search, "a000003 UID SEARCH ALL BEFORE 01-Jan-2024\r\n",
-     "* SEARCH 103 109 104\r\na000003 OK SEARCH completed.\r\n"},
-    {Store, "a000004 UID STORE 103:104,109:109 +FLAGS (\\Deleted)\r\n",
-     "* 3 FETCH (FLAGS (\\Deleted) UID 103)\r\na000004 OK STORE completed.\r\n"},
-    {Expunge, "a000005 UID EXPUNGE 103:104,109:109\r\n",
-     "* 3 EXPUNGE\r\n* 3 EXPUNGE\r\n* 7 EXPUNGE\r\na000005 OK EXPUNGE completed.\r\n"},
-    {Logout, "a000006 LOGOUT\r\n", "* BYE signing off.\r\na000006 OK LOGOUT completed.\r\n"},
+     "a000003 OK [READ-WRITE] SELECT completed.\r\n"},
+    {Search, "a000004 UID SEARCH ALL BEFORE 01-Jan-2024\r\n",
+     "* SEARCH 103 109 104\r\na000004 OK SEARCH completed.\r\n"},
+    {Store, "a000005 UID STORE 103:104,109:109 +FLAGS (\\Deleted)\r\n",
+     "* 3 FETCH (FLAGS (\\Deleted) UID 103)\r\na000005 OK STORE completed.\r\n"},
+    {Expunge, "a000006 UID EXPUNGE 103:104,109:109\r\n",
+     "* 3 EXPUNGE\r\n* 3 EXPUNGE\r\n* 7 EXPUNGE\r\na000006 OK EXPUNGE completed.\r\n"},
+    {Logout, "a000007 LOGOUT\r\n", "* BYE signing off.\r\na000007 OK LOGOUT completed.\r\n"},
 };
 
 void Command(CImapSocket& s, Step step) {
@@ -86,13 +92,32 @@ int32_t Flag(const CImapSocket& s, Step step) {
     return flags[step];
 }
 
+// A step's first row and last row: its command is given at the first, and it
+// completes with the last.
+bool First(const Dialogue& d, size_t i) {
+    return i == 0 || d[i - 1].step != d[i].step;
+}
+bool Last(const Dialogue& d, size_t i) {
+    return i + 1 == d.size() || d[i + 1].step != d[i].step;
+}
+
+// The Exchange 2003 row of step (its first).
+const Exchange& RowOf(Step step) {
+    size_t i = 0;
+    while (kExchange2003[i].step != step)
+        ++i;
+    return kExchange2003[i];
+}
+
 // Plays the dialogue up to (not including) step `until`, answers whole.
 void PlayUntil(SessionPair& pair, Step until, const Dialogue& dialogue = kExchange2003) {
     for (size_t i = 0; dialogue[i].step != until; ++i) {
-        Command(pair.imap, dialogue[i].step);
+        if (First(dialogue, i))
+            Command(pair.imap, dialogue[i].step);
         pair.Sent();
         pair.Serve(dialogue[i].server);
-        ASSERT_EQ(Flag(pair.imap, dialogue[i].step), 1) << pair.imap.FailureReason();
+        if (Last(dialogue, i))
+            ASSERT_EQ(Flag(pair.imap, dialogue[i].step), 1) << pair.imap.FailureReason();
     }
 }
 
@@ -132,15 +157,18 @@ TEST_P(Conversation, IsByteExactAndCompletesOnlyOnTheWholeTaggedLine) {
     TempFolder dir;
     SessionPair pair(dir.File("log"));
     std::string transcript;
-    for (const Exchange& e : *dialogue) {
+    for (size_t i = 0; i < dialogue->size(); ++i) {
+        const Exchange& e = (*dialogue)[i];
         SCOPED_TRACE(e.client);
-        Command(pair.imap, e.step);
+        if (First(*dialogue, i))
+            Command(pair.imap, e.step);
         EXPECT_EQ(pair.Sent(), e.client);
         pair.Serve(e.server.substr(0, e.server.size() - 1), piece);
         EXPECT_EQ(Flag(pair.imap, e.step), 0) << "completed before its line ended";
         pair.Serve("\n");
-        EXPECT_EQ(Flag(pair.imap, e.step), 1) << pair.imap.FailureReason();
-        transcript += e.step == Login ? "a000000 LOGIN admin@example.com ****\r\n" : e.client;
+        EXPECT_EQ(Flag(pair.imap, e.step), Last(*dialogue, i) ? 1 : 0) << pair.imap.FailureReason();
+        transcript +=
+            e.step == Login ? e.client.substr(0, e.client.rfind(' ')) + " ****\r\n" : e.client;
         transcript += e.server;
     }
     EXPECT_EQ(pair.imap.FlaggedCount(), 3u);
@@ -157,7 +185,7 @@ TEST(Session, EveryStepEndsOnRefusalByeOrHangUp) {
         "",       "login", "capability", "select", "search", "store", "search for deleted mail",
         "expunge"};
     for (const Step step : {Greeting, Login, Capability, Select, Search, Store, Check, Expunge}) {
-        const std::string tag = step == Greeting ? "* " : kExchange2003[step].client.substr(0, 8);
+        const std::string tag = step == Greeting ? "* " : RowOf(step).client.substr(0, 8);
         const std::string refused =
             step == Greeting ? "unexpected greeting" : kVerbs[step] + std::string(" rejected");
         const std::pair<std::string, std::string> faults[] = {
@@ -167,7 +195,7 @@ TEST(Session, EveryStepEndsOnRefusalByeOrHangUp) {
              step == Greeting ? "server refused the session" : "server ended the session"},
             {"", "server closed the connection"}};  // "": the server hangs up
         for (const auto& [reply, reason] : faults) {
-            SCOPED_TRACE(kExchange2003[step].client + reply);
+            SCOPED_TRACE(RowOf(step).client + reply);
             TempFolder dir;
             SessionPair pair(dir.File("log"));
             PlayUntil(pair, step);
@@ -178,8 +206,8 @@ TEST(Session, EveryStepEndsOnRefusalByeOrHangUp) {
             EXPECT_EQ(pair.imap.FailureReason(), reason);
             if (!pair.imap.IsOpen()) {  // a command that can't reach the server isn't logged
                 Command(pair.imap, Step(step + 1));
-                const std::string& next = kExchange2003[step + 1].client;
-                EXPECT_EQ(ReadFile(dir.File("log")).find(next.substr(8, next.size() - 10)),
+                const std::string& next = RowOf(Step(step + 1)).client;
+                EXPECT_EQ(ReadFile(dir.File("log")).find(next.substr(0, next.size() - 2)),
                           std::string::npos);
             }
         }
@@ -224,7 +252,7 @@ TEST(Session, OddRepliesAreReadAsIMAPMeansThem) {
             Command(pair.imap, row.step);
             std::string reply = row.reply;
             if (const size_t at = reply.find('@'); at != std::string::npos)
-                reply.replace(at, 1, kExchange2003[row.step].client.substr(0, 7));
+                reply.replace(at, 1, RowOf(row.step).client.substr(0, 7));
             pair.Serve(reply, piece);
             const bool done = row.outcome == "done", pending = row.outcome == "pending";
             EXPECT_EQ(pair.imap.FailureReason(), done || pending ? "" : row.outcome);
@@ -272,6 +300,46 @@ TEST(Session, StoreFlagsExactlyTheSearchResultAndUnflagsWhatAFailureLeft) {
     }
 }
 
+TEST(Session, NoLoginGoesOutInTheClearWhereTlsIsAskedForOrRequired) {
+    const std::string exchange = "* OK The Microsoft Exchange IMAP4 service is ready.\r\n";
+    const std::string caps =
+        "* CAPABILITY IMAP4 IMAP4rev1 LOGINDISABLED STARTTLS UIDPLUS\r\n"
+        "a000000 OK CAPABILITY completed.\r\n";
+    using M = SecurityMode;
+    struct Row {
+        SecurityMode mode;
+        std::vector<std::string> server;  // served one after the other
+        std::string sent, outcome;        // sent: how the client's bytes begin
+    } rows[] = {
+        // clang-format off
+        {M::None, {exchange, caps}, "a000000 CAPABILITY\r\n", "server requires TLS: set the security to starttls or tls"},
+        {M::Auto, {exchange, caps, "a000001 OK Begin TLS negotiation now.\r\n", "HTTP/1.0 400\r\n\r\n"},
+         "a000000 CAPABILITY\r\na000001 STARTTLS\r\n", "TLS handshake failed"},
+        {M::StartTls, {"* OK [CAPABILITY IMAP4rev1 STARTTLS] x\r\n", "a000000 BAD no\r\n"}, "a000000 STARTTLS\r\n",
+         "STARTTLS rejected"},
+        {M::StartTls, {"* OK [CAPABILITY IMAP4rev1 AUTH=PLAIN] x\r\n"}, "", "server does not offer STARTTLS"},
+        {M::Auto, {"* OK [CAPABILITY IMAP4rev1] x\r\n"}, "", "connected"},
+        {M::None, {"* OK [CAPABILITY IMAP4rev1 STARTTLS] x\r\n"}, "", "connected"},
+        // clang-format on
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.outcome);
+        SessionPair pair;
+        pair.imap.SetSecurity(row.mode, "127.0.0.1", "");
+        std::string sent;
+        for (const std::string& bytes : row.server) {
+            pair.Serve(bytes);
+            sent += pair.Sent();
+        }
+        EXPECT_EQ(sent.rfind(row.sent, 0), 0u) << sent;
+        EXPECT_EQ(sent.find("LOGIN"), std::string::npos);
+        EXPECT_EQ(pair.imap.m_bConnected == 1
+                      ? "connected"
+                      : pair.imap.FailureReason().substr(0, row.outcome.size()),
+                  row.outcome);
+    }
+}
+
 TEST(Session, LoginSendsEveryFormButNeverLogsThePassword) {
     struct Row {
         std::string account, password;
@@ -290,7 +358,7 @@ TEST(Session, LoginSendsEveryFormButNeverLogsThePassword) {
         SCOPED_TRACE(row.wire[0]);
         TempFolder dir;
         SessionPair pair(dir.File("log"));
-        pair.Serve("* OK ready\r\n");
+        pair.Serve("* OK [CAPABILITY IMAP4rev1] ready\r\n");
         pair.imap.SendLogin(row.account, row.password);
         for (size_t i = 0; i < row.wire.size(); ++i) {
             EXPECT_EQ(pair.Sent(), row.wire[i]);

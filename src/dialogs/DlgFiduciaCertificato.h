@@ -1,0 +1,29 @@
+// "Untrusted certificate": what a run learned of a server's certificate that
+// nobody trusts, and the administrator's choice to trust it or not.
+#pragma once
+
+#include <string>
+
+#include <wx/dialog.h>
+
+#include "platform/AsyncSocket.h"
+
+// The 64 hex digits of a SHA-256 fingerprint as colon-separated pairs, the way
+// `openssl x509 -fingerprint` prints them; other text is returned as it is.
+std::string GroupFingerprint(const std::string& hex);
+
+// Ends with wxID_OK on "Trust" only. Unlike the accepting forms, Enter and the
+// first focus belong to "Do not trust": nothing is trusted by a stray key.
+class CDlgFiduciaCertificato : public wxDialog {
+public:
+    // server: the configured address the run connected to.
+    CDlgFiduciaCertificato(wxWindow* parent, const CTlsPeer& peer, const std::string& server);
+
+    // False when the template could not be loaded (the reason has been logged).
+    bool IsLoaded() const { return m_bLoaded; }
+
+private:
+    void OnTrust(wxCommandEvent& event);
+
+    bool m_bLoaded = false;
+};
