@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds the reply-intake fuzzer with clang and runs it on a copy of
-# tests/fuzz/corpus for a bounded time (default 60 s):
+# Builds the fuzzers with clang and runs them for a bounded time in all
+# (default 60 s): two thirds to the reply intake (from a copy of
+# tests/fuzz/corpus), one third to the configuration and user list files:
 #
 #   scripts/fuzz.sh [seconds] [libFuzzer options...]
 #
@@ -16,17 +17,23 @@ shift $(($# > 0 ? 1 : 0))
 build=${QD_FUZZ_BUILD:-$root/build-fuzz}
 
 CC=clang CXX=clang++ cmake -S "$root" -B "$build" -DQD_FUZZ=ON -DQD_GUI=OFF -DQD_BENCH=OFF >/dev/null
-cmake --build "$build" --target qd_imap_intake_fuzz -j"$(nproc)"
+cmake --build "$build" --target qd_imap_intake_fuzz qd_files_fuzz -j"$(nproc)"
 
 work=$(mktemp -d /tmp/qd-fuzz-XXXXXX)
 cp -r "$root/tests/fuzz/corpus" "$work/corpus"
+mkdir "$work/files"
 status=0
-"$build/tests/fuzz/qd_imap_intake_fuzz" -max_len=4096 -timeout=10 -rss_limit_mb=2048 \
-    -max_total_time="$seconds" -print_final_stats=1 \
-    -artifact_prefix="$work/" "$@" "$work/corpus" >"$work/fuzz.log" 2>&1 || status=$?
-tail -n 30 "$work/fuzz.log"
+run() {  # target seconds corpus
+    "$build/tests/fuzz/$1" -max_len=4096 -timeout=10 -rss_limit_mb=2048 -max_total_time="$2" \
+        -print_final_stats=1 -artifact_prefix="$work/" "${extra[@]}" "$3" >"$work/$1.log" 2>&1 ||
+        status=$?
+    tail -n 12 "$work/$1.log"
+}
+extra=("$@")
+run qd_imap_intake_fuzz $((seconds * 2 / 3)) "$work/corpus"
+run qd_files_fuzz $((seconds - seconds * 2 / 3)) "$work/files"
 
-found=$(find "$work" -maxdepth 1 -type f ! -name fuzz.log)
+found=$(find "$work" -maxdepth 1 -type f ! -name '*.log')
 if [[ $status -ne 0 || -n $found ]]; then
     echo "fuzz: FOUND something (exit $status); log and inputs in $work" >&2
     for f in $found; do

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is needed, builds and runs every test: the normal build, the
 # same tests under AddressSanitizer + UndefinedBehaviorSanitizer, and a bounded
-# fuzzing run of the reply intake.
+# fuzzing run of the reply intake and of the two hand-edited files.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -22,7 +22,7 @@ run_suite build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 echo "== tests under AddressSanitizer and UndefinedBehaviorSanitizer"
 run_suite build-asan -DCMAKE_BUILD_TYPE=Debug -DQD_SANITIZE=ON -DQD_BENCH=OFF
 if [ -f scripts/fuzz.sh ]; then
-    echo "== fuzzing the reply intake"
+    echo "== fuzzing the reply intake and the files"
     bash scripts/fuzz.sh "${QD_FUZZ_SECONDS:-60}"
 fi
 echo "== all tests passed"

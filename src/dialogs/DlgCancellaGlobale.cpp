@@ -9,6 +9,16 @@
 #include "dialogs/Validators.h"
 #include "settings/UserList.h"
 
+wxString ShowBlanks(const std::string& bytes) {
+    wxString text = BytesToDisplay(bytes);
+    const wxUniChar dot(0xB7);
+    for (size_t i = 0; i < text.length() && text[i] == ' '; ++i)
+        text[i] = dot;
+    for (size_t i = text.length(); i > 0 && text[i - 1] == ' '; --i)
+        text[i - 1] = dot;
+    return text;
+}
+
 CDlgCancellaGlobale::CDlgCancellaGlobale(wxWindow* parent, const CUserList& users)
     : CAcceptingDialog(parent, "IDD_CANCELLA_GLOBALE", IDD_CANCELLA_GLOBALE), m_users(users) {
     m_columns.Add("Account", 150);
@@ -55,8 +65,8 @@ void CDlgCancellaGlobale::FillUserRows() {
     const auto& passwords = m_users.m_arrPasswords;
     const bool passwordColumn = m_listUsers->GetColumnCount() > 1;
     for (size_t i = 0; i < accounts.size(); ++i) {
-        const long row = m_listUsers->InsertItem(static_cast<long>(i), BytesToDisplay(accounts[i]));
+        const long row = m_listUsers->InsertItem(static_cast<long>(i), ShowBlanks(accounts[i]));
         if (passwordColumn && i < passwords.size())
-            m_listUsers->SetItem(row, 1, BytesToDisplay(passwords[i]));
+            m_listUsers->SetItem(row, 1, ShowBlanks(passwords[i]));
     }
 }

@@ -10,6 +10,10 @@
 class wxListCtrl;
 struct CUserList;
 
+// bytes as the list shows them: blanks at either end, which are sent as they
+// stand, become visible dots.
+wxString ShowBlanks(const std::string& bytes);
+
 class CDlgCancellaGlobale : public CAcceptingDialog {
 public:
     // users must outlive the form.

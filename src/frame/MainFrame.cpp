@@ -8,6 +8,7 @@
 #include <wx/eventfilter.h>
 #include <wx/iconbndl.h>
 #include <wx/menu.h>
+#include <wx/msgdlg.h>
 #include <wx/statusbr.h>
 #include <wx/utils.h>
 #include <wx/xrc/xmlres.h>
@@ -16,6 +17,7 @@
 #include "dialogs/DeleteCommands.h"
 #include "dialogs/DisplayText.h"
 #include "dialogs/DlgFiduciaCertificato.h"
+#include "platform/DataFolder.h"
 #include "settings/ConfigurationCommand.h"
 
 namespace {
@@ -118,7 +120,19 @@ CMainFrame::CMainFrame(wxDocManager* manager, CTranscript& transcript, std::stri
                                  .BottomDockable(false));
     m_aui.Update();
 
-    LoadSettings(m_dataFolder, m_settings);
+    m_configLoad = LoadSettings(m_dataFolder, m_settings);
+    if (m_configLoad == ConfigLoad::Unreadable || m_configLoad == ConfigLoad::NotOurs) {
+        // Once, when the window is up: a permissions mistake must not cost the
+        // administrator the address and port at close.
+        const wxString text = wxString::Format(
+            "The configuration file %s %s. The program runs with the default settings and leaves "
+            "the file as it is.",
+            DataFilePath(m_dataFolder, kConfigFileName),
+            m_configLoad == ConfigLoad::Unreadable ? "cannot be read"
+                                                   : "is not a configuration file of this program");
+        CallAfter(
+            [this, text] { wxMessageBox(text, kMainFrameTitle, wxOK | wxICON_WARNING, this); });
+    }
     LoadUserList(m_dataFolder, m_users);
 
     // The standard commands' keys besides the ones the menus show (Ctrl+Z,
@@ -318,6 +332,7 @@ void CMainFrame::AskTrust(const CTlsPeer& peer, const std::string& server,
         const bool trusted = dlg.IsLoaded() && dlg.ShowModal() == wxID_OK;
         if (trusted)
             m_settings.m_strTrustedFingerprint = peer.fingerprint;
+        m_bConfigChanged = m_bConfigChanged || trusted;
         answer(trusted);
     });
 }
@@ -327,7 +342,7 @@ void CMainFrame::OnTimer(wxTimerEvent& event) {
 }
 
 void CMainFrame::OnConfiguration(wxCommandEvent&) {
-    RunConfigurationCommand(this, m_settings);
+    m_bConfigChanged = RunConfigurationCommand(this, m_settings) || m_bConfigChanged;
 }
 
 void CMainFrame::OnDeleteSingleUser(wxCommandEvent&) {
@@ -408,7 +423,13 @@ void CMainFrame::OnClose(wxCloseEvent& event) {
     m_socket.Close();
     m_stepTimer.Stop();
     m_nextUserTimer.Stop();
-    SaveSettings(m_dataFolder, m_settings);
+    // A file that could not be read is replaced only with the administrator's consent.
+    const bool keep = m_configLoad == ConfigLoad::Unreadable || m_configLoad == ConfigLoad::NotOurs;
+    if (!keep || (m_bConfigChanged &&
+                  wxMessageBox("The configuration file could not be read when the program started. "
+                               "Replace it with the settings made since?",
+                               kMainFrameTitle, wxYES_NO | wxICON_QUESTION, this) == wxYES))
+        SaveSettings(m_dataFolder, m_settings);
     // wxDocParentFrame closes the document and destroys the window.
     event.Skip();
 }

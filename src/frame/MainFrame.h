@@ -107,6 +107,9 @@ private:
     void OnToolBarLeave(wxMouseEvent& event);
 
     std::string m_dataFolder;
+    ConfigLoad m_configLoad = ConfigLoad::Missing;
+    // The settings were changed in the window (Configuration form, a trusted certificate).
+    bool m_bConfigChanged = false;
     wxAuiManager m_aui;
     wxAuiToolBar* m_toolBar = nullptr;
     wxWindow* m_viewWindow = nullptr;

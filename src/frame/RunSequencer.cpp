@@ -23,7 +23,7 @@ void CRunSequencer::StartSingleRun(const std::string& account, const std::string
     m_bStopping = m_bTrustAsked = false;
     m_results.clear();
     m_nUserCount = 0;
-    m_transcript.Clear();
+    ClearTranscript();
     m_strAccount = account;
     m_strPassword = password;
     m_strBeforeDate = beforeDate;
@@ -35,7 +35,7 @@ void CRunSequencer::StartListRun(const std::string& beforeDate) {
     StopTimers();
     m_bStopping = m_bTrustAsked = false;
     m_results.clear();
-    m_transcript.Clear();
+    ClearTranscript();
     m_nUserCount =
         static_cast<int32_t>(std::min(m_users.m_arrAccounts.size(), m_users.m_arrPasswords.size()));
     m_strBeforeDate = beforeDate;
@@ -49,6 +49,12 @@ void CRunSequencer::StartListRun(const std::string& beforeDate) {
     m_strPassword = m_users.m_arrPasswords[0];
     m_bRunning = true;
     StartAccount();
+}
+
+void CRunSequencer::ClearTranscript() {
+    m_transcript.Clear();
+    if (!m_settings.m_strNotice.empty())
+        m_transcript.Append("\n" + m_settings.m_strNotice + "\n");
 }
 
 void CRunSequencer::Stop(std::function<void()> done) {

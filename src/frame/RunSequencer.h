@@ -81,6 +81,8 @@ public:
     std::vector<CAccountResult> m_results;
 
 private:
+    // Empties it for a new run; what the settings' load put right comes first.
+    void ClearTranscript();
     void StartAccount();
     void NextAccount();
     void RunStep(int32_t step);

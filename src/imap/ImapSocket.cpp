@@ -139,6 +139,10 @@ bool CImapSocket::ConnectToServer(const std::string& host, unsigned port, Securi
         Fail(DescribeError(GetLastError()), false);
         return false;
     }
+    if (port < 1 || port > 65535) {
+        Fail("port " + std::to_string(port) + " is not one of 1 to 65535", true);
+        return true;
+    }
     if (!Connect(host, port))
         Fail(DescribeError(GetLastError()), true);
     return true;

@@ -255,6 +255,14 @@ void CAsyncSocket::Service() {
     }
     if (m_state != State::Connected)
         return;
+    // TCP urgent data is no part of IMAP: it is read and dropped, else the
+    // descriptor stays exceptional and the loop comes back to it at once, again
+    // and again.
+    pollfd urgent{m_fd, POLLPRI, 0};
+    if (::poll(&urgent, 1, 0) > 0 && (urgent.revents & POLLPRI)) {
+        char byte;
+        ::recv(m_fd, &byte, 1, MSG_OOB | MSG_DONTWAIT);
+    }
     if (m_tls) {
         ServiceTls();
         return;

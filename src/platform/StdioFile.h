@@ -31,6 +31,8 @@ public:
     // False when anything written since Open did not reach the file.
     bool Close();
     bool IsOpen() const { return m_fp != nullptr; }
+    // A read failed (as opposed to reaching the end).
+    bool ReadFailed() const { return m_fp && std::ferror(m_fp); }
 
 private:
     std::FILE* m_fp = nullptr;

@@ -6,10 +6,10 @@
 #include "settings/DlgConfigura.h"
 #include "settings/Settings.h"
 
-void RunConfigurationCommand(wxWindow* parent, CSettings& settings) {
+bool RunConfigurationCommand(wxWindow* parent, CSettings& settings) {
     CDlgConfigura dlg(parent);
     if (!dlg.IsLoaded())
-        return;
+        return false;
     dlg.m_strServerIP = settings.m_strServerIP;
     dlg.m_strPause = std::to_string(settings.m_nPauseMs);
     dlg.m_strPort = settings.m_strPort;
@@ -17,7 +17,7 @@ void RunConfigurationCommand(wxWindow* parent, CSettings& settings) {
     const std::string shownFingerprint = GroupFingerprint(settings.m_strTrustedFingerprint);
     dlg.m_strFingerprint = shownFingerprint;
     if (dlg.ShowModal() != wxID_OK)
-        return;
+        return false;
     // Kept in memory only; the configuration file is written elsewhere.
     ApplyConfiguration(settings, dlg.m_strPause, dlg.m_strServerIP, dlg.m_strPort);
     settings.m_security = static_cast<SecurityMode>(dlg.m_nSecurity);
@@ -25,4 +25,5 @@ void RunConfigurationCommand(wxWindow* parent, CSettings& settings) {
     // an edited field replaces it.
     if (dlg.m_strFingerprint != shownFingerprint)
         ParseTypedFingerprint(dlg.m_strFingerprint, settings.m_strTrustedFingerprint);
+    return true;
 }

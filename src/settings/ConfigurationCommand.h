@@ -1,8 +1,9 @@
 // The Configuration command: shows the Configuration dialog over parent with
-// the current settings and, on Set, stores what was entered (see ApplyConfiguration).
+// the current settings and, on Set, stores what was entered (see ApplyConfiguration)
+// and returns true.
 #pragma once
 
 class wxWindow;
 struct CSettings;
 
-void RunConfigurationCommand(wxWindow* parent, CSettings& settings);
+bool RunConfigurationCommand(wxWindow* parent, CSettings& settings);

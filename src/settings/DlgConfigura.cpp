@@ -9,6 +9,7 @@
 
 #include "dialogs/ControlIds.h"
 #include "dialogs/Validators.h"
+#include "platform/SafeAtoi.h"
 #include "settings/Settings.h"
 
 bool ParseTypedFingerprint(const std::string& typed, std::string& fingerprint) {
@@ -24,7 +25,7 @@ CDlgConfigura::CDlgConfigura(wxWindow* parent)
     : CAcceptingDialog(parent, "IDD_CONFIGURATION", IDD_CONFIGURATION) {
     if (!IsLoaded())
         return;
-    // Whatever the fields hold is taken as it is (an empty port becomes 0), so
+    // The port and the fingerprint are checked on Set; the rest is taken as it is, so
     // there is no wxFILTER_EMPTY; the digit filters only stop keystrokes.
     FindWindow(IDC_EDIT_SERVER_IP)
         ->SetValidator(CBytesTextValidator(wxFILTER_NONE, &m_strServerIP));
@@ -33,7 +34,7 @@ CDlgConfigura::CDlgConfigura(wxWindow* parent)
     FindWindow(IDC_COMBO_SECURITY)->SetValidator(wxGenericValidator(&m_nSecurity));
     FindWindow(IDC_EDIT_FINGERPRINT)
         ->SetValidator(CBytesTextValidator(wxFILTER_NONE, &m_strFingerprint));
-    // The one value that can be refused: Set and Enter check it first (the
+    // The values that can be refused: Set and Enter check them first (the
     // char hook, bound after the base class's, is called before it).
     Bind(wxEVT_BUTTON, &CDlgConfigura::OnSet, this, IDC_SET);
     Bind(wxEVT_CHAR_HOOK, &CDlgConfigura::OnCharHook, this);
@@ -58,7 +59,7 @@ void CDlgConfigura::OnSecurityChanged(wxCommandEvent& event) {
 }
 
 void CDlgConfigura::OnSet(wxCommandEvent& event) {
-    if (CheckFingerprint())
+    if (CheckValues())
         OnBnClickedDelete(event);
 }
 
@@ -68,21 +69,29 @@ void CDlgConfigura::OnCharHook(wxKeyEvent& event) {
     const int key = event.GetKeyCode();
     const bool enter = key == WXK_RETURN || key == WXK_NUMPAD_ENTER;
     if (enter && !event.HasAnyModifiers() && !dynamic_cast<wxButton*>(FindFocus()) &&
-        !CheckFingerprint())
+        !CheckValues())
         return;
     event.Skip();
 }
 
-bool CDlgConfigura::CheckFingerprint() {
+bool CDlgConfigura::CheckValues() {
+    auto* port = static_cast<wxTextCtrl*>(FindWindow(IDC_EDIT_PORT));
     auto* field = static_cast<wxTextCtrl*>(FindWindow(IDC_EDIT_FINGERPRINT));
+    const int number = SafeAtoi(port->GetValue().utf8_string());
     std::string fingerprint;
-    if (ParseTypedFingerprint(field->GetValue().utf8_string(), fingerprint))
+    const char* problem = nullptr;
+    if (number < 1 || number > 65535)
+        problem = "The port must be a number from 1 to 65535.";  // else it would wrap
+    else if (!ParseTypedFingerprint(field->GetValue().utf8_string(), fingerprint))
+        problem =
+            "The trusted certificate is not a SHA-256 fingerprint: it takes 64 hex digits, in "
+            "pairs separated by colons or not. Empty the field to trust no certificate.";
+    if (!problem)
         return true;
-    wxMessageBox(
-        "The trusted certificate is not a SHA-256 fingerprint: it takes 64 hex digits, in pairs "
-        "separated by colons or not. Empty the field to trust no certificate.",
-        wxTheApp ? wxTheApp->GetAppDisplayName() : wxString(), wxOK | wxICON_WARNING, this);
-    field->SetFocus();
-    field->SelectAll();
+    wxMessageBox(problem, wxTheApp ? wxTheApp->GetAppDisplayName() : wxString(),
+                 wxOK | wxICON_WARNING, this);
+    wxTextCtrl* wrong = number < 1 || number > 65535 ? port : field;
+    wrong->SetFocus();
+    wrong->SelectAll();
     return false;
 }

@@ -29,8 +29,9 @@ private:
     void OnSecurityChanged(wxCommandEvent& event);
     void OnSet(wxCommandEvent& event);
     void OnCharHook(wxKeyEvent& event);
-    // False, after telling the administrator why, when the typed fingerprint is none.
-    bool CheckFingerprint();
+    // False, after telling the administrator why, when the port is not one of
+    // 1 ... 65535 or the typed fingerprint is none.
+    bool CheckValues();
 
     bool m_bTlsShown = false;  // the mode shown is TLS
 };

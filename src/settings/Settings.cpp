@@ -1,6 +1,10 @@
 #include "settings/Settings.h"
 
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 
 #include "platform/DataFolder.h"
@@ -34,22 +38,44 @@ std::string NormalizeFingerprint(const std::string& text) {
     return hex.size() == 64 ? hex : std::string();
 }
 
-void LoadSettings(const std::string& folder, CSettings& settings) {
+ConfigLoad LoadSettings(const std::string& folder, CSettings& settings) {
     settings = CSettings();
     settings.m_strServerIP = kDefaultServerIP;
+    const std::string path = DataFilePath(folder, kConfigFileName);
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0)
+        return errno == ENOENT ? ConfigLoad::Missing : ConfigLoad::Unreadable;
+    if (!S_ISREG(st.st_mode))
+        return ConfigLoad::Unreadable;
+    if (st.st_size > 16 * 1024)
+        return ConfigLoad::NotOurs;
     CStdioFile file;
-    if (!file.Open(DataFilePath(folder, kConfigFileName), CStdioFile::modeRead))
-        return;
+    if (!file.Open(path, CStdioFile::modeRead))
+        return ConfigLoad::Unreadable;
     std::string lines[5];
     for (std::string& line : lines)
         if (!file.ReadString(line))
             line.clear();
-    settings.m_nPauseMs = SafeAtoi(lines[0]);
+    if (file.ReadFailed())
+        return ConfigLoad::Unreadable;
+    for (const std::string& line : lines)
+        if (line.size() > 1000 || std::any_of(line.begin(), line.end(), [](unsigned char c) {
+                return (c < ' ' && c != '\t') || c == 0x7F;
+            }))
+            return ConfigLoad::NotOurs;
+    settings.m_nPauseMs = std::clamp(SafeAtoi(lines[0]), kMinPauseMs, kMaxPauseMs);
     settings.m_strServerIP = lines[1];
     settings.m_strPort = lines[2];
+    const int port = SafeAtoi(lines[2]);
+    if (port < 1 || port > 65535) {
+        // A port that would wrap reaches another service: never connect there.
+        settings.m_strNotice =
+            "The configured port \"" + lines[2] + "\" is not one of 1 to 65535: port 143 is used.";
+        settings.m_strPort = "143";
+    }
     settings.m_security = ParseSecurityMode(lines[3]);
     settings.m_strTrustedFingerprint = NormalizeFingerprint(lines[4]);
-    file.Close();
+    return ConfigLoad::Loaded;
 }
 
 bool SaveSettings(const std::string& folder, const CSettings& settings) {

@@ -22,11 +22,12 @@ SecurityMode ParseSecurityMode(const std::string& word);
 // on input; "" when text is not one.
 std::string NormalizeFingerprint(const std::string& text);
 
+// How the configuration file was found at load.
+enum class ConfigLoad { Missing, Loaded, Unreadable, NotOurs };
+
 struct CSettings {
-    // Elapse of both run timers. Taken from the file as it stands: 0 (a first
-    // line that is not a number) or a negative value is kept, and the run then
-    // paces at the shortest timer interval. Only the Configuration dialog
-    // clamps it to kMinPauseMs ... kMaxPauseMs.
+    // Elapse of both run timers, kMinPauseMs ... kMaxPauseMs when loaded or set
+    // in the Configuration dialog.
     int m_nPauseMs = 1000;
     std::string m_strServerIP;
     // Decimal text; converted with atoi when a connection opens.
@@ -34,12 +35,18 @@ struct CSettings {
     SecurityMode m_security = SecurityMode::Auto;
     // Normalized (see NormalizeFingerprint); "" when none is trusted.
     std::string m_strTrustedFingerprint;
+    // What the load had to put right, for the transcript of each run.
+    std::string m_strNotice;
 };
 
-// Reads the configuration file of folder; a missing or unreadable file gives
-// the defaults (1000, kDefaultServerIP, "143", auto, none). A missing line
-// reads as empty; a fingerprint that is not one reads as none.
-void LoadSettings(const std::string& folder, CSettings& settings);
+// Reads the configuration file of folder. A missing file, one that can't be
+// read, and one that is not this program's (larger than a few KiB, a line
+// over 1,000 characters, control bytes) give the defaults (1000,
+// kDefaultServerIP, "143", auto, none). In a file that is read, a missing line
+// reads as empty, the pause is clamped to kMinPauseMs ... kMaxPauseMs, a port
+// outside 1 ... 65535 becomes "143" (m_strNotice says so), and a fingerprint
+// that is not one reads as none.
+ConfigLoad LoadSettings(const std::string& folder, CSettings& settings);
 
 // Writes the configuration file, creating the folder when it is missing. The
 // file is replaced only once the new one is complete on disk: on any failure

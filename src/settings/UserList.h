@@ -9,9 +9,13 @@ struct CUserList {
     // Parallel arrays: entry i of one belongs to entry i of the other.
     std::vector<std::string> m_arrAccounts;
     std::vector<std::string> m_arrPasswords;
+    // Lines (counted from 1) that name no account: no ';', or nothing on one
+    // side of it. Empty lines are not counted.
+    std::vector<int> m_arrSkippedLines;
 };
 
-// Empties both arrays, then appends every line of the user list file of folder
-// that holds a ';'. Lines without one (empty lines too) are skipped; nothing is
-// trimmed; a missing file leaves both arrays empty.
+// Empties the list, then appends every line of the user list file of folder
+// that holds an account, a ';' and a password (split at the first ';'); a
+// byte-order mark before the first line is no part of it. Nothing is trimmed:
+// blanks are sent as they stand. A missing file leaves the list empty.
 void LoadUserList(const std::string& folder, CUserList& users);

@@ -30,6 +30,8 @@
 #include "settings/DlgConfigura.h"
 #include "support/Harness.h"
 
+using namespace std::string_literals;
+
 namespace {
 
 // What a form filler returns: the id of the button to click, or this for Enter.
@@ -82,7 +84,8 @@ protected:
     // port 1 of the loopback, where nothing listens: a run fails at once.
     void SetUp() override {
         WriteFile(m_folder.File(kConfigFileName), "250\r\n127.0.0.1\r\n1\r\nnone\r\n" + kKept);
-        WriteFile(m_folder.File(kUserListFileName), "ann@example.com;pa\r\nbob@example.com;pb\r\n");
+        WriteFile(m_folder.File(kUserListFileName),
+                  "ann@example.com;pa\r\nbob@example.com; pb \r\n");
         m_frame = new CMainFrame(&m_docs, m_transcript, m_folder.Path());
         ASSERT_EQ(m_frame->m_settings.m_strServerIP, "127.0.0.1");
     }
@@ -168,12 +171,30 @@ TEST_F(Forms, ARunInProgressIsStoppedOnlyWhenTheAdministratorAgrees) {
     EXPECT_TRUE(PumpUntil([this] { return !m_frame; }));
 }
 
+TEST_F(Forms, AConfigurationFileThatIsNotReadableIsReplacedOnlyWhenAllowed) {
+    m_frame->Close(true);
+    ASSERT_TRUE(PumpUntil([this] { return !m_frame; }));
+    const std::string bad = "250\r\n127.0.0.1\r\n1\0\r\n"s;  // a NUL: no file of ours
+    for (const int answer : {wxID_NO, wxID_YES}) {
+        WriteFile(m_folder.File(kConfigFileName), bad);
+        m_driver.asked.clear();
+        m_frame = new CMainFrame(&m_docs, m_transcript, m_folder.Path());
+        ASSERT_TRUE(PumpUntil([this] { return !m_driver.asked.empty(); }));  // once, at start-up
+        EXPECT_NE(m_driver.asked.find("is not a configuration file"), std::string::npos);
+        Command(ID_CONFIGURATION, [](wxDialog&) { return IDC_SET; });  // a change worth keeping
+        m_driver.answer = answer;
+        m_frame->Close();
+        ASSERT_TRUE(PumpUntil([this] { return !m_frame; }));
+        EXPECT_EQ(ReadFile(m_folder.File(kConfigFileName)) == bad, answer == wxID_NO);
+    }
+}
+
 TEST_F(Forms, UserListFormShowsTheListAndTheRunTakesAllOfIt) {
     Command(ID_DELETE_USER_LIST, [](wxDialog& form) {
         auto& list = Control<wxListCtrl>(form, IDC_LIST_USERS);
         EXPECT_EQ(list.GetItemCount(), 2);
         EXPECT_EQ(list.GetItemText(0, 0).utf8_string(), "ann@example.com");
-        EXPECT_EQ(list.GetItemText(1, 1).utf8_string(), "pb");
+        EXPECT_EQ(list.GetItemText(1, 1).utf8_string(), "\xC2\xB7pb\xC2\xB7");  // blanks shown
         Control<wxDatePickerCtrl>(form, IDC_DATETIMEPICKER).SetValue({31, wxDateTime::Dec, 2007});
         return IDC_DELETE;
     });
@@ -206,6 +227,9 @@ TEST_F(Forms, ConfigurationFormShowsStoresAndTheWindowSavesTheSettings) {
             EXPECT_EQ(Control<wxTextCtrl>(form, IDC_EDIT_PORT).GetValue().utf8_string(), port)
                 << pick;
         }
+        Control<wxTextCtrl>(form, IDC_EDIT_PORT).SetValue("70000");  // would wrap to 4464
+        FormDriver::Press(form, IDC_SET);
+        EXPECT_NE(m_driver.asked.find("from 1 to 65535"), std::string::npos);
         Control<wxTextCtrl>(form, IDC_EDIT_PORT).SetValue("00993");
         // No fingerprint: the form says so and stays open, Set or Enter.
         for (const int how : {int(IDC_SET), kPressEnter})

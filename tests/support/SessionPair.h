@@ -11,7 +11,9 @@
 
 class SessionPair {
 public:
-    explicit SessionPair(std::string logPath = {});
+    // tcp: a connection on the loopback instead of a socket pair (which knows
+    // no urgent data).
+    explicit SessionPair(std::string logPath = {}, bool tcp = false);
     ~SessionPair() { ::close(m_server); }  // the session closes its own end
 
     // Writes bytes in pieces of at most `piece` bytes and lets the session
@@ -21,6 +23,8 @@ public:
     std::string Sent();
     // The server closes its end.
     void HangUp();
+    // Sends one byte of TCP urgent data and waits until the client has it.
+    void ServeUrgent();
 
     CTranscript transcript;
     CImapSocket imap;

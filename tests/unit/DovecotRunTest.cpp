@@ -163,9 +163,12 @@ TEST(DovecotRun, TlsIsUsedAsAskedAndOnlyTrustedCertificatesPass) {
         ASSERT_EQ(d.Start(), "");
         const unsigned port = row.imaps ? d.TlsPort() : d.Port();
         TestRun run(port, 20);
-        run.settings = {20, "127.0.0.2", std::to_string(port), row.mode, row.pin ? pinned : ""};
+        run.settings.m_strServerIP = "127.0.0.2";
+        run.settings.m_security = row.mode;
+        run.settings.m_strTrustedFingerprint = row.pin ? pinned : "";
         run.trust = row.trust;
-        run.users = {{"u1", "u2"}, {"pw", "pw"}};
+        run.users.m_arrAccounts = {"u1", "u2"};
+        run.users.m_arrPasswords = {"pw", "pw"};
         run.sequencer.StartListRun(kCutoff);
         ASSERT_TRUE(run.WaitForEnd());
         const Texts left = row.failure.empty() ? Texts{"new2"} : Texts{"old1", "new2"};

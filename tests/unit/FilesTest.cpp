@@ -4,36 +4,55 @@
 #include <signal.h>
 #include <sys/resource.h>
 
+#include <filesystem>
+
 #include "platform/DataFolder.h"
 #include "settings/Settings.h"
 #include "settings/UserList.h"
 #include "support/Harness.h"
 
+using namespace std::string_literals;
+
 TEST(ConfigurationFile, LoadsWhatTheFileSaysAndSavesFiveCrLfLines) {
     const std::string part = "0123456789ABCDEF", fp = part + part + part + part;
     const std::string pairs = "01:23:45:67:89:ab:cD:Ef:", colons = pairs + pairs + pairs + pairs;
-    const std::pair<std::string, std::string> rows[] = {
-        // the file, then as it is saved again
-        {"-", "1000\r\n" + std::string(kDefaultServerIP) + "\r\n143\r\nauto\r\n\r\n"},
-        {"250\r\n 10.1.2.3 \r\n0143\r\n", "250\r\n 10.1.2.3 \r\n0143\r\nauto\r\n\r\n"},
-        {"7\n10.1.2.3", "7\r\n10.1.2.3\r\n\r\nauto\r\n\r\n"},
-        {"99999999999999999999\r\nh\r\np\r\n", "2147483647\r\nh\r\np\r\nauto\r\n\r\n"},
-        {"1\r\nh\r\n993\r\ntls\r\n", "1\r\nh\r\n993\r\ntls\r\n\r\n"},
-        {"1\nh\n143\nstarttls\n" + colons.substr(0, 95),
-         "1\r\nh\r\n143\r\nstarttls\r\n" + fp + "\r\n"},
-        {"1\nh\n143\nsecure\n" + fp + "0", "1\r\nh\r\n143\r\nauto\r\n\r\n"},  // unknown, too long
-        {"1\nh\n143\nnone\n" + fp.substr(1) + "G", "1\r\nh\r\n143\r\nnone\r\n\r\n"},
+    const std::string defaults =
+        "1000\r\n" + std::string(kDefaultServerIP) + "\r\n143\r\nauto\r\n\r\n";
+    using L = ConfigLoad;
+    struct Row {
+        std::string file, saved;  // the file ("-": none, "/": a folder), and as saved again
+        ConfigLoad load;
+        bool notice;  // the port had to be put right
+    } rows[] = {
+        // clang-format off
+        {"-", defaults, L::Missing, false},
+        {"/", defaults, L::Unreadable, false},
+        {"250\r\n 10.1.2.3 \r\n0143\r\n", "250\r\n 10.1.2.3 \r\n0143\r\nauto\r\n\r\n", L::Loaded, false},
+        {"7\n10.1.2.3", "100\r\n10.1.2.3\r\n143\r\nauto\r\n\r\n", L::Loaded, true},
+        {"99999999999999999999\r\nh\r\n70000\r\n", "30000\r\nh\r\n143\r\nauto\r\n\r\n", L::Loaded, true},
+        {"1000\r\nh\r\n993\r\ntls\r\n", "1000\r\nh\r\n993\r\ntls\r\n\r\n", L::Loaded, false},
+        {"1000\nh\n143\nstarttls\n" + colons.substr(0, 95), "1000\r\nh\r\n143\r\nstarttls\r\n" + fp + "\r\n", L::Loaded, false},
+        {"1000\nh\n143\nsecure\n" + fp + "0", "1000\r\nh\r\n143\r\nauto\r\n\r\n", L::Loaded, false},  // unknown, too long
+        {"1000\nh\n143\nnone\n" + fp.substr(1) + "G", "1000\r\nh\r\n143\r\nnone\r\n\r\n", L::Loaded, false},
+        {"1000\r\nh\0st\r\n143\r\n"s, defaults, L::NotOurs, false},
+        {"1000\r\n" + std::string(1001, 'h'), defaults, L::NotOurs, false},
+        // clang-format on
     };
-    for (const auto& [file, saved] : rows) {
-        SCOPED_TRACE(file);
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.file.substr(0, 40));
         TempFolder dir;
         const std::string path = DataFilePath(dir.Path(), kConfigFileName);
-        if (file != "-")
-            WriteFile(path, file);
-        CSettings s{-1, "stale", "stale", SecurityMode::None, "stale"};
-        LoadSettings(dir.Path(), s);
+        if (row.file == "/")
+            std::filesystem::create_directory(path);
+        else if (row.file != "-")
+            WriteFile(path, row.file);
+        CSettings s;
+        s.m_strServerIP = "stale";
+        EXPECT_EQ(LoadSettings(dir.Path(), s), row.load);
+        EXPECT_EQ(s.m_strNotice.empty(), !row.notice);
+        std::filesystem::remove_all(path);
         ASSERT_TRUE(SaveSettings(dir.Path(), s));
-        EXPECT_EQ(ReadFile(path), saved);
+        EXPECT_EQ(ReadFile(path), row.saved);
     }
 }
 
@@ -41,7 +60,8 @@ TEST(ConfigurationFile, ASaveThatFailsHalfWayKeepsTheOldFile) {
     TempFolder dir;
     const std::string path = DataFilePath(dir.Path(), kConfigFileName);
     WriteFile(path, "300\r\n127.0.0.1\r\n143\r\n");
-    CSettings s{500, std::string(1000, 'x'), "143"};
+    CSettings s;
+    s.m_strServerIP = std::string(1000, 'x');
     // The disk "fills up" after 100 bytes of the new file.
     ::signal(SIGXFSZ, SIG_IGN);
     rlimit before{};
@@ -55,22 +75,27 @@ TEST(ConfigurationFile, ASaveThatFailsHalfWayKeepsTheOldFile) {
     EXPECT_EQ(ReadFile(path + ".new"), "");
 }
 
-TEST(UserListFile, EveryLineWithASemicolonIsAnAccount) {
+TEST(UserListFile, EveryLineWithAnAccountAndAPasswordIsAnAccount) {
     struct Row {
         std::string file;
         std::vector<std::string> accounts, passwords;
+        std::vector<int> skipped;
     } rows[] = {
-        {"a@x.org;pw1\r\nb@x.org;pw2\r\n", {"a@x.org", "b@x.org"}, {"pw1", "pw2"}},
-        {"a;1\nno separator\n\nb;2", {"a", "b"}, {"1", "2"}},
-        {" a ; p;w \r\n;\r\n", {" a ", ""}, {" p;w ", ""}},
+        // clang-format off
+        {"\xEF\xBB\xBF" "a@x.org;pw1\r\nb@x.org;pw2\r\n", {"a@x.org", "b@x.org"}, {"pw1", "pw2"}, {}},
+        {"a;1\nno separator\n\nb;2", {"a", "b"}, {"1", "2"}, {2}},
+        {" a ; p;w \r\n;\r\nx;\r\n;y\r\n", {" a "}, {" p;w "}, {2, 3, 4}},
+        // clang-format on
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.file);
         TempFolder dir;
         WriteFile(DataFilePath(dir.Path(), kUserListFileName), row.file);
-        CUserList users{{"stale"}, {"stale"}};
+        CUserList users;
+        users.m_arrAccounts = {"stale"};
         LoadUserList(dir.Path(), users);
         EXPECT_EQ(users.m_arrAccounts, row.accounts);
         EXPECT_EQ(users.m_arrPasswords, row.passwords);
+        EXPECT_EQ(users.m_arrSkippedLines, row.skipped);
     }
 }

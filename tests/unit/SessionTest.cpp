@@ -116,8 +116,9 @@ void PlayUntil(SessionPair& pair, Step until, const Dialogue& dialogue = kExchan
             Command(pair.imap, dialogue[i].step);
         pair.Sent();
         pair.Serve(dialogue[i].server);
-        if (Last(dialogue, i))
+        if (Last(dialogue, i)) {
             ASSERT_EQ(Flag(pair.imap, dialogue[i].step), 1) << pair.imap.FailureReason();
+        }
     }
 }
 

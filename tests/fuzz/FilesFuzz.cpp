@@ -1,0 +1,47 @@
+// libFuzzer target for the two files the administrator edits by hand: the
+// same bytes as the configuration file and as the user list. Aborts when a
+// load lets through what a run must never get, or when saving and loading
+// again changes the settings.
+#include <stdlib.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "platform/DataFolder.h"
+#include "settings/Settings.h"
+#include "settings/UserList.h"
+
+#define QD_CHECK(c) \
+    ((c) ? (void)0 : (std::fprintf(stderr, "broken: %s (line %d)\n", #c, __LINE__), std::abort()))
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    static const std::string folder = [] {
+        char name[] = "/tmp/qd-files-fuzz-XXXXXX";
+        return std::string(::mkdtemp(name));
+    }();
+    for (const char* name : {kConfigFileName, kUserListFileName}) {
+        FILE* file = std::fopen(DataFilePath(folder, name).c_str(), "wb");
+        std::fwrite(data, 1, size, file);
+        std::fclose(file);
+    }
+    CSettings settings, again;
+    if (LoadSettings(folder, settings) == ConfigLoad::Loaded) {
+        const int port = std::atoi(settings.m_strPort.c_str());
+        QD_CHECK(port >= 1 && port <= 65535);
+        QD_CHECK(settings.m_nPauseMs >= kMinPauseMs && settings.m_nPauseMs <= kMaxPauseMs);
+        QD_CHECK(SaveSettings(folder, settings));
+        QD_CHECK(LoadSettings(folder, again) == ConfigLoad::Loaded);
+        QD_CHECK(again.m_nPauseMs == settings.m_nPauseMs && again.m_strPort == settings.m_strPort &&
+                 again.m_strServerIP == settings.m_strServerIP &&
+                 again.m_security == settings.m_security &&
+                 again.m_strTrustedFingerprint == settings.m_strTrustedFingerprint);
+    }
+    CUserList users;
+    LoadUserList(folder, users);
+    QD_CHECK(users.m_arrAccounts.size() == users.m_arrPasswords.size());
+    // A CR or NUL inside may stay: LOGIN refuses to send those, with a reason.
+    for (size_t i = 0; i < users.m_arrAccounts.size(); ++i)
+        QD_CHECK(!users.m_arrAccounts[i].empty() && !users.m_arrPasswords[i].empty());
+    return 0;
+}
