@@ -118,7 +118,7 @@ void BM_TlsIntakeSearch100k(benchmark::State& state) {
     CTranscript transcript;
     double wallSeconds = 0;
     for (auto _ : state) {
-        transcript.Clear();
+        transcript.StartNew();
         int sv[2];
         if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sv) != 0) {
             state.SkipWithError("socketpair failed");

@@ -28,6 +28,7 @@ file(GLOB QD_GUI_SOURCES CONFIGURE_DEPENDS
      ${CMAKE_SOURCE_DIR}/src/settings/*.cpp)
 list(REMOVE_ITEM QD_GUI_SOURCES
      ${CMAKE_SOURCE_DIR}/src/app/Main.cpp
+     ${CMAKE_SOURCE_DIR}/src/frame/RunReport.cpp
      ${CMAKE_SOURCE_DIR}/src/frame/RunSequencer.cpp
      ${CMAKE_SOURCE_DIR}/src/settings/Settings.cpp
      ${CMAKE_SOURCE_DIR}/src/settings/UserList.cpp)

@@ -1,8 +1,11 @@
 #include "app/QuenDravaltDoc.h"
 
 #include <wx/app.h>
-#include <wx/file.h>
+#include <wx/datetime.h>
+#include <wx/ffile.h>
+#include <wx/filename.h>
 #include <wx/msgdlg.h>
+#include <wx/wfstream.h>
 
 #include "app/QuenDravaltView.h"
 
@@ -10,21 +13,71 @@ wxIMPLEMENT_DYNAMIC_CLASS(CQuenDravaltDoc, wxDocument);
 
 namespace {
 
-bool CanRead(const wxString& file) {
-    wxFile in;
-    return wxFile::Access(file, wxFile::read) && in.Open(file, wxFile::read);
-}
-
-void ReportCannotOpen(const wxString& file, wxWindow* parent) {
-    wxMessageBox(wxString::Format("%s\nFailed to open document.", file), "QuenDravalt",
-                 wxOK | wxICON_EXCLAMATION, parent);
+void ReportCannotOpen(const wxString& file, const std::string& why, wxWindow* parent) {
+    wxMessageBox(
+        wxString::Format("%s\nFailed to open document: %s.", file, wxString::FromUTF8(why.c_str())),
+        "QuenDravalt", wxOK | wxICON_EXCLAMATION, parent);
 }
 
 }  // namespace
 
+std::string ReadReportFile(const wxString& file, CRunReport& report) {
+    wxFFile in;
+    if (!wxFile::Access(file, wxFile::read) || !in.Open(file, "rb"))
+        return "the file cannot be read";
+    const wxFileOffset length = in.Length();
+    if (length < 0 || static_cast<size_t>(length) > kMaxReportBytes)
+        return "the file is larger than any report";
+    std::string bytes(static_cast<size_t>(length), '\0');
+    if (in.Read(bytes.data(), bytes.size()) != bytes.size())
+        return "the file cannot be read";
+    return ParseReport(bytes, report);
+}
+
+void CQuenDravaltDoc::BeginRun(const std::string& cutoff, bool preview) {
+    const wxDateTime now = wxDateTime::Now();
+    m_report = CRunReport();
+    m_report.cutoff = cutoff;
+    m_report.preview = preview;
+    m_report.started = now.Format("%Y-%m-%d %H:%M:%S").utf8_string();
+    // The report is the run's, not the file's it was opened from; Save As
+    // offers a name of the day and hour.
+    SetDocumentSaved(false);
+    SetTitle(wxString());
+    SetFilename(now.Format("report-%Y%m%d-%H%M%S.csv"));
+    Modify(false);
+    UpdateAllViews();
+}
+
+void CQuenDravaltDoc::SetRow(size_t index, CReportRow row) {
+    if (index > m_report.rows.size())
+        return;
+    if (index == m_report.rows.size())
+        m_report.rows.push_back(std::move(row));
+    else
+        m_report.rows[index] = std::move(row);
+    if (!m_report.preview)
+        Modify(true);
+    CRowHint hint(index);
+    UpdateAllViews(nullptr, &hint);
+}
+
+wxString CQuenDravaltDoc::GetUserReadableName() const {
+    return GetDocumentSaved() ? wxFileName(GetFilename()).GetFullName()
+                              : wxString("Untitled report");
+}
+
+bool CQuenDravaltDoc::OnNewDocument() {
+    m_report = CRunReport();
+    return wxDocument::OnNewDocument();
+}
+
 bool CQuenDravaltDoc::DoSaveDocument(const wxString& file) {
-    wxFile out;
-    if (!out.Create(file, true) || !out.Close()) {
+    // Written beside the file and renamed over it: a failed save leaves the
+    // earlier report whole.
+    const std::string bytes = FormatReport(m_report);
+    wxTempFFile out;
+    if (!out.Open(file) || !out.Write(bytes.data(), bytes.size()) || !out.Commit()) {
         wxMessageBox(wxString::Format("%s\nThe file could not be written.", file), "QuenDravalt",
                      wxOK | wxICON_EXCLAMATION, GetDocumentWindow());
         return false;
@@ -33,10 +86,14 @@ bool CQuenDravaltDoc::DoSaveDocument(const wxString& file) {
 }
 
 bool CQuenDravaltDoc::DoOpenDocument(const wxString& file) {
-    if (!CanRead(file)) {
-        ReportCannotOpen(file, GetDocumentWindow());
+    CRunReport report;
+    const std::string why = ReadReportFile(file, report);
+    if (!why.empty()) {
+        ReportCannotOpen(file, why, GetDocumentWindow());
         return false;
     }
+    m_report = std::move(report);
+    UpdateAllViews();
     return true;
 }
 
@@ -45,9 +102,12 @@ CQuenDravaltDocManager::CQuenDravaltDocManager() {
 }
 
 wxDocument* CQuenDravaltDocManager::CreateDocument(const wxString& path, long flags) {
-    if (!(flags & wxDOC_NEW) && !path.empty() && !CanRead(path)) {
-        ReportCannotOpen(path, wxTheApp ? wxTheApp->GetTopWindow() : nullptr);
-        return nullptr;
+    CRunReport report;
+    if (!(flags & wxDOC_NEW) && !path.empty()) {
+        if (const std::string why = ReadReportFile(path, report); !why.empty()) {
+            ReportCannotOpen(path, why, wxTheApp ? wxTheApp->GetTopWindow() : nullptr);
+            return nullptr;
+        }
     }
     return wxDocManager::CreateDocument(path, flags);
 }
@@ -57,16 +117,19 @@ wxDocTemplate* CQuenDravaltDocManager::SelectDocumentPath(wxDocTemplate** templa
                                                           long flags, bool save) {
     wxDocTemplate* chosen =
         wxDocManager::SelectDocumentPath(templates, noTemplates, path, flags, save);
-    if (chosen && !save && !CanRead(path)) {
-        ReportCannotOpen(path, wxTheApp ? wxTheApp->GetTopWindow() : nullptr);
-        return nullptr;
+    CRunReport report;
+    if (chosen && !save) {
+        if (const std::string why = ReadReportFile(path, report); !why.empty()) {
+            ReportCannotOpen(path, why, wxTheApp ? wxTheApp->GetTopWindow() : nullptr);
+            return nullptr;
+        }
     }
     return chosen;
 }
 
 wxDocTemplate* CreateQuenDravaltTemplate(wxDocManager* manager) {
     // Owned by the manager from here on.
-    return new wxDocTemplate(manager, "QuenDravalt", "*.*", "", "", "QuenDravalt.Document",
-                             "QuenDravalt.View", wxCLASSINFO(CQuenDravaltDoc),
-                             wxCLASSINFO(CQuenDravaltView));
+    return new wxDocTemplate(manager, "Run reports (*.csv)", "*.csv", "", "csv",
+                             "QuenDravalt.Document", "QuenDravalt.View",
+                             wxCLASSINFO(CQuenDravaltDoc), wxCLASSINFO(CQuenDravaltView));
 }

@@ -1,28 +1,46 @@
-// The document of the document/view frame. The program keeps its data in its
-// own files (see platform/DataFolder.h); the document stores nothing and is
-// never modified, so New and Open never ask to save.
+// The document of the document/view frame: the report of a run, one row per
+// account, kept as CSV by File → Save. A deleting run's report counts as
+// modified until it is saved, so closing asks before it is lost; a preview's
+// report does not.
 #pragma once
 
 #include <wx/docview.h>
+
+#include "frame/RunReport.h"
+
+// The hint UpdateAllViews passes when one row was added or changed.
+class CRowHint : public wxObject {
+public:
+    explicit CRowHint(size_t row) : m_row(row) {}
+    size_t m_row;
+};
 
 class CQuenDravaltDoc : public wxDocument {
 public:
     CQuenDravaltDoc() = default;
 
-    bool IsModified() const override { return false; }
-    void Modify(bool) override { wxDocument::Modify(false); }
+    // A run starts: the report empties and takes the run's cut-off day,
+    // kind and start time.
+    void BeginRun(const std::string& cutoff, bool preview);
+    // Row index (at most one past the last) becomes row.
+    void SetRow(size_t index, CReportRow row);
+    const CRunReport& Report() const { return m_report; }
+
+    // "Untitled report" until the report is saved or was opened.
+    wxString GetUserReadableName() const override;
+    bool OnNewDocument() override;
 
 protected:
-    // Writes an empty file: there is nothing to store.
     bool DoSaveDocument(const wxString& file) override;
-    // Checks that the file can be read and reads nothing.
     bool DoOpenDocument(const wxString& file) override;
 
 private:
+    CRunReport m_report;
+
     wxDECLARE_DYNAMIC_CLASS(CQuenDravaltDoc);
 };
 
-// The document manager: single document, and a file that cannot be read is
+// The document manager: single document, and a file that is no report is
 // refused before the open document is closed for it.
 class CQuenDravaltDocManager : public wxDocManager {
 public:
@@ -35,3 +53,6 @@ public:
 
 // The program's single document template (document, view, main frame).
 wxDocTemplate* CreateQuenDravaltTemplate(wxDocManager* manager);
+
+// Reads the report in file; "" or why it is not one.
+std::string ReadReportFile(const wxString& file, CRunReport& report);

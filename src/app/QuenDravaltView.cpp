@@ -1,5 +1,7 @@
 #include "app/QuenDravaltView.h"
 
+#include "app/QuenDravaltDoc.h"
+#include "app/ReportList.h"
 #include "frame/MainFrame.h"
 
 wxIMPLEMENT_DYNAMIC_CLASS(CQuenDravaltView, wxView);
@@ -8,21 +10,48 @@ bool CQuenDravaltView::OnCreate(wxDocument* doc, long flags) {
     if (!wxView::OnCreate(doc, flags))
         return false;
     CMainFrame* frame = CMainFrame::ForManager(GetDocumentManager());
-    if (!frame)
+    auto* report = dynamic_cast<CQuenDravaltDoc*>(doc);
+    if (!frame || !report)
         return false;
-    m_list = new wxListCtrl(frame, wxID_ANY, wxDefaultPosition, wxDefaultSize,
-                            wxLC_ICON | wxBORDER_SUNKEN);
+    m_list = new CReportList(frame, report->Report());
+    m_list->Bind(wxEVT_LIST_ITEM_ACTIVATED, [this, report](wxListEvent& e) {
+        const size_t row = m_list ? m_list->RowAt(e.GetIndex()) : SIZE_MAX;
+        if (CMainFrame* frame = CMainFrame::ForManager(GetDocumentManager());
+            frame && row < report->Report().rows.size())
+            frame->ShowAccountLog(report->Report().rows[row]);
+    });
     SetFrame(frame);
     frame->SetViewWindow(m_list.get());
     Activate(true);
+    OnChangeFilename();
     return true;
+}
+
+void CQuenDravaltView::OnUpdate(wxView*, wxObject* hint) {
+    if (!m_list)
+        return;
+    if (auto* row = dynamic_cast<CRowHint*>(hint))
+        m_list->RowChanged(row->m_row);
+    else
+        m_list->Reload();
+    if (!hint)
+        OnChangeFilename();
+}
+
+void CQuenDravaltView::OnChangeFilename() {
+    CMainFrame* frame = CMainFrame::ForManager(GetDocumentManager());
+    auto* doc = dynamic_cast<CQuenDravaltDoc*>(GetDocument());
+    if (!frame || !doc)
+        return;
+    const bool blank = !doc->GetDocumentSaved() && doc->Report().rows.empty() && !doc->IsModified();
+    frame->ShowReportTitle(blank ? wxString() : doc->GetUserReadableName(), doc->IsModified());
 }
 
 bool CQuenDravaltView::OnClose(bool deleteWindow) {
     if (!wxView::OnClose(deleteWindow))
         return false;
     Activate(false);
-    if (wxListCtrl* list = m_list.get()) {
+    if (CReportList* list = m_list.get()) {
         if (CMainFrame* frame = CMainFrame::ForManager(GetDocumentManager()))
             frame->RemoveViewWindow(list);
         if (deleteWindow)

@@ -31,15 +31,20 @@ void CAcceptingDialog::BindAcceptButton(int buttonId) {
     Bind(wxEVT_BUTTON, &CAcceptingDialog::OnBnClickedDelete, this, buttonId);
 }
 
+void CAcceptingDialog::BindAlternativeButton(int buttonId) {
+    Bind(
+        wxEVT_BUTTON, [this, buttonId](wxCommandEvent&) { Accept(buttonId); }, buttonId);
+}
+
 void CAcceptingDialog::OnBnClickedDelete(wxCommandEvent&) {
     Accept();
 }
 
-void CAcceptingDialog::Accept() {
+void CAcceptingDialog::Accept(int answer) {
     TransferDataFromWindow();
     // EndDialog() sets no return code for a form that is not modal.
-    SetReturnCode(wxID_OK);
-    EndDialog(wxID_OK);
+    SetReturnCode(answer);
+    EndDialog(answer);
 }
 
 void CAcceptingDialog::OnCharHook(wxKeyEvent& event) {

@@ -1,6 +1,6 @@
 // What the three modal forms have in common: the layout comes from an XRC
 // template; the accepting button (Set, Delete) and Enter transfer the values
-// out of the controls and end the form with OK; Escape, Cancel and the close
+// out of the controls and end the form with OK (Preview: with its id); Escape, Cancel and the close
 // box end it with Cancel and transfer nothing.
 #pragma once
 
@@ -24,10 +24,13 @@ protected:
 
     // Binds the accepting button to OnBnClickedDelete.
     void BindAcceptButton(int buttonId);
+    // Binds a second accepting button: it transfers the values too and ends
+    // the form with its own id.
+    void BindAlternativeButton(int buttonId);
 
 private:
     void OnCharHook(wxKeyEvent& event);
-    void Accept();
+    void Accept(int answer = wxID_OK);
 
     bool m_loaded = false;
 };

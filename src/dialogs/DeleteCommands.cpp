@@ -3,6 +3,7 @@
 #include <wx/app.h>
 #include <wx/msgdlg.h>
 
+#include "dialogs/ControlIds.h"
 #include "dialogs/CutoffDate.h"
 #include "dialogs/DlgCancellaGlobale.h"
 #include "dialogs/DlgCancellaSingoloUser.h"
@@ -23,26 +24,46 @@ bool ConfirmStop(wxWindow* parent, const CRunSequencer& run) {
                         wxYES_NO | wxICON_QUESTION, parent) == wxYES;
 }
 
-void RunDeleteSingleUserCommand(wxWindow* parent, CRunSequencer& run) {
+namespace {
+
+// OK (Delete) or Preview: the run the administrator asked for; 0 for none.
+int RunAsked(int answer) {
+    return answer == wxID_OK || answer == IDC_PREVIEW ? answer : 0;
+}
+
+void StartWhenStopped(CRunSequencer& run, std::function<bool()> mayReplace,
+                      std::function<void()> start) {
+    run.Stop([mayReplace = std::move(mayReplace), start = std::move(start)] {
+        if (!mayReplace || mayReplace())
+            start();
+    });
+}
+
+}  // namespace
+
+void RunDeleteSingleUserCommand(wxWindow* parent, CRunSequencer& run,
+                                std::function<bool()> mayReplace) {
     CDlgCancellaSingoloUser dlg(parent);
-    if (!dlg.IsLoaded() || dlg.ShowModal() != wxID_OK)
-        return;
-    if (!ConfirmStop(parent, run))
+    const int asked = dlg.IsLoaded() ? RunAsked(dlg.ShowModal()) : 0;
+    if (!asked || !ConfirmStop(parent, run))
         return;
     // Blanks typed after the account or password are never meant; leading ones
     // may be, and stay.
-    run.Stop(
+    StartWhenStopped(
+        run, std::move(mayReplace),
         [&run, account = TrimRight(dlg.m_strUserAccount),
-         password = TrimRight(dlg.m_strUserPassword),
-         date = FormatCutoffDate(dlg.m_dtBefore)] { run.StartSingleRun(account, password, date); });
+         password = TrimRight(dlg.m_strUserPassword), date = FormatCutoffDate(dlg.m_dtBefore),
+         preview = asked == IDC_PREVIEW] { run.StartSingleRun(account, password, date, preview); });
 }
 
-void RunDeleteUserListCommand(wxWindow* parent, const CUserList& users, CRunSequencer& run) {
+void RunDeleteUserListCommand(wxWindow* parent, const CUserList& users, CRunSequencer& run,
+                              std::function<bool()> mayReplace) {
     CDlgCancellaGlobale dlg(parent, users);
-    if (!dlg.IsLoaded() || dlg.ShowModal() != wxID_OK)
-        return;
-    if (!ConfirmStop(parent, run))
+    const int asked = dlg.IsLoaded() ? RunAsked(dlg.ShowModal()) : 0;
+    if (!asked || !ConfirmStop(parent, run))
         return;
     // The list is shown for review only: the run takes every account.
-    run.Stop([&run, date = FormatCutoffDate(dlg.m_dtBefore)] { run.StartListRun(date); });
+    StartWhenStopped(run, std::move(mayReplace),
+                     [&run, date = FormatCutoffDate(dlg.m_dtBefore),
+                      preview = asked == IDC_PREVIEW] { run.StartListRun(date, preview); });
 }

@@ -1,6 +1,9 @@
 // The two delete commands of the main window: each shows its modal dialog and,
-// when it is accepted, starts the run.
+// when it is accepted with Delete or Preview, starts the run. mayReplace is
+// asked once a run in progress has stopped, before the new one starts.
 #pragma once
+
+#include <functional>
 
 class wxWindow;
 class CRunSequencer;
@@ -10,6 +13,8 @@ struct CUserList;
 bool ConfirmStop(wxWindow* parent, const CRunSequencer& run);
 
 // "Delete mails for a single user".
-void RunDeleteSingleUserCommand(wxWindow* parent, CRunSequencer& run);
+void RunDeleteSingleUserCommand(wxWindow* parent, CRunSequencer& run,
+                                std::function<bool()> mayReplace = {});
 // "Delete mails for users in list": every account of users, whatever rows are selected.
-void RunDeleteUserListCommand(wxWindow* parent, const CUserList& users, CRunSequencer& run);
+void RunDeleteUserListCommand(wxWindow* parent, const CUserList& users, CRunSequencer& run,
+                              std::function<bool()> mayReplace = {});

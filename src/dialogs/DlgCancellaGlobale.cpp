@@ -28,6 +28,7 @@ CDlgCancellaGlobale::CDlgCancellaGlobale(wxWindow* parent, const CUserList& user
     m_listUsers = dynamic_cast<wxListCtrl*>(FindWindow(IDC_LIST_USERS));
     FindWindow(IDC_DATETIMEPICKER)->SetValidator(CDateValidator(&m_dtBefore));
     BindAcceptButton(IDC_DELETE);
+    BindAlternativeButton(IDC_PREVIEW);
     Bind(wxEVT_INIT_DIALOG, &CDlgCancellaGlobale::OnInitDialog, this);
 }
 

@@ -13,4 +13,5 @@ CDlgCancellaSingoloUser::CDlgCancellaSingoloUser(wxWindow* parent)
         ->SetValidator(CBytesTextValidator(wxFILTER_NONE, &m_strUserPassword));
     FindWindow(IDC_DATETIMEPICKER)->SetValidator(CDateValidator(&m_dtBefore));
     BindAcceptButton(IDC_DELETE);
+    BindAlternativeButton(IDC_PREVIEW);
 }

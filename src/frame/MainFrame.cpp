@@ -1,11 +1,13 @@
 #include "frame/MainFrame.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <utility>
 
 #include <wx/accel.h>
 #include <wx/aui/auibar.h>
 #include <wx/eventfilter.h>
+#include <wx/gauge.h>
 #include <wx/iconbndl.h>
 #include <wx/menu.h>
 #include <wx/msgdlg.h>
@@ -14,6 +16,10 @@
 #include <wx/xrc/xmlres.h>
 
 #include "app/AboutDlg.h"
+#include "app/QuenDravaltDoc.h"
+#include "app/QuenDravaltView.h"
+#include "app/ReportList.h"
+#include "dialogs/AccountLogWindow.h"
 #include "dialogs/DeleteCommands.h"
 #include "dialogs/DisplayText.h"
 #include "dialogs/DlgFiduciaCertificato.h"
@@ -38,7 +44,25 @@ constexpr ToolDef kTools[] = {
 constexpr int kToolWidth = 16;
 constexpr int kToolHeight = 15;
 
-constexpr const char* kIndicatorText[PANE_COUNT] = {"", "CAP", "NUM", "SCRL"};
+constexpr const char* kIndicatorText[PANE_COUNT] = {"", "", "", "CAP", "NUM", "SCRL"};
+// The widest progress text the pane is sized for.
+constexpr const char* kWidestProgress = "Account 00000 of 00000, about 00 h 00 min left";
+constexpr int kGaugeWidth = 120;
+// The part of an account's log shown at most: its start and its end.
+constexpr size_t kLogShown = 1 << 20;
+
+// "42 s", "7 min", "2 h 05 min".
+std::string FormatTimeLeft(std::chrono::seconds left) {
+    const long long s = left.count();
+    char text[40];
+    if (s < 60)
+        std::snprintf(text, sizeof text, "%lld s", s);
+    else if (s < 3600)
+        std::snprintf(text, sizeof text, "%lld min", (s + 30) / 60);
+    else
+        std::snprintf(text, sizeof text, "%lld h %02lld min", s / 3600, s % 3600 / 60);
+    return text;
+}
 
 }  // namespace
 
@@ -77,12 +101,14 @@ void RegisterCommandIds() {
     wxXmlResource::GetXRCID("ID_DELETE_USER_LIST", ID_DELETE_USER_LIST);
     wxXmlResource::GetXRCID("ID_VIEW_TOOLBAR", ID_VIEW_TOOLBAR);
     wxXmlResource::GetXRCID("ID_VIEW_STATUS_BAR", ID_VIEW_STATUS_BAR);
+    wxXmlResource::GetXRCID("ID_NEXT_FAILED", ID_NEXT_FAILED);
 }
 
 CMainFrame::CMainFrame(wxDocManager* manager, CTranscript& transcript, std::string dataFolder)
     : wxDocParentFrame(manager, nullptr, wxID_ANY, kMainFrameTitle),
       m_socket(transcript),
       m_run(*this, m_socket, transcript, m_settings, m_users),
+      m_transcript(transcript),
       m_dataFolder(std::move(dataFolder)),
       m_stepTimer(this, TIMER_STEP),
       m_nextUserTimer(this, TIMER_NEXT_USER) {
@@ -135,20 +161,14 @@ CMainFrame::CMainFrame(wxDocManager* manager, CTranscript& transcript, std::stri
     }
     LoadUserList(m_dataFolder, m_users);
 
-    // The standard commands' keys besides the ones the menus show (Ctrl+Z,
-    // X, C, V belong to the menu items). The table sends its commands even
+    // The standard commands' keys besides the ones the menus show (Ctrl+N,
+    // O, S, Z, X, C, V and F8 belong to the menu items). The table sends its commands even
     // for disabled menu items, so the Edit ones go through ProcessCommand,
     // which honours the item's state.
     wxAcceleratorEntry keys[] = {
-        {wxACCEL_CTRL, 'N', wxID_NEW},
-        {wxACCEL_CTRL, 'O', wxID_OPEN},
-        {wxACCEL_CTRL, 'S', wxID_SAVE},
-        {wxACCEL_ALT, WXK_BACK, ID_ACCEL_UNDO},
-        {wxACCEL_SHIFT, WXK_DELETE, ID_ACCEL_CUT},
-        {wxACCEL_CTRL, WXK_INSERT, ID_ACCEL_COPY},
-        {wxACCEL_SHIFT, WXK_INSERT, ID_ACCEL_PASTE},
-        {wxACCEL_NORMAL, WXK_F6, ID_NEXT_PANE},
-        {wxACCEL_SHIFT, WXK_F6, ID_PREV_PANE},
+        {wxACCEL_ALT, WXK_BACK, ID_ACCEL_UNDO},    {wxACCEL_SHIFT, WXK_DELETE, ID_ACCEL_CUT},
+        {wxACCEL_CTRL, WXK_INSERT, ID_ACCEL_COPY}, {wxACCEL_SHIFT, WXK_INSERT, ID_ACCEL_PASTE},
+        {wxACCEL_NORMAL, WXK_F6, ID_NEXT_PANE},    {wxACCEL_SHIFT, WXK_F6, ID_PREV_PANE},
     };
     SetAcceleratorTable(wxAcceleratorTable(static_cast<int>(std::size(keys)), keys));
     Bind(
@@ -169,6 +189,14 @@ CMainFrame::CMainFrame(wxDocManager* manager, CTranscript& transcript, std::stri
     Bind(wxEVT_MENU, &CMainFrame::OnAbout, this, wxID_ABOUT);
     Bind(wxEVT_MENU, &CMainFrame::OnToggleToolBar, this, ID_VIEW_TOOLBAR);
     Bind(wxEVT_MENU, &CMainFrame::OnToggleStatusBar, this, ID_VIEW_STATUS_BAR);
+    Bind(
+        wxEVT_MENU,
+        [this](wxCommandEvent&) {
+            auto* view = dynamic_cast<CQuenDravaltView*>(GetDocumentManager()->GetCurrentView());
+            if (!view || !view->GetList() || !view->GetList()->SelectNextFailed())
+                wxBell();
+        },
+        ID_NEXT_FAILED);
     // Next / previous pane: there is only one pane.
     Bind(
         wxEVT_MENU, [](wxCommandEvent&) {}, ID_NEXT_PANE, ID_PREV_PANE);
@@ -176,7 +204,7 @@ CMainFrame::CMainFrame(wxDocManager* manager, CTranscript& transcript, std::stri
     // The commands stay available during a run; the Edit commands have
     // nothing to act on.
     for (int id : {int(ID_CONFIGURATION), int(ID_DELETE_SINGLE_USER), int(ID_DELETE_USER_LIST),
-                   int(wxID_ABOUT), int(wxID_EXIT)})
+                   int(ID_NEXT_FAILED), int(wxID_ABOUT), int(wxID_EXIT)})
         Bind(
             wxEVT_UPDATE_UI, [](wxUpdateUIEvent& e) { e.Enable(true); }, id);
     for (int id : {int(wxID_UNDO), int(wxID_CUT), int(wxID_COPY), int(wxID_PASTE)})
@@ -243,14 +271,23 @@ void CMainFrame::CreateMainToolBar() {
 
 void CMainFrame::CreateStatusPanes() {
     wxStatusBar* bar = CreateStatusBar(PANE_COUNT);
-    int widths[PANE_COUNT] = {-1, 0, 0, 0};
-    int styles[PANE_COUNT] = {wxSB_NORMAL, wxSB_SUNKEN, wxSB_SUNKEN, wxSB_SUNKEN};
+    int widths[PANE_COUNT] = {-1, 0, FromDIP(kGaugeWidth), 0, 0, 0};
+    int styles[PANE_COUNT] = {wxSB_NORMAL, wxSB_NORMAL, wxSB_NORMAL,
+                              wxSB_SUNKEN, wxSB_SUNKEN, wxSB_SUNKEN};
+    widths[PANE_PROGRESS] = bar->GetTextExtent(kWidestProgress).GetWidth() + 16;
     for (int pane = PANE_CAPS; pane < PANE_COUNT; ++pane)
         widths[pane] = bar->GetTextExtent(kIndicatorText[pane]).GetWidth() + 16;
     bar->SetStatusWidths(PANE_COUNT, widths);
     bar->SetStatusStyles(PANE_COUNT, styles);
     SetStatusBarPane(PANE_STATUS);
     SetStatusText(kIdleStatus, PANE_STATUS);
+    // Shown while a run is in progress, over its pane.
+    m_gauge = new wxGauge(bar, wxID_ANY, 1);
+    m_gauge->Hide();
+    bar->Bind(wxEVT_SIZE, [this](wxSizeEvent& e) {
+        e.Skip();
+        PlaceGauge();
+    });
 }
 
 void CMainFrame::UpdateIndicators() {
@@ -337,6 +374,105 @@ void CMainFrame::AskTrust(const CTlsPeer& peer, const std::string& server,
     });
 }
 
+void CMainFrame::PlaceGauge() {
+    wxRect rect;
+    if (m_gauge && GetStatusBar() && GetStatusBar()->GetFieldRect(PANE_GAUGE, rect))
+        m_gauge->SetSize(rect.Deflate(2));
+}
+
+CQuenDravaltDoc* CMainFrame::Report() const {
+    return dynamic_cast<CQuenDravaltDoc*>(GetDocumentManager()->GetCurrentDocument());
+}
+
+bool CMainFrame::MayReplaceReport() {
+    CQuenDravaltDoc* doc = Report();
+    return !doc || doc->OnSaveModified();
+}
+
+void CMainFrame::RunStarted() {
+    m_runStart = std::chrono::steady_clock::now();
+    if (CQuenDravaltDoc* doc = Report())
+        doc->BeginRun(m_run.m_strBeforeDate, m_run.IsPreview());
+    if (m_gauge) {
+        m_gauge->Show();
+        PlaceGauge();
+    }
+    UpdateProgress();
+}
+
+void CMainFrame::ResultChanged(size_t index) {
+    if (index >= m_run.m_results.size())
+        return;
+    if (CQuenDravaltDoc* doc = Report()) {
+        CReportRow row = ReportRow(m_run.m_results[index], m_run.IsPreview());
+        row.account = BytesToDisplay(row.account).utf8_string();
+        doc->SetRow(index, std::move(row));
+    }
+    UpdateProgress();
+}
+
+void CMainFrame::RunEnded() {
+    if (m_gauge)
+        m_gauge->Hide();
+    if (GetStatusBar())
+        SetStatusText(wxString(), PANE_PROGRESS);
+}
+
+void CMainFrame::UpdateProgress() {
+    if (!m_run.IsRunning() || !GetStatusBar())
+        return;
+    const int number = m_run.AccountNumber();
+    const int count = m_run.AccountCount();
+    std::string text = "Account " + std::to_string(number) + " of " + std::to_string(count);
+    // The accounts before this one are done; from the second on, the pace of
+    // the run so far tells the time left.
+    const int done = number - 1;
+    if (done >= 2) {
+        const auto elapsed = std::chrono::steady_clock::now() - m_runStart;
+        text += ", about " +
+                FormatTimeLeft(std::chrono::duration_cast<std::chrono::seconds>(elapsed / done *
+                                                                                (count - done))) +
+                " left";
+    }
+    if (GetStatusBar()->GetStatusText(PANE_PROGRESS) != text)
+        SetStatusText(text, PANE_PROGRESS);
+    if (m_gauge) {
+        m_gauge->SetRange(std::max(count, 1));
+        m_gauge->SetValue(std::min(done, count));
+    }
+}
+
+void CMainFrame::ShowReportTitle(const wxString& name, bool modified) {
+    const wxString title = name.empty() ? wxString(kMainFrameTitle)
+                                        : name + (modified ? "*" : "") + " - " + kMainFrameTitle;
+    if (GetTitle() != title)
+        wxDocParentFrame::SetTitle(title);
+}
+
+void CMainFrame::ShowAccountLog(const CReportRow& row) {
+    if (row.logEnd <= row.logBegin) {
+        wxMessageBox(
+            "Only the rows of a run made in this window have their part of the log at hand.",
+            kMainFrameTitle, wxOK | wxICON_INFORMATION, this);
+        return;
+    }
+    ::ShowAccountLog(this, wxString::FromUTF8(row.account),
+                     m_transcript.Read(row.logBegin, row.logEnd, kLogShown));
+}
+
+bool CMainFrame::TryBefore(wxEvent& event) {
+    // The report a run writes to cannot be replaced under it.
+    const wxEventType type = event.GetEventType();
+    const int id = event.GetId();
+    if (m_run.IsRunning() && (type == wxEVT_MENU || type == wxEVT_UPDATE_UI) &&
+        (id == wxID_NEW || id == wxID_OPEN || id == wxID_CLOSE || id == wxID_REVERT)) {
+        if (type == wxEVT_UPDATE_UI)
+            static_cast<wxUpdateUIEvent&>(event).Enable(false);
+        return true;
+    }
+    return wxDocParentFrame::TryBefore(event);
+}
+
 void CMainFrame::OnTimer(wxTimerEvent& event) {
     m_run.OnTimer(event.GetId());
 }
@@ -346,11 +482,11 @@ void CMainFrame::OnConfiguration(wxCommandEvent&) {
 }
 
 void CMainFrame::OnDeleteSingleUser(wxCommandEvent&) {
-    RunDeleteSingleUserCommand(this, m_run);
+    RunDeleteSingleUserCommand(this, m_run, [this] { return MayReplaceReport(); });
 }
 
 void CMainFrame::OnDeleteUserList(wxCommandEvent&) {
-    RunDeleteUserListCommand(this, m_users, m_run);
+    RunDeleteUserListCommand(this, m_users, m_run, [this] { return MayReplaceReport(); });
 }
 
 void CMainFrame::OnAbout(wxCommandEvent&) {
@@ -397,7 +533,7 @@ void CMainFrame::OnToolBarLeave(wxMouseEvent& event) {
 }
 
 void CMainFrame::SetTitle(const wxString&) {
-    wxDocParentFrame::SetTitle(kMainFrameTitle);
+    // Others (wxWidgets' own views) would put the bare document name.
 }
 
 void CMainFrame::DoGiveHelp(const wxString& text, bool show) {

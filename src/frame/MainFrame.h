@@ -3,6 +3,7 @@
 // status line) and keeps the settings, which it saves when it closes.
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
@@ -18,7 +19,10 @@
 #include "settings/UserList.h"
 
 class CTranscript;
+class CQuenDravaltDoc;
+struct CReportRow;
 class wxAuiToolBar;
+class wxGauge;
 
 // Command ids of the program's own; wxWidgets wants them within 0 ... 0x7FFF.
 enum : int {
@@ -30,6 +34,7 @@ enum : int {
     ID_NEXT_PANE,
     ID_PREV_PANE,
     ID_TOOLBAR_MAINFRAME,
+    ID_NEXT_FAILED,
     // The second keys of Undo, Cut, Copy and Paste (Alt+Backspace, ...).
     ID_ACCEL_UNDO,
     ID_ACCEL_CUT,
@@ -38,7 +43,15 @@ enum : int {
 };
 
 // The status bar's panes.
-enum : int { PANE_STATUS = 0, PANE_CAPS, PANE_NUM, PANE_SCROLL, PANE_COUNT };
+enum : int {
+    PANE_STATUS = 0,
+    PANE_PROGRESS,
+    PANE_GAUGE,
+    PANE_CAPS,
+    PANE_NUM,
+    PANE_SCROLL,
+    PANE_COUNT
+};
 
 inline constexpr const char* kMainFrameTitle = "QuenDravalt V.1.01 del 20/03/2007";
 inline constexpr const char* kIdleStatus = "Ready";
@@ -68,6 +81,20 @@ public:
     // Asks with the trust form once the current event is handled.
     void AskTrust(const CTlsPeer& peer, const std::string& server,
                   std::function<void(bool)> answer) override;
+    // The report of the open document follows the run.
+    void RunStarted() override;
+    void ResultChanged(size_t index) override;
+    void RunEnded() override;
+
+    // The report open in the window, if any.
+    CQuenDravaltDoc* Report() const;
+    // True when no unsaved report of a deleting run is open, or the
+    // administrator saved it or agreed to let it go.
+    bool MayReplaceReport();
+    // The title names the report (name "": none) and marks it unsaved.
+    void ShowReportTitle(const wxString& name, bool modified);
+    // Opens row's part of the run's log in a read-only window.
+    void ShowAccountLog(const CReportRow& row);
 
     // The view puts its window in the client area / takes it away again.
     void SetViewWindow(wxWindow* window);
@@ -84,7 +111,7 @@ public:
     // Run timer ticks.
     void OnTimer(wxTimerEvent& event);
 
-    // The window's title stays fixed whatever document is open.
+    // The window's title is the program's, and the report's (ShowReportTitle).
     void SetTitle(const wxString& title) override;
     void DoGiveHelp(const wxString& text, bool show) override;
 
@@ -100,12 +127,16 @@ private:
     void CreateStatusPanes();
     void UpdateIndicators();
     void OnClose(wxCloseEvent& event);
+    bool TryBefore(wxEvent& event) override;
+    void UpdateProgress();
+    void PlaceGauge();
     void OnIdle(wxIdleEvent& event);
     void OnToggleToolBar(wxCommandEvent& event);
     void OnToggleStatusBar(wxCommandEvent& event);
     void OnToolBarMotion(wxMouseEvent& event);
     void OnToolBarLeave(wxMouseEvent& event);
 
+    CTranscript& m_transcript;
     std::string m_dataFolder;
     ConfigLoad m_configLoad = ConfigLoad::Missing;
     // The settings were changed in the window (Configuration form, a trusted certificate).
@@ -113,6 +144,8 @@ private:
     wxAuiManager m_aui;
     wxAuiToolBar* m_toolBar = nullptr;
     wxWindow* m_viewWindow = nullptr;
+    wxGauge* m_gauge = nullptr;
+    std::chrono::steady_clock::time_point m_runStart;
     wxTimer m_stepTimer;
     wxTimer m_nextUserTimer;
     int m_toolHelpId = wxID_NONE;

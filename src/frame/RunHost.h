@@ -1,5 +1,6 @@
-// What the run sequencer needs from the window it runs in: two timers and a
-// status line. The main window implements it; headless tests use wxTimers.
+// What the run sequencer needs from the window it runs in: two timers, a
+// status line, and word of each account's outcome. The main window implements
+// it; headless tests use wxTimers.
 #pragma once
 
 #include <functional>
@@ -20,6 +21,11 @@ public:
     virtual void KillTimer(int id) = 0;
     // Shows text in the status line at once.
     virtual void ShowStatus(const std::string& text) = 0;
+    // A run started (its results are empty), result index was added or changed,
+    // the run ended (completed or stopped).
+    virtual void RunStarted() {}
+    virtual void ResultChanged(size_t index) { (void)index; }
+    virtual void RunEnded() {}
     // The run met a certificate nobody trusts: shows it (server is the
     // configured address) and calls answer(true) when the administrator trusts
     // it, after storing peer.fingerprint as the trusted certificate; answer

@@ -1,6 +1,7 @@
 #include "frame/RunSequencer.h"
 
 #include <algorithm>
+#include <climits>
 
 #include "imap/ImapSocket.h"
 #include "imap/Transcript.h"
@@ -16,45 +17,117 @@ CRunSequencer::CRunSequencer(IRunHost& host, CImapSocket& socket, CTranscript& t
       m_settings(settings),
       m_users(users) {}
 
-void CRunSequencer::StartSingleRun(const std::string& account, const std::string& password,
-                                   const std::string& beforeDate) {
+void CRunSequencer::BeginRun(const std::string& beforeDate, bool preview) {
     // A tick the previous run had armed must not reach this one.
     StopTimers();
     m_bStopping = m_bTrustAsked = false;
+    m_bPreview = preview;
     m_results.clear();
+    m_nSkippedAdded = 0;
+    m_nUserIndex = 0;
+    m_strBeforeDate = beforeDate;
+    StartTranscript();
+    m_host.RunStarted();
+}
+
+void CRunSequencer::StartSingleRun(const std::string& account, const std::string& password,
+                                   const std::string& beforeDate, bool preview) {
+    BeginRun(beforeDate, preview);
     m_nUserCount = 0;
-    ClearTranscript();
     m_strAccount = account;
     m_strPassword = password;
-    m_strBeforeDate = beforeDate;
     m_bRunning = true;
+    BeginResult();
     StartAccount();
 }
 
-void CRunSequencer::StartListRun(const std::string& beforeDate) {
-    StopTimers();
-    m_bStopping = m_bTrustAsked = false;
-    m_results.clear();
-    ClearTranscript();
+void CRunSequencer::StartListRun(const std::string& beforeDate, bool preview) {
+    BeginRun(beforeDate, preview);
     m_nUserCount =
         static_cast<int32_t>(std::min(m_users.m_arrAccounts.size(), m_users.m_arrPasswords.size()));
-    m_strBeforeDate = beforeDate;
     if (m_nUserCount <= 0) {
         m_socket.Close();
         m_bRunning = false;
+        AddSkippedLines(INT_MAX);
+        if (m_results.empty())
+            ShowStatus("The user list holds no account.");
+        else
+            CompleteRun();
         return;
     }
-    m_nUserIndex = 0;
     m_strAccount = m_users.m_arrAccounts[0];
     m_strPassword = m_users.m_arrPasswords[0];
     m_bRunning = true;
+    BeginResult();
     StartAccount();
 }
 
-void CRunSequencer::ClearTranscript() {
-    m_transcript.Clear();
+void CRunSequencer::StartTranscript() {
+    m_transcript.StartNew();
     if (!m_settings.m_strNotice.empty())
         m_transcript.Append("\n" + m_settings.m_strNotice + "\n");
+}
+
+void CRunSequencer::AddSkippedLines(int line) {
+    const auto& skipped = m_users.m_arrSkippedLines;
+    for (; m_nSkippedAdded < skipped.size() && skipped[m_nSkippedAdded] < line; ++m_nSkippedAdded) {
+        CAccountResult row;
+        row.skippedLine = skipped[m_nSkippedAdded];
+        row.finished = true;
+        row.failure = "line " + std::to_string(row.skippedLine) + " is not account;password";
+        m_results.push_back(std::move(row));
+        m_host.ResultChanged(m_results.size() - 1);
+    }
+}
+
+void CRunSequencer::BeginResult() {
+    if (m_nUserCount > 0 && static_cast<size_t>(m_nUserIndex) < m_users.m_arrLines.size())
+        AddSkippedLines(m_users.m_arrLines[m_nUserIndex]);
+    CAccountResult row;
+    row.account = m_strAccount;
+    row.begun = std::chrono::steady_clock::now();
+    row.logBegin = m_transcript.Size();
+    m_results.push_back(std::move(row));
+    m_host.ResultChanged(m_results.size() - 1);
+}
+
+void CRunSequencer::FinishResult(std::string failure) {
+    if (m_results.empty() || m_results.back().finished)
+        return;
+    CAccountResult& row = m_results.back();
+    row.searched = m_socket.m_bSearched == 1;
+    row.found = m_socket.FoundCount();
+    row.flagged = m_socket.FlaggedCount();
+    row.deleted = m_socket.DeletedCount();
+    row.stopped = failure.rfind("run stopped", 0) == 0;
+    row.failure = std::move(failure);
+    row.finished = true;
+    row.taken = std::chrono::steady_clock::now() - row.begun;
+    row.logEnd = m_transcript.Size();
+    m_host.ResultChanged(m_results.size() - 1);
+}
+
+void CRunSequencer::CompleteRun() {
+    if (m_nUserCount > 0)
+        AddSkippedLines(INT_MAX);
+    m_bRunning = false;
+    size_t failed = 0, messages = 0, accounts = 0;
+    for (const CAccountResult& row : m_results) {
+        failed += row.Failed();
+        if (row.failure.empty() && row.found > 0) {
+            messages += row.found;
+            ++accounts;
+        }
+    }
+    std::string text = m_bPreview
+                           ? "Preview completed: " + std::to_string(messages) + " messages in " +
+                                 std::to_string(accounts) + " accounts would be deleted."
+                           : "Operazione completata.";
+    if (failed > 0)
+        text += " " + std::to_string(failed) + " of " + std::to_string(m_results.size()) +
+                " accounts failed.";
+    ShowStatus(text);
+    m_host.RunEnded();
 }
 
 void CRunSequencer::Stop(std::function<void()> done) {
@@ -93,11 +166,11 @@ void CRunSequencer::NextAccount() {
         static_cast<size_t>(m_nUserIndex) < m_users.m_arrAccounts.size()) {
         m_strAccount = m_users.m_arrAccounts[m_nUserIndex];
         m_strPassword = m_users.m_arrPasswords[m_nUserIndex];
+        BeginResult();
         StartAccount();
         return;
     }
-    m_bRunning = false;
-    ShowStatus("Operazione completata.");
+    CompleteRun();
 }
 
 int32_t CRunSequencer::AwaitedFlag() const {
@@ -126,6 +199,10 @@ int32_t CRunSequencer::AwaitedFlag() const {
 }
 
 int32_t CRunSequencer::NextStep() const {
+    if (m_bPreview && m_nStep == STEP_LOGIN)
+        return STEP_SELECT;
+    if (m_bPreview && m_nStep == STEP_SEARCH)
+        return STEP_LOGOUT;
     switch (m_nStep) {
         case STEP_STORE:
             // Nothing flagged, nothing to expunge: other clients' flags stay theirs.
@@ -216,8 +293,7 @@ void CRunSequencer::RunStep(int32_t step) {
             m_socket.SendLogout();
             m_socket.Close();
             ShowStatus("Logout from exchange server.");
-            m_results.push_back({m_strAccount, m_socket.FoundCount(), m_socket.FlaggedCount(),
-                                 m_socket.DeletedCount(), ""});
+            FinishResult("");
             if (m_bStopping)
                 EndRun();
             else
@@ -265,10 +341,9 @@ void CRunSequencer::EndAccount(std::string failure) {
         m_socket.SendLogout();
     m_socket.Close();
     m_nStep = STEP_LOGOUT;
-    m_results.push_back({m_strAccount, m_socket.FoundCount(), m_socket.FlaggedCount(),
-                         m_socket.DeletedCount(), failure});
     const std::string text = "Failed for user " + m_strAccount + ": " + failure;
     m_transcript.Append("\n" + text + "\n");
+    FinishResult(std::move(failure));
     ShowStatus(text);
     if (m_bStopping)
         EndRun();
@@ -280,6 +355,7 @@ void CRunSequencer::EndRun() {
     StopTimers();
     m_bRunning = false;
     m_bStopping = false;
+    m_host.RunEnded();
     std::function<void()> done;
     done.swap(m_onStopped);
     if (done)

@@ -35,13 +35,25 @@ enum : int32_t {
     STEP_TRUST,  // waiting for the administrator to trust a certificate, or not
 };
 
-// What became of one account of the run.
+// What became of one account of the run, or of a line of the user list that
+// names none. Added when the account's turn starts.
 struct CAccountResult {
     std::string account;
     size_t found = 0;
     size_t flagged = 0;
     unsigned deleted = 0;
-    std::string failure;  // "" when the account completed
+    std::string failure;    // "" when the account completed
+    int skippedLine = 0;    // >0: no account, the line of the user list skipped
+    bool finished = false;  // its turn has ended
+    bool searched = false;  // found is known
+    bool stopped = false;   // ended because the run was stopped
+    std::chrono::steady_clock::time_point begun;
+    std::chrono::steady_clock::duration taken{};
+    // Its part of the log file: [logBegin, logEnd).
+    uint64_t logBegin = 0;
+    uint64_t logEnd = 0;
+
+    bool Failed() const { return skippedLine > 0 || (finished && !failure.empty() && !stopped); }
 };
 
 class CRunSequencer {
@@ -49,13 +61,16 @@ public:
     CRunSequencer(IRunHost& host, CImapSocket& socket, CTranscript& transcript,
                   const CSettings& settings, const CUserList& users);
 
+    // preview: only LOGIN, SELECT, SEARCH and LOGOUT; nothing is flagged or
+    // expunged, the results count what a deleting run would remove.
     void StartSingleRun(const std::string& account, const std::string& password,
-                        const std::string& beforeDate);
-    void StartListRun(const std::string& beforeDate);
+                        const std::string& beforeDate, bool preview = false);
+    void StartListRun(const std::string& beforeDate, bool preview = false);
     void OnTimer(int id);
 
     // True from a start until "Operazione completata." (or the run stopped).
     bool IsRunning() const { return m_bRunning; }
+    bool IsPreview() const { return m_bPreview; }
     // The account in progress, counted from 1, and the accounts of the run.
     int32_t AccountNumber() const { return m_nUserCount > 0 ? m_nUserIndex + 1 : 1; }
     int32_t AccountCount() const { return m_nUserCount > 0 ? m_nUserCount : 1; }
@@ -77,12 +92,19 @@ public:
     int32_t m_nUserCount = 0;
     int32_t m_nStep = STEP_CONNECT;
     std::string m_strStatus;
-    // One entry per account whose turn has ended, in run order.
+    // One entry per account whose turn has come, and per skipped line of the
+    // user list, in run order.
     std::vector<CAccountResult> m_results;
 
 private:
-    // Empties it for a new run; what the settings' load put right comes first.
-    void ClearTranscript();
+    void BeginRun(const std::string& beforeDate, bool preview);
+    // Keeps the last log, starts an empty one; what the settings' load put right comes first.
+    void StartTranscript();
+    // Adds the skipped lines of the user list before line (all: INT_MAX).
+    void AddSkippedLines(int line);
+    void BeginResult();
+    void FinishResult(std::string failure);
+    void CompleteRun();
     void StartAccount();
     void NextAccount();
     void RunStep(int32_t step);
@@ -101,7 +123,9 @@ private:
     const CSettings& m_settings;
     const CUserList& m_users;
     bool m_bRunning = false;
+    bool m_bPreview = false;
     bool m_bStopping = false;
+    size_t m_nSkippedAdded = 0;
     bool m_bTrustAsked = false;
     std::function<void()> m_onStopped;
     // Why the account ends, while its flags are being removed.

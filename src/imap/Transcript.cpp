@@ -1,5 +1,10 @@
 #include "imap/Transcript.h"
 
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+
 #include "platform/StdioFile.h"
 
 void CTranscript::Append(std::string_view text) {
@@ -14,10 +19,54 @@ void CTranscript::Append(std::string_view text) {
     }
 }
 
-void CTranscript::Clear() {
+std::string CTranscript::KeptLogPath(const std::string& logPath, int n) {
+    const size_t slash = logPath.rfind('/');
+    const size_t dot = logPath.rfind('.');
+    const size_t at = dot == std::string::npos || (slash != std::string::npos && dot < slash)
+                          ? logPath.size()
+                          : dot;
+    return logPath.substr(0, at) + "." + std::to_string(n) + logPath.substr(at);
+}
+
+void CTranscript::StartNew() {
     if (m_logPath.empty())
         return;
+    std::error_code error;
+    if (std::filesystem::exists(m_logPath, error)) {
+        for (int n = kKeptLogs - 1; n >= 1; --n) {
+            const std::string older = KeptLogPath(m_logPath, n);
+            if (std::filesystem::exists(older, error))
+                std::rename(older.c_str(), KeptLogPath(m_logPath, n + 1).c_str());
+        }
+        if (std::rename(m_logPath.c_str(), KeptLogPath(m_logPath, 1).c_str()) != 0)
+            return;  // appended to rather than lost
+    }
     CStdioFile file;
     if (file.Open(m_logPath, CStdioFile::modeWrite | CStdioFile::modeCreate))
         file.Close();
+}
+
+uint64_t CTranscript::Size() const {
+    std::error_code error;
+    const auto size = std::filesystem::file_size(m_logPath, error);
+    return error ? 0 : static_cast<uint64_t>(size);
+}
+
+std::string CTranscript::Read(uint64_t begin, uint64_t end, size_t limit) const {
+    std::ifstream in(m_logPath, std::ios::binary);
+    if (!in || end <= begin)
+        return {};
+    const auto read = [&in](uint64_t from, uint64_t length) {
+        std::string bytes(static_cast<size_t>(length), '\0');
+        in.seekg(static_cast<std::streamoff>(from));
+        in.read(bytes.data(), static_cast<std::streamsize>(length));
+        bytes.resize(static_cast<size_t>(std::max<std::streamsize>(in.gcount(), 0)));
+        in.clear();
+        return bytes;
+    };
+    if (end - begin <= limit)
+        return read(begin, end - begin);
+    const uint64_t half = limit / 2;
+    return read(begin, half) + "\r\n[... " + std::to_string(end - begin - 2 * half) +
+           " bytes left out ...]\r\n" + read(end - half, half);
 }

@@ -2,17 +2,32 @@
 // order, appended to the log file at once (every LF written as CR LF).
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
 class CTranscript {
 public:
+    // How many earlier runs' logs are kept beside the current one.
+    static constexpr int kKeptLogs = 10;
+
     // logPath empty: nothing is kept.
     explicit CTranscript(std::string logPath = {}) : m_logPath(std::move(logPath)) {}
 
     void Append(std::string_view text);
-    // Empties the transcript: truncates the log file.
-    void Clear();
+    // Starts an empty log for a new run. The log before it becomes earlier
+    // log 1 ("LOG.TXT" -> "LOG.1.TXT"), log 1 becomes log 2, and so on; the
+    // oldest beyond kKeptLogs goes. A log that cannot be kept is not emptied:
+    // the new run is appended to it.
+    void StartNew();
+    // The log's size in bytes: where the next append begins.
+    uint64_t Size() const;
+    // Bytes [begin, end) of the log. A part longer than limit keeps its first
+    // and last limit / 2 bytes, a line saying how much was left out between.
+    std::string Read(uint64_t begin, uint64_t end, size_t limit) const;
+
+    // The name of earlier log n (1: the newest) beside logPath.
+    static std::string KeptLogPath(const std::string& logPath, int n);
 
 private:
     std::string m_logPath;

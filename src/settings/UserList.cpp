@@ -21,5 +21,6 @@ void LoadUserList(const std::string& folder, CUserList& users) {
         }
         users.m_arrAccounts.emplace_back(line, 0, sep);
         users.m_arrPasswords.emplace_back(line, sep + 1);
+        users.m_arrLines.push_back(number);
     }
 }

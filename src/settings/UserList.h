@@ -9,6 +9,8 @@ struct CUserList {
     // Parallel arrays: entry i of one belongs to entry i of the other.
     std::vector<std::string> m_arrAccounts;
     std::vector<std::string> m_arrPasswords;
+    // The line (counted from 1) each account stands on.
+    std::vector<int> m_arrLines;
     // Lines (counted from 1) that name no account: no ';', or nothing on one
     // side of it. Empty lines are not counted.
     std::vector<int> m_arrSkippedLines;

@@ -1,0 +1,41 @@
+// A run's report: the rows of the results table, and the CSV file File → Save
+// writes them to (RFC 4180: CR LF, fields with ',' '"' or line ends quoted).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+struct CAccountResult;
+
+struct CReportRow {
+    std::string account;  // UTF-8
+    int64_t found = -1;   // -1: not known (the search never completed)
+    int64_t deleted = -1;
+    std::string result;
+    double seconds = -1;  // -1: still in progress
+    bool failed = false;
+    // The account's part of the run's log, when this session's run wrote it.
+    uint64_t logBegin = 0;
+    uint64_t logEnd = 0;
+};
+
+struct CRunReport {
+    std::string cutoff;   // "05-Mar-2008"
+    std::string started;  // local time, "2008-03-05 14:30:00"
+    bool preview = false;
+    std::vector<CReportRow> rows;
+};
+
+// The row of result as the table shows it ("Done", "No message found",
+// "Failed: ...", "Stopped", "Skipped: ...", "In progress"). The account is
+// left as the bytes it was.
+CReportRow ReportRow(const CAccountResult& result, bool preview);
+
+std::string FormatReport(const CRunReport& report);
+// Reads what FormatReport wrote; "" or why the bytes are not such a report.
+std::string ParseReport(std::string_view bytes, CRunReport& report);
+
+// Larger files are not taken for reports.
+inline constexpr size_t kMaxReportBytes = 64 << 20;
