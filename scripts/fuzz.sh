@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the fuzzers with clang and runs them for a bounded time in all
 # (default 60 s): two thirds to the reply intake (from a copy of
-# tests/fuzz/corpus), one third to the configuration and user list files:
+# tests/fuzz/corpus), one third to the configuration, user list and report
+# files (from a copy of tests/fuzz/corpus-files):
 #
 #   scripts/fuzz.sh [seconds] [libFuzzer options...]
 #
@@ -21,7 +22,7 @@ cmake --build "$build" --target qd_imap_intake_fuzz qd_files_fuzz -j"$(nproc)"
 
 work=$(mktemp -d /tmp/qd-fuzz-XXXXXX)
 cp -r "$root/tests/fuzz/corpus" "$work/corpus"
-mkdir "$work/files"
+cp -r "$root/tests/fuzz/corpus-files" "$work/files"
 status=0
 run() {  # target seconds corpus
     "$build/tests/fuzz/$1" -max_len=4096 -timeout=10 -rss_limit_mb=2048 -max_total_time="$2" \

@@ -72,6 +72,13 @@ bool CQuenDravaltDoc::OnNewDocument() {
     return wxDocument::OnNewDocument();
 }
 
+bool CQuenDravaltDoc::OnSaveDocument(const wxString& file) {
+    if (!wxDocument::OnSaveDocument(file))
+        return false;
+    OnChangeFilename(true);
+    return true;
+}
+
 bool CQuenDravaltDoc::DoSaveDocument(const wxString& file) {
     // Written beside the file and renamed over it: a failed save leaves the
     // earlier report whole.

@@ -29,6 +29,8 @@ public:
     // "Untitled report" until the report is saved or was opened.
     wxString GetUserReadableName() const override;
     bool OnNewDocument() override;
+    // Saves, and the title names the file.
+    bool OnSaveDocument(const wxString& file) override;
 
 protected:
     bool DoSaveDocument(const wxString& file) override;

@@ -34,8 +34,7 @@ void CQuenDravaltView::OnUpdate(wxView*, wxObject* hint) {
         m_list->RowChanged(row->m_row);
     else
         m_list->Reload();
-    if (!hint)
-        OnChangeFilename();
+    OnChangeFilename();
 }
 
 void CQuenDravaltView::OnChangeFilename() {

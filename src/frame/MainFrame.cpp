@@ -271,23 +271,37 @@ void CMainFrame::CreateMainToolBar() {
 
 void CMainFrame::CreateStatusPanes() {
     wxStatusBar* bar = CreateStatusBar(PANE_COUNT);
-    int widths[PANE_COUNT] = {-1, 0, FromDIP(kGaugeWidth), 0, 0, 0};
     int styles[PANE_COUNT] = {wxSB_NORMAL, wxSB_NORMAL, wxSB_NORMAL,
                               wxSB_SUNKEN, wxSB_SUNKEN, wxSB_SUNKEN};
-    widths[PANE_PROGRESS] = bar->GetTextExtent(kWidestProgress).GetWidth() + 16;
-    for (int pane = PANE_CAPS; pane < PANE_COUNT; ++pane)
-        widths[pane] = bar->GetTextExtent(kIndicatorText[pane]).GetWidth() + 16;
-    bar->SetStatusWidths(PANE_COUNT, widths);
     bar->SetStatusStyles(PANE_COUNT, styles);
     SetStatusBarPane(PANE_STATUS);
     SetStatusText(kIdleStatus, PANE_STATUS);
     // Shown while a run is in progress, over its pane.
     m_gauge = new wxGauge(bar, wxID_ANY, 1);
-    m_gauge->Hide();
+    ShowProgressPanes(false);
     bar->Bind(wxEVT_SIZE, [this](wxSizeEvent& e) {
         e.Skip();
         PlaceGauge();
     });
+}
+
+void CMainFrame::ShowProgressPanes(bool show) {
+    wxStatusBar* bar = GetStatusBar();
+    if (!bar)
+        return;
+    // Out of a run the prompts have the room.
+    int widths[PANE_COUNT] = {-1, 0, 0, 0, 0, 0};
+    if (show) {
+        widths[PANE_PROGRESS] = bar->GetTextExtent(kWidestProgress).GetWidth() + 16;
+        widths[PANE_GAUGE] = FromDIP(kGaugeWidth);
+    }
+    for (int pane = PANE_CAPS; pane < PANE_COUNT; ++pane)
+        widths[pane] = bar->GetTextExtent(kIndicatorText[pane]).GetWidth() + 16;
+    if (!show && !bar->GetStatusText(PANE_PROGRESS).empty())
+        SetStatusText(wxString(), PANE_PROGRESS);  // while the pane has room to be redrawn
+    bar->SetStatusWidths(PANE_COUNT, widths);
+    m_gauge->Show(show);
+    PlaceGauge();
 }
 
 void CMainFrame::UpdateIndicators() {
@@ -376,7 +390,9 @@ void CMainFrame::AskTrust(const CTlsPeer& peer, const std::string& server,
 
 void CMainFrame::PlaceGauge() {
     wxRect rect;
-    if (m_gauge && GetStatusBar() && GetStatusBar()->GetFieldRect(PANE_GAUGE, rect))
+    // Before the first layout the field has no size yet.
+    if (m_gauge && GetStatusBar() && GetStatusBar()->GetFieldRect(PANE_GAUGE, rect) &&
+        rect.width > 4 && rect.height > 4)
         m_gauge->SetSize(rect.Deflate(2));
 }
 
@@ -393,10 +409,7 @@ void CMainFrame::RunStarted() {
     m_runStart = std::chrono::steady_clock::now();
     if (CQuenDravaltDoc* doc = Report())
         doc->BeginRun(m_run.m_strBeforeDate, m_run.IsPreview());
-    if (m_gauge) {
-        m_gauge->Show();
-        PlaceGauge();
-    }
+    ShowProgressPanes(true);
     UpdateProgress();
 }
 
@@ -412,10 +425,7 @@ void CMainFrame::ResultChanged(size_t index) {
 }
 
 void CMainFrame::RunEnded() {
-    if (m_gauge)
-        m_gauge->Hide();
-    if (GetStatusBar())
-        SetStatusText(wxString(), PANE_PROGRESS);
+    ShowProgressPanes(false);
 }
 
 void CMainFrame::UpdateProgress() {

@@ -130,6 +130,7 @@ private:
     bool TryBefore(wxEvent& event) override;
     void UpdateProgress();
     void PlaceGauge();
+    void ShowProgressPanes(bool show);
     void OnIdle(wxIdleEvent& event);
     void OnToggleToolBar(wxCommandEvent& event);
     void OnToggleStatusBar(wxCommandEvent& event);

@@ -53,7 +53,8 @@ struct CAccountResult {
     uint64_t logBegin = 0;
     uint64_t logEnd = 0;
 
-    bool Failed() const { return skippedLine > 0 || (finished && !failure.empty() && !stopped); }
+    // A skipped line counts as failed: its account, if any, was not purged.
+    bool Failed() const { return finished && !failure.empty() && !stopped; }
 };
 
 class CRunSequencer {

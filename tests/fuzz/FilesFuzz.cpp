@@ -1,13 +1,14 @@
-// libFuzzer target for the two files the administrator edits by hand: the
-// same bytes as the configuration file and as the user list. Aborts when a
-// load lets through what a run must never get, or when saving and loading
-// again changes the settings.
+// libFuzzer target for the files the program reads: the same bytes as the
+// configuration file, the user list and a saved report. Aborts when a load
+// lets through what a run must never get, or when saving and loading again
+// changes the settings or the report.
 #include <stdlib.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
+#include "frame/RunReport.h"
 #include "platform/DataFolder.h"
 #include "settings/Settings.h"
 #include "settings/UserList.h"
@@ -43,5 +44,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // A CR or NUL inside may stay: LOGIN refuses to send those, with a reason.
     for (size_t i = 0; i < users.m_arrAccounts.size(); ++i)
         QD_CHECK(!users.m_arrAccounts[i].empty() && !users.m_arrPasswords[i].empty());
+    CRunReport report, reread;
+    if (ParseReport({reinterpret_cast<const char*>(data), size}, report).empty()) {
+        const std::string saved = FormatReport(report);
+        QD_CHECK(ParseReport(saved, reread).empty() && FormatReport(reread) == saved);
+    }
     return 0;
 }

@@ -13,7 +13,6 @@
 #include <wx/image.h>
 #include <wx/listctrl.h>
 #include <wx/log.h>
-#include <wx/modalhook.h>
 #include <wx/msgdlg.h>
 #include <wx/stattext.h>
 #include <wx/weakref.h>
@@ -26,6 +25,7 @@
 #include "dialogs/DlgCancellaSingoloUser.h"
 #include "dialogs/DlgFiduciaCertificato.h"
 #include "frame/MainFrame.h"
+#include "gui/FormDriver.h"
 #include "platform/DataFolder.h"
 #include "settings/DlgConfigura.h"
 #include "support/Harness.h"
@@ -34,49 +34,8 @@ using namespace std::string_literals;
 
 namespace {
 
-// What a form filler returns: the id of the button to click, or this for Enter.
-constexpr int kPressEnter = 0;
-using Filler = std::function<int(wxDialog&)>;
 const std::string kHex = "0123456789ABCDEF0123456789ABCDEF0123456789ABCDEF0123456789ABCDEF";
 const std::string kKept(64, 'E');  // the certificate trusted before
-
-class FormDriver : public wxModalDialogHook {
-public:
-    FormDriver() { Register(); }
-
-    Filler fill;
-    std::string shown;  // class of the last form opened
-    std::string asked;  // text of the last message box, answered with answer
-    int answer = wxID_NO;
-
-    static void Press(wxDialog& form, int how) {
-        wxKeyEvent enter(wxEVT_CHAR_HOOK);
-        enter.m_keyCode = WXK_RETURN;
-        wxCommandEvent click(wxEVT_BUTTON, how);
-        if (how == kPressEnter)
-            form.ProcessWindowEvent(enter);
-        else if (wxWindow* button = form.FindWindow(how))
-            button->ProcessWindowEvent(click);
-    }
-
-protected:
-    int Enter(wxDialog* form) override {
-        if (auto* box = dynamic_cast<wxMessageDialog*>(form)) {
-            asked = box->GetMessage().utf8_string();
-            return answer;
-        }
-        shown = typeid(*form).name();
-        form->InitDialog();  // the values go into the controls
-        form->SetReturnCode(wxID_CANCEL);
-        Press(*form, fill ? fill(*form) : int(wxID_CANCEL));
-        return form->GetReturnCode();  // never wxID_NONE: nothing is shown
-    }
-};
-
-template <class T>
-T& Control(wxDialog& form, int id) {
-    return *dynamic_cast<T*>(form.FindWindow(id));
-}
 
 class Forms : public ::testing::Test {
 protected:

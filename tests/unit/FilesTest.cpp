@@ -6,6 +6,7 @@
 
 #include <filesystem>
 
+#include "imap/Transcript.h"
 #include "platform/DataFolder.h"
 #include "settings/Settings.h"
 #include "settings/UserList.h"
@@ -98,4 +99,20 @@ TEST(UserListFile, EveryLineWithAnAccountAndAPasswordIsAnAccount) {
         EXPECT_EQ(users.m_arrPasswords, row.passwords);
         EXPECT_EQ(users.m_arrSkippedLines, row.skipped);
     }
+}
+
+TEST(LogFile, EachRunKeepsTheTenLogsBeforeItAndNoMore) {
+    TempFolder dir;
+    CTranscript log(dir.File("LOG.TXT"));
+    for (int run = 1; run <= 12; ++run) {
+        log.StartNew();
+        log.Append("run " + std::to_string(run));
+    }
+    EXPECT_EQ(ReadFile(dir.File("LOG.TXT")), "run 12");
+    for (int n = 1; n <= 10; ++n)
+        EXPECT_EQ(ReadFile(dir.File("LOG." + std::to_string(n) + ".TXT")),
+                  "run " + std::to_string(12 - n));
+    EXPECT_FALSE(std::filesystem::exists(dir.File("LOG.11.TXT")));
+    // An account's part too long to show keeps its ends.
+    EXPECT_EQ(log.Read(0, log.Size(), 4), "ru\r\n[... 2 bytes left out ...]\r\n12");
 }

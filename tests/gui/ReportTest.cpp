@@ -1,0 +1,196 @@
+// The report of a run through the main window against a real Dovecot: the
+// results table, the ending, the preview, the CSV file, the log of one account.
+#include <gtest/gtest.h>
+
+#include <regex>
+
+#include <wx/datectrl.h>
+#include <wx/statusbr.h>
+#include <wx/textctrl.h>
+#include <wx/weakref.h>
+
+#include "app/QuenDravaltDoc.h"
+#include "app/QuenDravaltView.h"
+#include "app/ReportList.h"
+#include "dialogs/AccountLogWindow.h"
+#include "dialogs/ControlIds.h"
+#include "frame/MainFrame.h"
+#include "gui/FormDriver.h"
+#include "platform/DataFolder.h"
+#include "support/Dovecot.h"
+#include "support/Harness.h"
+
+namespace {
+using Texts = std::vector<std::string>;
+
+const std::time_t kOld = 1579082400;  // 15-Jan-2020
+const std::time_t kNew = 1596276000;  // 01-Aug-2020
+const std::string kTitle = kMainFrameTitle;
+const std::string kSkipped = "(line 3)|||Skipped: line 3 is not account;password|";
+
+class Report : public ::testing::Test {
+protected:
+    // ann has two old messages and a new one; bob's password in the list is
+    // wrong; line 3 names no account; "x "y", z" does not exist; carol has
+    // nothing old.
+    void SetUp() override {
+        for (const char* name : {"ann", "bob", "carol"})
+            m_dovecot.AddAccount(name, std::string("p") + name[0]);
+        for (unsigned i = 1; i <= 3; ++i)
+            m_dovecot.AddMessage("ann", i, i == 2 ? kNew : kOld, "m" + std::to_string(i));
+        m_dovecot.AddMessage("carol", 1, kNew, "m1");
+        ASSERT_EQ(m_dovecot.Start(), "");
+        WriteFile(m_folder.File(kConfigFileName),
+                  "100\r\n127.0.0.1\r\n" + std::to_string(m_dovecot.Port()) + "\r\nnone\r\n\r\n");
+        WriteFile(m_folder.File(kUserListFileName),
+                  "ann;pa\r\nbob;wrong\r\nno separator\r\nx \"y\", z;pw\r\ncarol;pc\r\n");
+        CreateQuenDravaltTemplate(&m_docs);
+        m_frame = new CMainFrame(&m_docs, m_transcript, m_folder.Path());
+        m_frame->SetSize(1200, 800);  // room for every pane of the status bar
+        m_frame->m_settings.m_nPauseMs = 10;
+        ASSERT_TRUE(m_docs.CreateNewDocument());
+    }
+    void TearDown() override {
+        if (m_frame && !m_frame->IsBeingDeleted())
+            m_frame->Close(true);
+        EXPECT_TRUE(PumpUntil([this] { return !m_frame; }));
+    }
+
+    void Command(int id) {
+        wxCommandEvent command(wxEVT_MENU, id);
+        m_frame->ProcessWindowEvent(command);
+    }
+    // A run from form (the list, or one account) with button, up to its end.
+    void Run(int form, int button, const std::string& account = "") {
+        m_driver.asked.clear();
+        m_driver.fill = [&](wxDialog& dlg) {
+            if (!account.empty()) {
+                Control<wxTextCtrl>(dlg, IDC_EDIT_USER_ACCOUNT).SetValue(account);
+                Control<wxTextCtrl>(dlg, IDC_EDIT_USER_PASSWORD)
+                    .SetValue("p" + account.substr(0, 1));
+            }
+            Control<wxDatePickerCtrl>(dlg, IDC_DATETIMEPICKER).SetValue({1, wxDateTime::Jun, 2020});
+            return button;
+        };
+        Command(form);
+        ASSERT_TRUE(PumpUntil([this] { return !m_frame->m_run.IsRunning(); }, 20s));
+    }
+    CReportList& List() {
+        return *dynamic_cast<CQuenDravaltView*>(m_docs.GetCurrentView())->GetList();
+    }
+    // Each row as shown, "|" between the columns; the time only as "t" when shown.
+    Texts Table() {
+        Texts rows;
+        for (long item = 0; item < List().GetItemCount(); ++item) {
+            std::string row;
+            for (int column = 0; column < 4; ++column)
+                row += List().GetItemText(item, column).utf8_string() + "|";
+            rows.push_back(row + (List().GetItemText(item, 4).empty() ? "" : "t"));
+        }
+        return rows;
+    }
+    std::string Status() {
+        return m_frame->GetStatusBar()->GetStatusText(PANE_STATUS).utf8_string();
+    }
+
+    Dovecot m_dovecot;
+    TempFolder m_folder;
+    CTranscript m_transcript{m_folder.File(kLogFileName)};
+    CQuenDravaltDocManager m_docs;
+    FormDriver m_driver;
+    wxWeakRef<CMainFrame> m_frame;
+};
+
+TEST_F(Report, ListRunFillsTheTableMarksTheFailuresAndEndsWithTheirCount) {
+    Run(ID_DELETE_USER_LIST, IDC_DELETE);
+    EXPECT_EQ(Table(),
+              (Texts{"ann|2|2|Done|t", "bob|||Failed: login rejected|t", kSkipped,
+                     "x \"y\", z|||Failed: login rejected|t", "carol|0|0|No message found|t"}));
+    EXPECT_EQ(Status(), "Operazione completata. 3 of 5 accounts failed.");
+    EXPECT_EQ(m_dovecot.Subjects("ann"), Texts{"m2"});
+    EXPECT_EQ(m_frame->GetTitle(), "Untitled report* - " + kTitle);
+
+    // F8 goes from failure to failure, and round again.
+    for (long expected : {1, 2, 3, 1}) {
+        Command(ID_NEXT_FAILED);
+        EXPECT_EQ(List().GetNextItem(-1, wxLIST_NEXT_ALL, wxLIST_STATE_SELECTED), expected);
+    }
+    // Double-click on bob: his part of the log, nobody else's.
+    wxListEvent activate(wxEVT_LIST_ITEM_ACTIVATED, List().GetId());
+    activate.m_itemIndex = 1;
+    List().ProcessWindowEvent(activate);
+    wxWindow* log = wxWindow::FindWindowByName(kAccountLogWindowName);
+    ASSERT_TRUE(log);
+    const std::string text =
+        dynamic_cast<wxTextCtrl*>(log->GetChildren().front())->GetValue().utf8_string();
+    log->Destroy();
+    EXPECT_NE(text.find("LOGIN bob"), std::string::npos) << text;
+    EXPECT_NE(text.find("Failed for user bob: login rejected"), std::string::npos);
+    EXPECT_EQ(text.find("ann"), std::string::npos);
+
+    // Sorted by found: the unknown ones first, in report order.
+    wxListEvent click(wxEVT_LIST_COL_CLICK, List().GetId());
+    click.m_col = 1;
+    List().ProcessWindowEvent(click);
+    EXPECT_EQ(Table().front().substr(0, 4) + Table().back().substr(0, 4), "bob|ann|");
+    EXPECT_EQ(Table()[3], "carol|0|0|No message found|t");
+}
+
+TEST_F(Report, PreviewDeletesNothingAndFindsWhatTheDeleteThenRemoves) {
+    Run(ID_DELETE_USER_LIST, IDC_PREVIEW);
+    EXPECT_EQ(Table(),
+              (Texts{"ann|2||Done|t", "bob|||Failed: login rejected|t", kSkipped,
+                     "x \"y\", z|||Failed: login rejected|t", "carol|0||No message found|t"}));
+    EXPECT_EQ(
+        Status(),
+        "Preview completed: 2 messages in 1 accounts would be deleted. 3 of 5 accounts failed.");
+    EXPECT_EQ(m_dovecot.Subjects("ann"), (Texts{"m1", "m2", "m3"}));  // no flag either
+    EXPECT_EQ(m_frame->GetTitle(), "Untitled report - " + kTitle);
+
+    Run(ID_DELETE_USER_LIST, IDC_DELETE);
+    EXPECT_EQ(m_driver.asked, "");  // a preview's report is let go without asking
+    EXPECT_EQ(Table().front(), "ann|2|2|Done|t");
+    EXPECT_EQ(m_dovecot.Subjects("ann"), Texts{"m2"});
+    // The preview's log is kept beside the new one.
+    const std::string kept = ReadFile(CTranscript::KeptLogPath(m_folder.File(kLogFileName), 1));
+    EXPECT_NE(kept.find("SEARCH ALL BEFORE 01-Jun-2020"), std::string::npos);
+    EXPECT_EQ(kept.find("FLAGS (\\Deleted)"), std::string::npos);
+
+    // A deleting run's report is not.
+    Run(ID_DELETE_SINGLE_USER, IDC_PREVIEW, "carol");
+    EXPECT_EQ(m_driver.asked, "Do you want to save changes to Untitled report?");
+    EXPECT_EQ(Table(), Texts{"carol|0||No message found|t"});
+    EXPECT_EQ(Status(), "Preview completed: 0 messages in 0 accounts would be deleted.");
+}
+
+TEST_F(Report, SavedReportIsCsvThatOpensAgainAndAFileThatIsNoReportIsRefused) {
+    Run(ID_DELETE_USER_LIST, IDC_DELETE);
+    const Texts shown = Table();
+    const std::string path = m_folder.File("run.csv");
+    ASSERT_TRUE(m_frame->Report()->OnSaveDocument(path));
+    // The clock's fields (start time, seconds taken) as T.
+    const std::regex clock(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d|\d+\.\d(?=\r\n))");
+    EXPECT_EQ(std::regex_replace(ReadFile(path), clock, "T"),
+              "Cut-off day,01-Jun-2020\r\nStarted,T\r\nRun,Delete\r\n"
+              "Account,Found,Deleted,Result,Seconds\r\n"
+              "ann,2,2,Done,T\r\n"
+              "bob,,,Failed: login rejected,T\r\n"
+              "(line 3),,,Skipped: line 3 is not account;password,\r\n"
+              "\"x \"\"y\"\", z\",,,Failed: login rejected,T\r\n"
+              "carol,0,0,No message found,T\r\n");
+    EXPECT_EQ(m_frame->GetTitle(), "run.csv - " + kTitle);
+
+    WriteFile(m_folder.File("list.csv"), "ann;pa\r\n");
+    EXPECT_FALSE(m_docs.CreateDocument(m_folder.File("list.csv"), wxDOC_SILENT));
+    EXPECT_NE(m_driver.asked.find("line 1: \"Cut-off day\" expected"), std::string::npos);
+    EXPECT_EQ(Table(), shown);
+
+    Command(wxID_NEW);
+    EXPECT_EQ(Table(), Texts{});
+    EXPECT_EQ(m_frame->GetTitle(), kTitle);
+    ASSERT_TRUE(m_docs.CreateDocument(path, wxDOC_SILENT));
+    EXPECT_EQ(Table(), shown);
+    EXPECT_EQ(m_frame->GetTitle(), "run.csv - " + kTitle);
+}
+
+}  // namespace
