@@ -12,9 +12,11 @@
 # (DEMO_TLS_PORT) is IMAPS. The certificate is self-signed, made afresh at each
 # start, so the program's first run asks whether to trust it.
 # The program's folder is /QUENDRAVALT; DEMO_DATA_FOLDER names another one.
+# The server lives in /tmp/qd-demo; DEMO_DIR names another folder (it is
+# emptied at start and removed at stop).
 set -euo pipefail
 DATA=${DEMO_DATA_FOLDER:-/QUENDRAVALT}
-DIR=/tmp/qd-demo
+DIR=${DEMO_DIR:-/tmp/qd-demo}
 PORT=${DEMO_PORT:-10143}
 TLS_PORT=${DEMO_TLS_PORT:-10993}
 USERS=(anna bruno carla)
@@ -166,5 +168,5 @@ case "${1:-}" in
     start) start ;;
     show) imap_show ;;
     stop) stop ;;
-    *) sed -n '2,14p' "$0"; exit 2 ;;
+    *) sed -n '2,16p' "$0"; exit 2 ;;
 esac

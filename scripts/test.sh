@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is needed, builds and runs every test: the normal build, the
 # same tests under AddressSanitizer + UndefinedBehaviorSanitizer, and a bounded
-# fuzzing run of the reply intake and of the two hand-edited files.
+# fuzzing run of the reply intake and of the files the program reads.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh

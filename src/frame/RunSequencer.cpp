@@ -49,10 +49,12 @@ void CRunSequencer::StartListRun(const std::string& beforeDate, bool preview) {
         m_socket.Close();
         m_bRunning = false;
         AddSkippedLines(INT_MAX);
-        if (m_results.empty())
-            ShowStatus("The user list holds no account.");
-        else
+        if (!m_results.empty()) {
             CompleteRun();
+            return;
+        }
+        ShowStatus("The user list holds no account.");
+        m_host.RunEnded();
         return;
     }
     m_strAccount = m_users.m_arrAccounts[0];
