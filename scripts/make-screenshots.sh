@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
 # Takes the README's pictures from the real program: the main window maximised
 # under openbox in a virtual X server, then each form as the Manage menu opens
-# it from the keyboard.
+# it from the keyboard; then, started again against a demo Dovecot, the main
+# window after a preview of a list run (report-preview.png) and after the list
+# run itself (report-after-run.png).
 #   scripts/make-screenshots.sh [build dir, default build-shots]
 #
 # The program is built with a scratch data folder of its own, holding a
 # loopback configuration and a short user list: /QUENDRAVALT is neither read
-# nor written, and no run is started.
+# nor written. The runs reach only the demo server of scripts/demo-server.sh,
+# started on free loopback ports in a folder of this script's own.
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${1:-$here/build-shots}"
@@ -16,6 +19,7 @@ bash "$here/scripts/install-deps.sh" openbox x11-utils xdotool imagemagick fonts
 
 work="$(mktemp -d "${TMPDIR:-/tmp}/qd-shots.XXXXXX")"
 data=""
+demo=""
 pids=()
 # stop PID: asks the process to end, and makes it when it does not in time.
 stop() {
@@ -29,11 +33,19 @@ cleanup() {
     local i
     # Newest first: the program, then openbox, then the X server.
     for ((i = ${#pids[@]} - 1; i >= 0; i--)); do stop "${pids[i]}"; done
+    [ -z "$demo" ] || demo_server stop >/dev/null 2>&1 || true
     rm -rf "$work"
     [ -z "$data" ] || rm -rf "$data"
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
+
+# demo_server start|stop: the demo Dovecot in $work/demo on the ports in
+# $demo_ports; it writes its configuration and user list into $data.
+demo_server() {
+    DEMO_DIR="$demo" DEMO_DATA_FOLDER="$data" DEMO_PORT="${demo_ports[0]}" \
+        DEMO_TLS_PORT="${demo_ports[1]}" bash "$here/scripts/demo-server.sh" "$1"
+}
 
 fail() {
     echo "make-screenshots.sh: $*" >&2
@@ -52,7 +64,6 @@ mkdir -p "$data" "$work/home" "$work/shots"
 printf '1000\r\n127.0.0.1\r\n143\r\n' >"$data/CFG_QUEN_DRAVALT.TXT"
 printf '%s\r\n' 'anna@example.com;anna-pw' 'bruno@example.com;bruno pw' \
     'carla@example.com;carla;semi;colon' 'dario@example.com;secret' >"$data/USR_QUEN_DRAVALT.TXT"
-config_inode=$(stat -c %i "$data/CFG_QUEN_DRAVALT.TXT")
 
 cmake -S "$here" -B "$build" -DCMAKE_BUILD_TYPE=Release -DQD_GUI=ON -DQD_TESTS=OFF \
     -DQD_BENCH=OFF -DQD_FUZZ=OFF -DQD_DATA_FOLDER="$data" >/dev/null
@@ -123,15 +134,47 @@ program_gone() { ! kill -0 "$program"; }
 # activate WINDOW: gives it the keyboard, as keys go wherever the focus is.
 activate() { timeout 10 xdotool windowactivate --sync "$1" || fail "window $1 did not take the focus"; }
 
-"$build/quendravalt" >"$work/program.log" 2>&1 &
-program=$!
-pids+=("$program")
+# start_program: starts it on the files in $data, which it reads only now, and
+# waits for its main window, maximised.
+start_program() {
+    config_inode=$(stat -c %i "$data/CFG_QUEN_DRAVALT.TXT")
+    "$build/quendravalt" >"$work/program.log" 2>&1 &
+    program=$!
+    pids+=("$program")
+    main=$(find_window 30 "QuenDravalt V.1.01 del 20/03/2007") ||
+        fail "the main window did not appear: $(cat "$work/program.log")"
+    until_ok 10 is_maximised "$main" || fail "the main window was not maximised"
+    # The pointer rests on the empty view, away from the toolbar's tips and
+    # from the forms, which open in the middle (a control under it is drawn lit).
+    xdotool mousemove 1010 560
+}
 
-title="QuenDravalt V.1.01 del 20/03/2007"
-main=$(find_window 30 "$title") || fail "the main window did not appear: $(cat "$work/program.log")"
-until_ok 10 is_maximised "$main" || fail "the main window was not maximised"
-# The pointer rests on the empty view, away from the toolbar's tips.
-xdotool mousemove 512 320
+# exit_program [KEY]: File > Exit, as a user closes it; KEY answers the
+# question whether to save the report of a run. Closing writes the
+# configuration into $data.
+exit_program() {
+    local question status=0
+    activate "$main"
+    xdotool key alt+f
+    until_ok 10 open_menu || fail "the File menu did not open"
+    xdotool key x
+    if [ $# -gt 0 ]; then
+        # The message box bears the program's short name.
+        question=$(find_window 10 QuenDravalt) || fail "closing did not ask about the report"
+        activate "$question"
+        xdotool key "$1"
+    fi
+    until_ok 20 program_gone || fail "the program did not close"
+    wait "$program" || status=$?
+    unset 'pids[${#pids[@]}-1]'
+    [ $status -eq 0 ] || fail "the program ended with status $status: $(cat "$work/program.log")"
+    # Saving replaces the file: a configuration still in its first inode means the
+    # program looked elsewhere (a stale build), and the pictures show its defaults.
+    [ "$(stat -c %i "$data/CFG_QUEN_DRAVALT.TXT")" != "$config_inode" ] ||
+        fail "the program did not save its configuration in $data; rebuild $build from scratch"
+}
+
+start_program
 shoot root "$work/shots/main-window.png"
 
 # The open menu's window, if any: the one visible popup menu of the program.
@@ -151,12 +194,12 @@ menu_moved() {
     now=$(open_menu) && [ "$now" != "$1" ]
 }
 
-# form TITLE FILE ITEM: F10 opens File, three steps right reach Manage, which
-# opens with nothing selected; ITEM steps down pick the form, Escape closes it.
-# Each step waits for its menu, so that no key reaches a menu still opening
-# (or the form).
-form() {
-    local title=$1 file=$2 item=$3 menu="" window step
+# open_form TITLE ITEM: F10 opens File, three steps right reach Manage, which
+# opens with nothing selected; ITEM steps down pick the form, whose window is
+# then in $window. Each step waits for its menu, so that no key reaches a menu
+# still opening (or the form).
+open_form() {
+    local title=$1 item=$2 menu="" step
     activate "$main"
     xdotool key F10
     for step in 1 2 3 4; do
@@ -167,29 +210,100 @@ form() {
     for ((; item > 0; item--)); do xdotool key Down; done
     xdotool key Return
     window=$(find_window 10 "$title") || fail "the form \"$title\" did not open"
-    shoot "$window" "$work/shots/$file"
+}
+
+# form TITLE FILE ITEM: the form's picture; Escape closes it.
+form() {
+    open_form "$1" "$3"
+    shoot "$window" "$work/shots/$2"
     xdotool key Escape
-    until_ok 10 is_gone "$window" || fail "the form \"$title\" did not close"
+    until_ok 10 is_gone "$window" || fail "the form \"$1\" did not close"
 }
 form "Configuration" dialog-configuration.png 1
 form "Delete Mails for single user" dialog-single-user.png 2
 form "Delete Mails for Users in list" dialog-user-list.png 3
 
-# File > Exit, as a user closes it; it writes its configuration into $data.
-activate "$main"
-xdotool key alt+f
-until_ok 10 open_menu || fail "the File menu did not open"
-xdotool key x
-until_ok 20 program_gone || fail "the program did not close"
-status=0
-wait "$program" || status=$?
-unset 'pids[${#pids[@]}-1]'
-[ $status -eq 0 ] || fail "the program ended with status $status: $(cat "$work/program.log")"
-# Saving replaces the file: a configuration still in its first inode means the
-# program looked elsewhere (a stale build), and the pictures show its defaults.
-[ "$(stat -c %i "$data/CFG_QUEN_DRAVALT.TXT")" != "$config_inode" ] ||
-    fail "the program did not save its configuration in $data; rebuild $build from scratch"
+exit_program
+
+# --- A list run against the demo server ---------------------------------------
+# Free loopback ports, so that a demo server the user has running is left alone.
+read -ra demo_ports < <(python3 -c 'import socket
+s = [socket.socket() for _ in range(2)]
+for x in s: x.bind(("127.0.0.1", 0))
+print(*(x.getsockname()[1] for x in s))')
+[ ${#demo_ports[@]} -eq 2 ] || fail "no free loopback ports for the demo server"
+# Started by root, Dovecot reads the mailboxes as nobody, who must pass $work.
+chmod 755 "$work"
+demo="$work/demo"
+demo_server start >"$work/demo.log" 2>&1 ||
+    fail "the demo server did not start: $(cat "$work/demo.log")"
+# STARTTLS with the server's own certificate trusted, as after the trust
+# form, and the shortest pause, so that the runs take seconds.
+fingerprint=$(openssl x509 -noout -fingerprint -sha256 -in "$demo/tls/cert.pem" |
+    cut -d= -f2 | tr -d :) || true
+[[ $fingerprint =~ ^[0-9A-F]{64}$ ]] || fail "no fingerprint of the demo certificate: $fingerprint"
+printf '100\r\n127.0.0.1\r\n%s\r\nstarttls\r\n%s\r\n' "${demo_ports[0]}" "$fingerprint" \
+    >"$data/CFG_QUEN_DRAVALT.TXT"
+# One account of each ending: old mail deleted, a wrong password, a line
+# without its password; carla, the last, shows when the run is over.
+printf '%s\r\n' 'anna;anna-pw' 'bruno;bruno-pw' 'dario' 'carla;carla;semi;colon' \
+    >"$data/USR_QUEN_DRAVALT.TXT"
+log="$data/LOG_QUEN_DRAVALT.TXT"
+start_program
+
+# The status bar's right end (on this screen of 1024x640) while no run is in
+# progress: a run puts its progress and gauge there, and takes them away when it
+# is over. Its ending text stays left of it.
+status_bar() { import -silent -window root -crop 404x22+620+618 +repage "$1"; }
+# Once the window keeps still, so that the reference is not half drawn.
+shoot root "$work/idle.png"
+status_bar "$work/idle-status.png"
+run_over() {
+    status_bar "$work/status.png"
+    compare -metric AE "$work/idle-status.png" "$work/status.png" null:
+}
+# log_id: the inode of the log; each run starts a new log file and keeps the
+# one before under another name.
+log_id() { stat -c %i "$log" 2>/dev/null || echo none; }
+# carla_done OLD: the log is no longer OLD and holds carla's LOGOUT (after her
+# LOGIN), so the last account has ended.
+carla_done() {
+    [ "$(log_id)" != "$1" ] && sed -n '/LOGIN "\{0,1\}carla/,$p' "$log" | grep -q ' LOGOUT'
+}
+
+# list_run KEY...: opens the list form, sets the cut-off to 1 January 2025
+# (the demo mail of 2019-2023 is old, that of 2025-2026 stays), presses KEY...
+# and waits until the run is over.
+list_run() {
+    local old
+    old=$(log_id)
+    open_form "Delete Mails for Users in list" 3
+    # The picker's text has the focus, all of it selected, in the C locale's order.
+    xdotool key ctrl+a
+    xdotool type --delay 50 "01/01/2025"
+    xdotool key "$@"
+    until_ok 10 is_gone "$window" || fail "the list form did not close"
+    until_ok 30 carla_done "$old" ||
+        fail "the run did not reach its last account: $(cat "$log" 2>&1)"
+    until_ok 10 run_over || fail "the run did not end"
+    grep -q 'SEARCH.* BEFORE 01-Jan-2025' "$log" || fail "the run did not search before 01-Jan-2025"
+}
+
+# First the preview, while the old mail is still there: Tab reaches Preview
+# through the user list.
+list_run Tab Tab space
+! grep -q ' STORE ' "$log" || fail "the preview flagged messages: $(cat "$log")"
+shoot root "$work/shots/report-preview.png"
+
+# Enter presses Delete.
+list_run Return
+grep -q ' EXPUNGE' "$log" || fail "the run deleted nothing: $(cat "$log")"
+shoot root "$work/shots/report-after-run.png"
+
+# The run's report is unsaved: closing asks, and No closes without it.
+exit_program alt+n
 
 cp "$work/shots/"*.png "$here/docs/"
 echo "make-screenshots.sh: wrote docs/main-window.png, docs/dialog-configuration.png," \
-    "docs/dialog-single-user.png, docs/dialog-user-list.png"
+    "docs/dialog-single-user.png, docs/dialog-user-list.png, docs/report-preview.png," \
+    "docs/report-after-run.png"

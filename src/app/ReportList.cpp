@@ -4,6 +4,7 @@
 #include <numeric>
 
 #include <wx/artprov.h>
+#include <wx/image.h>
 #include <wx/imaglist.h>
 
 #include "frame/RunReport.h"
@@ -54,10 +55,24 @@ CReportList::CReportList(wxWindow* parent, const CRunReport& report)
     const wxSize icon = FromDIP(wxSize(16, 16));
     auto* images = new wxImageList(icon.x, icon.y);
     images->Add(wxArtProvider::GetBitmap(wxART_WARNING, wxART_LIST, icon));
+    // A blank one for the other rows, so that every account starts at the same place.
+    wxImage blank(icon.x, icon.y);
+    blank.InitAlpha();
+    std::fill_n(blank.GetAlpha(), icon.x * icon.y, 0);
+    images->Add(wxBitmap(blank));
     AssignImageList(images, wxIMAGE_LIST_SMALL);
     m_failedAttr.SetBackgroundColour(wxColour(255, 228, 225));
     m_failedAttr.SetTextColour(wxColour(139, 0, 0));
     Bind(wxEVT_LIST_COL_CLICK, [this](wxListEvent& e) { SortBy(e.GetColumn()); });
+    // The result column takes the width the others leave.
+    Bind(wxEVT_SIZE, [this](wxSizeEvent& e) {
+        e.Skip();
+        int others = 0;
+        for (int i = 0; i < COL_COUNT; ++i)
+            others += i == COL_RESULT ? 0 : GetColumnWidth(i);
+        SetColumnWidth(COL_RESULT,
+                       std::max(FromDIP(kColumns[COL_RESULT].width), GetClientSize().x - others));
+    });
     Reload();
 }
 
@@ -150,8 +165,9 @@ int CReportList::OnGetItemImage(long item) const {
 
 int CReportList::OnGetItemColumnImage(long item, long column) const {
     const size_t row = RowAt(item);
-    return column == COL_ACCOUNT && row < m_report.rows.size() && m_report.rows[row].failed ? 0
-                                                                                            : -1;
+    if (column != COL_ACCOUNT || row >= m_report.rows.size())
+        return -1;
+    return m_report.rows[row].failed ? 0 : 1;
 }
 
 wxItemAttr* CReportList::OnGetItemAttr(long item) const {

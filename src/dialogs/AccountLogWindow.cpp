@@ -13,8 +13,10 @@ void ShowAccountLog(wxWindow* parent, const wxString& account, const std::string
                                 wxDEFAULT_DIALOG_STYLE | wxRESIZE_BORDER, kAccountLogWindowName);
     std::string text;
     text.reserve(log.size());
+    // The log's line ends are CR LF, and CR CR LF for the server's lines.
     for (size_t i = 0; i < log.size(); ++i) {
-        if (!(log[i] == '\r' && i + 1 < log.size() && log[i + 1] == '\n'))
+        const char next = i + 1 < log.size() ? log[i + 1] : '\0';
+        if (log[i] != '\r' || (next != '\n' && next != '\r'))
             text += log[i];
     }
     auto* view =
