@@ -1,6 +1,7 @@
 #include "frame/MainFrame.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <utility>
 
@@ -438,11 +439,10 @@ void CMainFrame::UpdateProgress() {
     // the run so far tells the time left.
     const int done = number - 1;
     if (done >= 2) {
-        const auto elapsed = std::chrono::steady_clock::now() - m_runStart;
-        text += ", about " +
-                FormatTimeLeft(std::chrono::duration_cast<std::chrono::seconds>(elapsed / done *
-                                                                                (count - done))) +
-                " left";
+        // In seconds as a double: nanoseconds times a long list could overflow.
+        const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - m_runStart;
+        const double left = elapsed.count() / done * (count - done);
+        text += ", about " + FormatTimeLeft(std::chrono::seconds(std::llround(left))) + " left";
     }
     if (GetStatusBar()->GetStatusText(PANE_PROGRESS) != text)
         SetStatusText(text, PANE_PROGRESS);
@@ -475,7 +475,7 @@ bool CMainFrame::TryBefore(wxEvent& event) {
     const wxEventType type = event.GetEventType();
     const int id = event.GetId();
     if (m_run.IsRunning() && (type == wxEVT_MENU || type == wxEVT_UPDATE_UI) &&
-        (id == wxID_NEW || id == wxID_OPEN || id == wxID_CLOSE || id == wxID_REVERT)) {
+        (id == wxID_NEW || id == wxID_OPEN)) {
         if (type == wxEVT_UPDATE_UI)
             static_cast<wxUpdateUIEvent&>(event).Enable(false);
         return true;

@@ -73,6 +73,7 @@ protected:
             return button;
         };
         Command(form);
+        m_driver.fill = nullptr;  // it refers to this call's arguments
         ASSERT_TRUE(PumpUntil([this] { return !m_frame->m_run.IsRunning(); }, 20s));
     }
     CReportList& List() {
