@@ -25,11 +25,10 @@ file(GLOB QD_GUI_SOURCES CONFIGURE_DEPENDS
      ${CMAKE_SOURCE_DIR}/src/app/*.cpp
      ${CMAKE_SOURCE_DIR}/src/frame/*.cpp
      ${CMAKE_SOURCE_DIR}/src/dialogs/*.cpp
+     ${CMAKE_SOURCE_DIR}/src/forms/*.cpp
      ${CMAKE_SOURCE_DIR}/src/settings/*.cpp)
 list(REMOVE_ITEM QD_GUI_SOURCES
      ${CMAKE_SOURCE_DIR}/src/app/Main.cpp
-     ${CMAKE_SOURCE_DIR}/src/frame/RunReport.cpp
-     ${CMAKE_SOURCE_DIR}/src/frame/RunSequencer.cpp
      ${CMAKE_SOURCE_DIR}/src/settings/Settings.cpp
      ${CMAKE_SOURCE_DIR}/src/settings/UserList.cpp)
 add_library(qd_gui STATIC ${QD_GUI_SOURCES} ${QD_RESOURCES_CPP})

@@ -6,7 +6,8 @@
 
 #include <wx/docview.h>
 
-#include "frame/RunReport.h"
+#include "frame/ReportDocument.h"
+#include "run/RunReport.h"
 
 // The hint UpdateAllViews passes when one row was added or changed.
 class CRowHint : public wxObject {
@@ -15,15 +16,14 @@ public:
     size_t m_row;
 };
 
-class CQuenDravaltDoc : public wxDocument {
+class CQuenDravaltDoc : public wxDocument, public IReportDocument {
 public:
     CQuenDravaltDoc() = default;
 
-    // A run starts: the report empties and takes the run's cut-off day,
-    // kind and start time.
-    void BeginRun(const std::string& cutoff, bool preview);
-    // Row index (at most one past the last) becomes row.
-    void SetRow(size_t index, CReportRow row);
+    // IReportDocument; the report also takes the start time.
+    void BeginRun(const std::string& cutoff, bool preview) override;
+    void SetRow(size_t index, CReportRow row) override;
+    bool MayBeReplaced() override { return OnSaveModified(); }
     const CRunReport& Report() const { return m_report; }
 
     // "Untitled report" until the report is saved or was opened.

@@ -14,6 +14,14 @@ bool CQuenDravaltView::OnCreate(wxDocument* doc, long flags) {
     if (!frame || !report)
         return false;
     m_list = new CReportList(frame, report->Report());
+    // F8 reaches the current view before the frame.
+    Bind(
+        wxEVT_MENU,
+        [this](wxCommandEvent&) {
+            if (!m_list || !m_list->SelectNextFailed())
+                wxBell();
+        },
+        ID_NEXT_FAILED);
     m_list->Bind(wxEVT_LIST_ITEM_ACTIVATED, [this, report](wxListEvent& e) {
         const size_t row = m_list ? m_list->RowAt(e.GetIndex()) : SIZE_MAX;
         if (CMainFrame* frame = CMainFrame::ForManager(GetDocumentManager());

@@ -7,7 +7,7 @@
 #include <wx/image.h>
 #include <wx/imaglist.h>
 
-#include "frame/RunReport.h"
+#include "run/RunReport.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <wx/sizer.h>
 #include <wx/textctrl.h>
 
-#include "dialogs/DisplayText.h"
+#include "forms/DisplayText.h"
 
 void ShowAccountLog(wxWindow* parent, const wxString& account, const std::string& log) {
     auto* window = new wxDialog(parent, wxID_ANY, "Log of " + account, wxDefaultPosition,

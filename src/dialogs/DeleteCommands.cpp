@@ -3,11 +3,11 @@
 #include <wx/app.h>
 #include <wx/msgdlg.h>
 
-#include "dialogs/ControlIds.h"
-#include "dialogs/CutoffDate.h"
 #include "dialogs/DlgCancellaGlobale.h"
 #include "dialogs/DlgCancellaSingoloUser.h"
-#include "frame/RunSequencer.h"
+#include "forms/ControlIds.h"
+#include "run/CutoffDate.h"
+#include "run/RunSequencer.h"
 #include "settings/Settings.h"
 #include "settings/UserList.h"
 

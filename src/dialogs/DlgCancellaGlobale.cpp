@@ -4,9 +4,9 @@
 #include <wx/listctrl.h>
 #include <wx/wupdlock.h>
 
-#include "dialogs/ControlIds.h"
-#include "dialogs/DisplayText.h"
-#include "dialogs/Validators.h"
+#include "forms/ControlIds.h"
+#include "forms/DisplayText.h"
+#include "forms/Validators.h"
 #include "settings/UserList.h"
 
 wxString ShowBlanks(const std::string& bytes) {

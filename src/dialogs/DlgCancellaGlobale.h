@@ -4,8 +4,8 @@
 
 #include <wx/datetime.h>
 
-#include "dialogs/AcceptingDialog.h"
-#include "dialogs/ColumnTable.h"
+#include "forms/AcceptingDialog.h"
+#include "forms/ColumnTable.h"
 
 class wxListCtrl;
 struct CUserList;

@@ -1,7 +1,7 @@
 #include "dialogs/DlgCancellaSingoloUser.h"
 
-#include "dialogs/ControlIds.h"
-#include "dialogs/Validators.h"
+#include "forms/ControlIds.h"
+#include "forms/Validators.h"
 
 CDlgCancellaSingoloUser::CDlgCancellaSingoloUser(wxWindow* parent)
     : CAcceptingDialog(parent, "IDD_CANCELLA_SINGOLO_USER", IDD_CANCELLA_SINGOLO_USER) {

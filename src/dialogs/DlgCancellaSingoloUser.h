@@ -5,7 +5,7 @@
 
 #include <wx/datetime.h>
 
-#include "dialogs/AcceptingDialog.h"
+#include "forms/AcceptingDialog.h"
 
 // Offered until the administrator types the account to purge.
 inline constexpr const char* kDefaultUserAccount = "administrator@example.com";

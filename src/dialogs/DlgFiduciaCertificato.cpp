@@ -5,17 +5,9 @@
 #include <wx/stattext.h>
 #include <wx/xrc/xmlres.h>
 
-#include "dialogs/ControlIds.h"
-#include "dialogs/DisplayText.h"
-
-std::string GroupFingerprint(const std::string& hex) {
-    if (hex.size() != 64)
-        return hex;
-    std::string grouped;
-    for (size_t i = 0; i < hex.size(); i += 2)
-        grouped += (i ? ":" : "") + hex.substr(i, 2);
-    return grouped;
-}
+#include "forms/ControlIds.h"
+#include "forms/DisplayText.h"
+#include "settings/Settings.h"
 
 CDlgFiduciaCertificato::CDlgFiduciaCertificato(wxWindow* parent, const CTlsPeer& peer,
                                                const std::string& server) {

@@ -8,10 +8,6 @@
 
 #include "platform/AsyncSocket.h"
 
-// The 64 hex digits of a SHA-256 fingerprint as colon-separated pairs, the way
-// `openssl x509 -fingerprint` prints them; other text is returned as it is.
-std::string GroupFingerprint(const std::string& hex);
-
 // Ends with wxID_OK on "Trust" only. Unlike the accepting forms, Enter and the
 // first focus belong to "Do not trust": nothing is trusted by a stray key.
 class CDlgFiduciaCertificato : public wxDialog {

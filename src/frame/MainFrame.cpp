@@ -16,15 +16,14 @@
 #include <wx/utils.h>
 #include <wx/xrc/xmlres.h>
 
-#include "app/AboutDlg.h"
-#include "app/QuenDravaltDoc.h"
-#include "app/QuenDravaltView.h"
-#include "app/ReportList.h"
+#include "dialogs/AboutDlg.h"
 #include "dialogs/AccountLogWindow.h"
 #include "dialogs/DeleteCommands.h"
-#include "dialogs/DisplayText.h"
 #include "dialogs/DlgFiduciaCertificato.h"
+#include "forms/DisplayText.h"
+#include "frame/ReportDocument.h"
 #include "platform/DataFolder.h"
+#include "run/RunReport.h"
 #include "settings/ConfigurationCommand.h"
 
 namespace {
@@ -190,14 +189,6 @@ CMainFrame::CMainFrame(wxDocManager* manager, CTranscript& transcript, std::stri
     Bind(wxEVT_MENU, &CMainFrame::OnAbout, this, wxID_ABOUT);
     Bind(wxEVT_MENU, &CMainFrame::OnToggleToolBar, this, ID_VIEW_TOOLBAR);
     Bind(wxEVT_MENU, &CMainFrame::OnToggleStatusBar, this, ID_VIEW_STATUS_BAR);
-    Bind(
-        wxEVT_MENU,
-        [this](wxCommandEvent&) {
-            auto* view = dynamic_cast<CQuenDravaltView*>(GetDocumentManager()->GetCurrentView());
-            if (!view || !view->GetList() || !view->GetList()->SelectNextFailed())
-                wxBell();
-        },
-        ID_NEXT_FAILED);
     // Next / previous pane: there is only one pane.
     Bind(
         wxEVT_MENU, [](wxCommandEvent&) {}, ID_NEXT_PANE, ID_PREV_PANE);
@@ -397,18 +388,18 @@ void CMainFrame::PlaceGauge() {
         m_gauge->SetSize(rect.Deflate(2));
 }
 
-CQuenDravaltDoc* CMainFrame::Report() const {
-    return dynamic_cast<CQuenDravaltDoc*>(GetDocumentManager()->GetCurrentDocument());
+IReportDocument* CMainFrame::Report() const {
+    return dynamic_cast<IReportDocument*>(GetDocumentManager()->GetCurrentDocument());
 }
 
 bool CMainFrame::MayReplaceReport() {
-    CQuenDravaltDoc* doc = Report();
-    return !doc || doc->OnSaveModified();
+    IReportDocument* doc = Report();
+    return !doc || doc->MayBeReplaced();
 }
 
 void CMainFrame::RunStarted() {
     m_runStart = std::chrono::steady_clock::now();
-    if (CQuenDravaltDoc* doc = Report())
+    if (IReportDocument* doc = Report())
         doc->BeginRun(m_run.m_strBeforeDate, m_run.IsPreview());
     ShowProgressPanes(true);
     UpdateProgress();
@@ -417,10 +408,8 @@ void CMainFrame::RunStarted() {
 void CMainFrame::ResultChanged(size_t index) {
     if (index >= m_run.m_results.size())
         return;
-    if (CQuenDravaltDoc* doc = Report()) {
-        CReportRow row = ReportRow(m_run.m_results[index], m_run.IsPreview());
-        row.account = BytesToDisplay(row.account).utf8_string();
-        doc->SetRow(index, std::move(row));
+    if (IReportDocument* doc = Report()) {
+        doc->SetRow(index, ReportRow(m_run.m_results[index], m_run.IsPreview()));
     }
     UpdateProgress();
 }

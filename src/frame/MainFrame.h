@@ -12,14 +12,14 @@
 #include <wx/docview.h>
 #include <wx/timer.h>
 
-#include "frame/RunHost.h"
-#include "frame/RunSequencer.h"
 #include "imap/ImapSocket.h"
+#include "run/RunHost.h"
+#include "run/RunSequencer.h"
 #include "settings/Settings.h"
 #include "settings/UserList.h"
 
 class CTranscript;
-class CQuenDravaltDoc;
+class IReportDocument;
 struct CReportRow;
 class wxAuiToolBar;
 class wxGauge;
@@ -87,7 +87,7 @@ public:
     void RunEnded() override;
 
     // The report open in the window, if any.
-    CQuenDravaltDoc* Report() const;
+    IReportDocument* Report() const;
     // True when no unsaved report of a deleting run is open, or the
     // administrator saved it or agreed to let it go.
     bool MayReplaceReport();

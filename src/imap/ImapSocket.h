@@ -15,9 +15,9 @@
 #include <vector>
 
 #include "imap/ResponseReader.h"
+#include "imap/SecurityMode.h"
 #include "imap/Transcript.h"
 #include "platform/AsyncSocket.h"
-#include "settings/Settings.h"
 
 enum : int32_t {
     CMD_CONNECT = 0,

@@ -2,7 +2,6 @@
 
 #include <string>
 
-#include "dialogs/DlgFiduciaCertificato.h"
 #include "settings/DlgConfigura.h"
 #include "settings/Settings.h"
 

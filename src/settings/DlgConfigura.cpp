@@ -7,8 +7,8 @@
 #include <wx/textctrl.h>
 #include <wx/valgen.h>
 
-#include "dialogs/ControlIds.h"
-#include "dialogs/Validators.h"
+#include "forms/ControlIds.h"
+#include "forms/Validators.h"
 #include "platform/SafeAtoi.h"
 #include "settings/Settings.h"
 

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "dialogs/AcceptingDialog.h"
+#include "forms/AcceptingDialog.h"
 
 // The trusted certificate as typed: blanks, colons and case do not count, an
 // empty field trusts none. Sets fingerprint (see NormalizeFingerprint) and

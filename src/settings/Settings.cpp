@@ -26,6 +26,15 @@ SecurityMode ParseSecurityMode(const std::string& word) {
     return SecurityMode::Auto;
 }
 
+std::string GroupFingerprint(const std::string& hex) {
+    if (hex.size() != 64)
+        return hex;
+    std::string grouped;
+    for (size_t i = 0; i < hex.size(); i += 2)
+        grouped += (i ? ":" : "") + hex.substr(i, 2);
+    return grouped;
+}
+
 std::string NormalizeFingerprint(const std::string& text) {
     std::string hex;
     for (const char c : text) {

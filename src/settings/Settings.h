@@ -5,14 +5,12 @@
 
 #include <string>
 
+#include "imap/SecurityMode.h"
+
 // A fixed private-network address, used when there is no configuration file.
 inline constexpr const char* kDefaultServerIP = "192.168.1.10";
 inline constexpr int kMinPauseMs = 100;
 inline constexpr int kMaxPauseMs = 30000;
-
-// How a connection is secured: TLS from the first byte, STARTTLS (required,
-// or when offered), or never.
-enum class SecurityMode { Auto, StartTls, Tls, None };
 
 // The word of line 4 for mode, and back; an unknown word reads as Auto.
 const char* SecurityModeName(SecurityMode mode);
@@ -21,6 +19,9 @@ SecurityMode ParseSecurityMode(const std::string& word);
 // A SHA-256 fingerprint as 64 upper-case hex digits, colons and case ignored
 // on input; "" when text is not one.
 std::string NormalizeFingerprint(const std::string& text);
+// The 64 hex digits of a SHA-256 fingerprint as colon-separated pairs, the way
+// `openssl x509 -fingerprint` prints them; other text is returned as it is.
+std::string GroupFingerprint(const std::string& hex);
 
 // How the configuration file was found at load.
 enum class ConfigLoad { Missing, Loaded, Unreadable, NotOurs };

@@ -8,8 +8,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "frame/RunReport.h"
 #include "platform/DataFolder.h"
+#include "run/RunReport.h"
 #include "settings/Settings.h"
 #include "settings/UserList.h"
 

@@ -18,12 +18,12 @@
 #include <wx/weakref.h>
 #include <wx/xrc/xmlres.h>
 
-#include "app/AboutDlg.h"
 #include "app/Resources.h"
-#include "dialogs/ControlIds.h"
+#include "dialogs/AboutDlg.h"
 #include "dialogs/DlgCancellaGlobale.h"
 #include "dialogs/DlgCancellaSingoloUser.h"
 #include "dialogs/DlgFiduciaCertificato.h"
+#include "forms/ControlIds.h"
 #include "frame/MainFrame.h"
 #include "gui/FormDriver.h"
 #include "platform/DataFolder.h"

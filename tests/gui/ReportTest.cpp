@@ -13,7 +13,7 @@
 #include "app/QuenDravaltView.h"
 #include "app/ReportList.h"
 #include "dialogs/AccountLogWindow.h"
-#include "dialogs/ControlIds.h"
+#include "forms/ControlIds.h"
 #include "frame/MainFrame.h"
 #include "gui/FormDriver.h"
 #include "platform/DataFolder.h"
@@ -168,7 +168,7 @@ TEST_F(Report, SavedReportIsCsvThatOpensAgainAndAFileThatIsNoReportIsRefused) {
     Run(ID_DELETE_USER_LIST, IDC_DELETE);
     const Texts shown = Table();
     const std::string path = m_folder.File("run.csv");
-    ASSERT_TRUE(m_frame->Report()->OnSaveDocument(path));
+    ASSERT_TRUE(m_docs.GetCurrentDocument()->OnSaveDocument(path));
     // The clock's fields (start time, seconds taken) as T.
     const std::regex clock(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d|\d+\.\d(?=\r\n))");
     EXPECT_EQ(std::regex_replace(ReadFile(path), clock, "T"),

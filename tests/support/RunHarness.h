@@ -8,8 +8,8 @@
 
 #include <wx/timer.h>
 
-#include "frame/RunSequencer.h"
 #include "imap/ImapSocket.h"
+#include "run/RunSequencer.h"
 #include "settings/Settings.h"
 #include "settings/UserList.h"
 

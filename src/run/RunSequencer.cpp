@@ -1,4 +1,4 @@
-#include "frame/RunSequencer.h"
+#include "run/RunSequencer.h"
 
 #include <algorithm>
 #include <climits>

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "frame/RunHost.h"
+#include "run/RunHost.h"
 
 class CImapSocket;
 class CTranscript;

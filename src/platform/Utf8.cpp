@@ -1,28 +1,8 @@
-#include "dialogs/DisplayText.h"
+#include "platform/Utf8.h"
 
 namespace {
 bool IsContinuation(unsigned char c) {
     return (c & 0xC0) == 0x80;
-}
-
-wxString Latin1ToDisplay(std::string_view bytes) {
-    wxString text;
-    text.reserve(bytes.size());
-    for (const char c : bytes)
-        text += wxUniChar(static_cast<unsigned int>(static_cast<unsigned char>(c)));
-    return text;
-}
-
-// False when a character lies beyond U+00FF.
-bool DisplayToLatin1(const wxString& text, std::string& bytes) {
-    bytes.clear();
-    bytes.reserve(text.length());
-    for (const wxUniChar c : text) {
-        if (c.GetValue() > 0xFF)
-            return false;
-        bytes += static_cast<char>(c.GetValue());
-    }
-    return true;
 }
 }  // namespace
 
@@ -66,23 +46,19 @@ bool IsValidUtf8(std::string_view bytes) {
     return true;
 }
 
-wxString BytesToDisplay(std::string_view bytes) {
-    if (bytes.empty())
-        return wxString();
-    if (IsValidUtf8(bytes)) {
-        const wxString text = wxString::FromUTF8(bytes.data(), bytes.size());
-        if (!text.empty())
-            return text;
+std::string ToUtf8(std::string_view bytes) {
+    if (IsValidUtf8(bytes))
+        return std::string(bytes);
+    std::string text;
+    text.reserve(bytes.size() * 2);
+    for (const char c : bytes) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u < 0x80) {
+            text += c;
+        } else {
+            text += static_cast<char>(0xC0 | (u >> 6));
+            text += static_cast<char>(0x80 | (u & 0x3F));
+        }
     }
-    return Latin1ToDisplay(bytes);
-}
-
-std::string DisplayToBytes(const wxString& shown, const std::string& original) {
-    if (shown == BytesToDisplay(original))
-        return original;
-    std::string bytes;
-    if (!IsValidUtf8(original) && DisplayToLatin1(shown, bytes))
-        return bytes;
-    const wxScopedCharBuffer utf8 = shown.utf8_str();
-    return std::string(utf8.data(), utf8.length());
+    return text;
 }

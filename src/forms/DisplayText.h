@@ -8,9 +8,6 @@
 
 #include <wx/string.h>
 
-// Well-formed UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
-bool IsValidUtf8(std::string_view bytes);
-
 wxString BytesToDisplay(std::string_view bytes);
 
 // The bytes for what a control holds. shown equal to BytesToDisplay(original)

@@ -1,9 +1,9 @@
-#include "dialogs/Validators.h"
+#include "forms/Validators.h"
 
 #include <wx/datectrl.h>
 #include <wx/textentry.h>
 
-#include "dialogs/DisplayText.h"
+#include "forms/DisplayText.h"
 
 namespace {
 wxTextEntry* TextEntryOf(wxWindow* window) {

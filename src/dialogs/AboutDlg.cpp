@@ -1,4 +1,4 @@
-#include "app/AboutDlg.h"
+#include "dialogs/AboutDlg.h"
 
 #include <wx/xrc/xmlres.h>
 

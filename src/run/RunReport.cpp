@@ -1,9 +1,10 @@
-#include "frame/RunReport.h"
+#include "run/RunReport.h"
 
 #include <charconv>
 #include <cstdio>
 
-#include "frame/RunSequencer.h"
+#include "platform/Utf8.h"
+#include "run/RunSequencer.h"
 
 namespace {
 
@@ -130,7 +131,7 @@ bool IsFailure(const std::string& result) {
 
 CReportRow ReportRow(const CAccountResult& result, bool preview) {
     CReportRow row;
-    row.account = result.account;
+    row.account = ToUtf8(result.account);
     row.logBegin = result.logBegin;
     row.logEnd = result.logEnd;
     if (result.skippedLine > 0) {

@@ -29,8 +29,8 @@ struct CRunReport {
 };
 
 // The row of result as the table shows it ("Done", "No message found",
-// "Failed: ...", "Stopped", "Skipped: ...", "In progress"). The account is
-// left as the bytes it was.
+// "Failed: ...", "Stopped", "Skipped: ...", "In progress"), the account in
+// UTF-8.
 CReportRow ReportRow(const CAccountResult& result, bool preview);
 
 std::string FormatReport(const CRunReport& report);

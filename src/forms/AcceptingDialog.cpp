@@ -1,4 +1,4 @@
-#include "dialogs/AcceptingDialog.h"
+#include "forms/AcceptingDialog.h"
 
 #include <wx/button.h>
 #include <wx/combo.h>

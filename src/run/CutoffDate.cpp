@@ -1,4 +1,4 @@
-#include "dialogs/CutoffDate.h"
+#include "run/CutoffDate.h"
 
 #include <cstdio>
 
