@@ -25,12 +25,14 @@ CDlgConfigura::CDlgConfigura(wxWindow* parent)
     : CAcceptingDialog(parent, "IDD_CONFIGURATION", IDD_CONFIGURATION) {
     if (!IsLoaded())
         return;
-    // The port and the fingerprint are checked on Set; the rest is taken as it is, so
+    // The port, the accounts at once and the fingerprint are checked on Set; the rest is taken as it is, so
     // there is no wxFILTER_EMPTY; the digit filters only stop keystrokes.
     FindWindow(IDC_EDIT_SERVER_IP)
         ->SetValidator(CBytesTextValidator(wxFILTER_NONE, &m_strServerIP));
     FindWindow(IDC_EDIT_PORT)->SetValidator(CBytesTextValidator(wxFILTER_DIGITS, &m_strPort));
     FindWindow(IDC_EDIT_PAUSE)->SetValidator(CBytesTextValidator(wxFILTER_DIGITS, &m_strPause));
+    FindWindow(IDC_EDIT_PARALLEL)
+        ->SetValidator(CBytesTextValidator(wxFILTER_DIGITS, &m_strParallel));
     FindWindow(IDC_COMBO_SECURITY)->SetValidator(wxGenericValidator(&m_nSecurity));
     FindWindow(IDC_EDIT_FINGERPRINT)
         ->SetValidator(CBytesTextValidator(wxFILTER_NONE, &m_strFingerprint));
@@ -76,21 +78,29 @@ void CDlgConfigura::OnCharHook(wxKeyEvent& event) {
 
 bool CDlgConfigura::CheckValues() {
     auto* port = static_cast<wxTextCtrl*>(FindWindow(IDC_EDIT_PORT));
+    auto* parallel = static_cast<wxTextCtrl*>(FindWindow(IDC_EDIT_PARALLEL));
     auto* field = static_cast<wxTextCtrl*>(FindWindow(IDC_EDIT_FINGERPRINT));
     const int number = SafeAtoi(port->GetValue().utf8_string());
+    const int atOnce = SafeAtoi(parallel->GetValue().utf8_string());
     std::string fingerprint;
     const char* problem = nullptr;
-    if (number < 1 || number > 65535)
+    wxTextCtrl* wrong = nullptr;
+    if (number < 1 || number > 65535) {
         problem = "The port must be a number from 1 to 65535.";  // else it would wrap
-    else if (!ParseTypedFingerprint(field->GetValue().utf8_string(), fingerprint))
+        wrong = port;
+    } else if (atOnce < 1 || atOnce > kMaxParallel) {
+        problem = "Accounts at once must be a number from 1 to 16.";
+        wrong = parallel;
+    } else if (!ParseTypedFingerprint(field->GetValue().utf8_string(), fingerprint)) {
         problem =
             "The trusted certificate is not a SHA-256 fingerprint: it takes 64 hex digits, in "
             "pairs separated by colons or not. Empty the field to trust no certificate.";
+        wrong = field;
+    }
     if (!problem)
         return true;
     wxMessageBox(problem, wxTheApp ? wxTheApp->GetAppDisplayName() : wxString(),
                  wxOK | wxICON_WARNING, this);
-    wxTextCtrl* wrong = number < 1 || number > 65535 ? port : field;
     wrong->SetFocus();
     wrong->SelectAll();
     return false;

@@ -1,5 +1,6 @@
 // The Configuration form: server address, port, how the connection is
-// secured, the trusted certificate and the pause between run steps.
+// secured, the trusted certificate, the pause between run steps and how many
+// accounts a run has in progress at once.
 #pragma once
 
 #include <string>
@@ -19,6 +20,7 @@ public:
     std::string m_strServerIP;
     std::string m_strPause;
     std::string m_strPort;
+    std::string m_strParallel = "1";
     // A SecurityMode, as the index of its item.
     int m_nSecurity = 0;
     // As typed; on OK it is empty or a fingerprint ParseTypedFingerprint takes.
@@ -30,7 +32,8 @@ private:
     void OnSet(wxCommandEvent& event);
     void OnCharHook(wxKeyEvent& event);
     // False, after telling the administrator why, when the port is not one of
-    // 1 ... 65535 or the typed fingerprint is none.
+    // 1 ... 65535, the accounts at once not one of 1 ... 16, or the typed
+    // fingerprint is none.
     bool CheckValues();
 
     bool m_bTlsShown = false;  // the mode shown is TLS

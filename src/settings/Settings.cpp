@@ -61,7 +61,7 @@ ConfigLoad LoadSettings(const std::string& folder, CSettings& settings) {
     CStdioFile file;
     if (!file.Open(path, CStdioFile::modeRead))
         return ConfigLoad::Unreadable;
-    std::string lines[5];
+    std::string lines[6];
     for (std::string& line : lines)
         if (!file.ReadString(line))
             line.clear();
@@ -84,6 +84,7 @@ ConfigLoad LoadSettings(const std::string& folder, CSettings& settings) {
     }
     settings.m_security = ParseSecurityMode(lines[3]);
     settings.m_strTrustedFingerprint = NormalizeFingerprint(lines[4]);
+    settings.m_nParallel = std::clamp(SafeAtoi(lines[5]), 1, kMaxParallel);
     return ConfigLoad::Loaded;
 }
 
@@ -97,7 +98,10 @@ bool SaveSettings(const std::string& folder, const CSettings& settings) {
     const std::string text = std::to_string(settings.m_nPauseMs) + "\n" + settings.m_strServerIP +
                              "\n" + settings.m_strPort + "\n" +
                              SecurityModeName(settings.m_security) + "\n" +
-                             settings.m_strTrustedFingerprint + "\n";
+                             settings.m_strTrustedFingerprint + "\n" +
+                             (settings.m_nParallel > 1
+                                  ? std::to_string(settings.m_nParallel) + "\n"
+                                  : std::string());
     bool ok = file.WriteString(text);
     ok = file.Flush(true) && ok;
     ok = file.Close() && ok;
@@ -109,7 +113,8 @@ bool SaveSettings(const std::string& folder, const CSettings& settings) {
 }
 
 void ApplyConfiguration(CSettings& settings, const std::string& pauseText,
-                        const std::string& addressText, const std::string& portText) {
+                        const std::string& addressText, const std::string& portText,
+                        const std::string& parallelText) {
     int pause = SafeAtoi(pauseText);
     if (pause < kMinPauseMs)
         pause = kMinPauseMs;
@@ -118,6 +123,7 @@ void ApplyConfiguration(CSettings& settings, const std::string& pauseText,
     settings.m_nPauseMs = pause;
     settings.m_strServerIP = TrimRight(addressText);
     settings.m_strPort = std::to_string(SafeAtoi(portText));
+    settings.m_nParallel = std::clamp(SafeAtoi(parallelText), 1, kMaxParallel);
 }
 
 std::string TrimRight(std::string text) {

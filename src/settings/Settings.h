@@ -11,6 +11,8 @@
 inline constexpr const char* kDefaultServerIP = "192.168.1.10";
 inline constexpr int kMinPauseMs = 100;
 inline constexpr int kMaxPauseMs = 30000;
+// How many accounts a run may have in progress at once.
+inline constexpr int kMaxParallel = 16;
 
 // The word of line 4 for mode, and back; an unknown word reads as Auto.
 const char* SecurityModeName(SecurityMode mode);
@@ -36,6 +38,8 @@ struct CSettings {
     SecurityMode m_security = SecurityMode::Auto;
     // Normalized (see NormalizeFingerprint); "" when none is trusted.
     std::string m_strTrustedFingerprint;
+    // Accounts in progress at once, 1 ... kMaxParallel; 1 is one after another.
+    int m_nParallel = 1;
     // What the load had to put right, for the transcript of each run.
     std::string m_strNotice;
 };
@@ -45,21 +49,25 @@ struct CSettings {
 // over 1,000 characters, control bytes) give the defaults (1000,
 // kDefaultServerIP, "143", auto, none). In a file that is read, a missing line
 // reads as empty, the pause is clamped to kMinPauseMs ... kMaxPauseMs, a port
-// outside 1 ... 65535 becomes "143" (m_strNotice says so), and a fingerprint
-// that is not one reads as none.
+// outside 1 ... 65535 becomes "143" (m_strNotice says so), a fingerprint
+// that is not one reads as none, and the accounts at once (line 6) are
+// clamped to 1 ... kMaxParallel (missing: 1).
 ConfigLoad LoadSettings(const std::string& folder, CSettings& settings);
 
-// Writes the configuration file, creating the folder when it is missing. The
+// Writes the configuration file, creating the folder when it is missing; line 6
+// only when more than one account runs at once, so that files stay as they were. The
 // file is replaced only once the new one is complete on disk: on any failure
 // the old file stays as it was and false is returned.
 bool SaveSettings(const std::string& folder, const CSettings& settings);
 
 // What the Configuration dialog stores on Set: the pause as atoi of its text
 // clamped to 100 ... 30000, the address without trailing white space, the port
-// as atoi of its text formatted back ("00993" -> "993", "" -> "0"). The
-// security mode and the fingerprint are set by the dialog directly.
+// as atoi of its text formatted back ("00993" -> "993", "" -> "0"), the
+// accounts at once clamped to 1 ... kMaxParallel. The security mode and the
+// fingerprint are set by the dialog directly.
 void ApplyConfiguration(CSettings& settings, const std::string& pauseText,
-                        const std::string& addressText, const std::string& portText);
+                        const std::string& addressText, const std::string& portText,
+                        const std::string& parallelText = "1");
 
 // Removes blanks, tabs and line breaks at the end of text only.
 std::string TrimRight(std::string text);

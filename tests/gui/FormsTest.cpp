@@ -169,6 +169,7 @@ TEST_F(Forms, ConfigurationFormShowsStoresAndTheWindowSavesTheSettings) {
             {IDC_EDIT_PAUSE, "250", "50"},
             {IDC_EDIT_SERVER_IP, "127.0.0.1", "127.0.0.2  "},
             {IDC_EDIT_PORT, "1", "993"},
+            {IDC_EDIT_PARALLEL, "1", "17"},
             {IDC_EDIT_FINGERPRINT, GroupFingerprint(kKept), "00:11:22"}};
         for (const auto& [id, shown, typed] : fields) {
             EXPECT_EQ(Control<wxTextCtrl>(form, id).GetValue().utf8_string(), shown) << id;
@@ -190,6 +191,9 @@ TEST_F(Forms, ConfigurationFormShowsStoresAndTheWindowSavesTheSettings) {
         FormDriver::Press(form, IDC_SET);
         EXPECT_NE(m_driver.asked.find("from 1 to 65535"), std::string::npos);
         Control<wxTextCtrl>(form, IDC_EDIT_PORT).SetValue("00993");
+        FormDriver::Press(form, IDC_SET);
+        EXPECT_NE(m_driver.asked.find("from 1 to 16"), std::string::npos);
+        Control<wxTextCtrl>(form, IDC_EDIT_PARALLEL).SetValue("4");
         // No fingerprint: the form says so and stays open, Set or Enter.
         for (const int how : {int(IDC_SET), kPressEnter})
             FormDriver::Press(form, how);
@@ -204,7 +208,7 @@ TEST_F(Forms, ConfigurationFormShowsStoresAndTheWindowSavesTheSettings) {
     EXPECT_EQ(m_frame->m_settings.m_strPort, "993");
     m_frame->Close(true);
     EXPECT_EQ(ReadFile(m_folder.File(kConfigFileName)),
-              "100\r\n127.0.0.2\r\n993\r\ntls\r\n" + kHex + "\r\n");
+              "100\r\n127.0.0.2\r\n993\r\ntls\r\n" + kHex + "\r\n4\r\n");
 }
 
 TEST_F(Forms, TrustFormComesAfterTheRunsEventAndOnlyTrustKeepsTheCertificate) {

@@ -35,6 +35,8 @@ TEST(ConfigurationFile, LoadsWhatTheFileSaysAndSavesFiveCrLfLines) {
         {"1000\nh\n143\nstarttls\n" + colons.substr(0, 95), "1000\r\nh\r\n143\r\nstarttls\r\n" + fp + "\r\n", L::Loaded, false},
         {"1000\nh\n143\nsecure\n" + fp + "0", "1000\r\nh\r\n143\r\nauto\r\n\r\n", L::Loaded, false},  // unknown, too long
         {"1000\nh\n143\nnone\n" + fp.substr(1) + "G", "1000\r\nh\r\n143\r\nnone\r\n\r\n", L::Loaded, false},
+        {"1000\nh\n143\nnone\n\n99\n", "1000\r\nh\r\n143\r\nnone\r\n\r\n16\r\n", L::Loaded, false},  // accounts at once
+        {"1000\nh\n143\nnone\n\n0\n", "1000\r\nh\r\n143\r\nnone\r\n\r\n", L::Loaded, false},
         {"1000\r\nh\0st\r\n143\r\n"s, defaults, L::NotOurs, false},
         {"1000\r\n" + std::string(1001, 'h'), defaults, L::NotOurs, false},
         // clang-format on
