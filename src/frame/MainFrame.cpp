@@ -106,12 +106,9 @@ void RegisterCommandIds() {
 
 CMainFrame::CMainFrame(wxDocManager* manager, CTranscript& transcript, std::string dataFolder)
     : wxDocParentFrame(manager, nullptr, wxID_ANY, kMainFrameTitle),
-      m_socket(transcript),
-      m_run(*this, m_socket, transcript, m_settings, m_users),
+      m_run(*this, transcript, m_settings, m_users),
       m_transcript(transcript),
-      m_dataFolder(std::move(dataFolder)),
-      m_stepTimer(this, TIMER_STEP),
-      m_nextUserTimer(this, TIMER_NEXT_USER) {
+      m_dataFolder(std::move(dataFolder)) {
     RegisterCommandIds();
 
     wxIconBundle icons;
@@ -181,8 +178,7 @@ CMainFrame::CMainFrame(wxDocManager* manager, CTranscript& transcript, std::stri
 
     Bind(wxEVT_CLOSE_WINDOW, &CMainFrame::OnClose, this);
     Bind(wxEVT_IDLE, &CMainFrame::OnIdle, this);
-    Bind(wxEVT_TIMER, &CMainFrame::OnTimer, this, TIMER_STEP);
-    Bind(wxEVT_TIMER, &CMainFrame::OnTimer, this, TIMER_NEXT_USER);
+    Bind(wxEVT_TIMER, &CMainFrame::OnTimer, this, TIMER_STEP, kTimerIdEnd - 1);
     Bind(wxEVT_MENU, &CMainFrame::OnConfiguration, this, ID_CONFIGURATION);
     Bind(wxEVT_MENU, &CMainFrame::OnDeleteSingleUser, this, ID_DELETE_SINGLE_USER);
     Bind(wxEVT_MENU, &CMainFrame::OnDeleteUserList, this, ID_DELETE_USER_LIST);
@@ -223,8 +219,8 @@ CMainFrame::CMainFrame(wxDocManager* manager, CTranscript& transcript, std::stri
 }
 
 CMainFrame::~CMainFrame() {
-    m_stepTimer.Stop();
-    m_nextUserTimer.Stop();
+    for (auto& [id, timer] : m_timers)
+        timer.Stop();
     m_scrollWatch.reset();
     m_aui.UnInit();
 }
@@ -343,18 +339,15 @@ void CMainFrame::RemoveViewWindow(wxWindow* window) {
 }
 
 void CMainFrame::SetTimer(int id, int elapseMs) {
-    wxTimer* timer = id == TIMER_STEP        ? &m_stepTimer
-                     : id == TIMER_NEXT_USER ? &m_nextUserTimer
-                                             : nullptr;
-    if (timer)
-        timer->Start(std::max(1, elapseMs));
+    const auto [timer, made] = m_timers.try_emplace(id);
+    if (made)
+        timer->second.SetOwner(this, id);
+    timer->second.Start(std::max(1, elapseMs));
 }
 
 void CMainFrame::KillTimer(int id) {
-    if (id == TIMER_STEP)
-        m_stepTimer.Stop();
-    else if (id == TIMER_NEXT_USER)
-        m_nextUserTimer.Stop();
+    if (const auto timer = m_timers.find(id); timer != m_timers.end())
+        timer->second.Stop();
 }
 
 void CMainFrame::ShowStatus(const std::string& text) {
@@ -426,7 +419,7 @@ void CMainFrame::UpdateProgress() {
     std::string text = "Account " + std::to_string(number) + " of " + std::to_string(count);
     // The accounts before this one are done; from the second on, the pace of
     // the run so far tells the time left.
-    const int done = number - 1;
+    const int done = m_run.AccountsDone();
     if (done >= 2) {
         // In seconds as a double: nanoseconds times a long list could overflow.
         const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - m_runStart;
@@ -555,9 +548,8 @@ void CMainFrame::OnClose(wxCloseEvent& event) {
             m_run.Stop([this] { CallAfter([this] { Close(true); }); });
         return;
     }
-    m_socket.Close();
-    m_stepTimer.Stop();
-    m_nextUserTimer.Stop();
+    for (auto& [id, timer] : m_timers)
+        timer.Stop();
     // A file that could not be read is replaced only with the administrator's consent.
     const bool keep = m_configLoad == ConfigLoad::Unreadable || m_configLoad == ConfigLoad::NotOurs;
     if (!keep || (m_bConfigChanged &&

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 
@@ -116,7 +117,6 @@ public:
     void DoGiveHelp(const wxString& text, bool show) override;
 
     CSettings m_settings;
-    CImapSocket m_socket;
     CUserList m_users;
     CRunSequencer m_run;
 
@@ -147,8 +147,8 @@ private:
     wxWindow* m_viewWindow = nullptr;
     wxGauge* m_gauge = nullptr;
     std::chrono::steady_clock::time_point m_runStart;
-    wxTimer m_stepTimer;
-    wxTimer m_nextUserTimer;
+    // The run's timers by id, made when first armed.
+    std::map<int, wxTimer> m_timers;
     int m_toolHelpId = wxID_NONE;
     bool m_scrollLock = false;
     std::unique_ptr<ScrollLockWatch> m_scrollWatch;

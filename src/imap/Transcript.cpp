@@ -10,6 +10,10 @@
 void CTranscript::Append(std::string_view text) {
     if (text.empty() || m_logPath.empty())
         return;
+    if (m_bHold) {
+        m_held += text;
+        return;
+    }
     // Opened and closed per append: no file stays open between two events. A
     // log that cannot be written (folder missing, disk full) never stops a run.
     CStdioFile file;

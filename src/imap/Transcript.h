@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 
 class CTranscript {
 public:
@@ -15,6 +16,11 @@ public:
     explicit CTranscript(std::string logPath = {}) : m_logPath(std::move(logPath)) {}
 
     void Append(std::string_view text);
+    // While held, what is appended stays in memory until Release() returns
+    // it: each of several sessions logging at once keeps its lines together.
+    void Hold(bool hold) { m_bHold = hold; }
+    std::string Release() { return std::exchange(m_held, std::string()); }
+    const std::string& Path() const { return m_logPath; }
     // Starts an empty log for a new run. The log before it becomes earlier
     // log 1 ("LOG.TXT" -> "LOG.1.TXT"), log 1 becomes log 2, and so on; the
     // oldest beyond kKeptLogs goes. A log that cannot be kept is not emptied:
@@ -31,4 +37,6 @@ public:
 
 private:
     std::string m_logPath;
+    bool m_bHold = false;
+    std::string m_held;
 };

@@ -8,15 +8,20 @@
 
 #include "platform/AsyncSocket.h"
 
+// The first session's timers; session n has TIMER_STEP + 2n and TIMER_NEXT_USER + 2n.
 enum : int {
     TIMER_STEP = 101,       // paces the steps of one account
     TIMER_NEXT_USER = 102,  // the pause after a logout
 };
+// One past the last timer id of a run of kMaxLanes sessions.
+inline constexpr int kMaxLanes = 16;
+inline constexpr int kTimerIdEnd = TIMER_STEP + 2 * kMaxLanes;
 
 class IRunHost {
 public:
     virtual ~IRunHost() = default;
-    // Arms timer id with the elapse in milliseconds; arming an armed id restarts it.
+    // Arms timer id (TIMER_STEP ... kTimerIdEnd - 1) with the elapse in
+    // milliseconds; arming an armed id restarts it.
     virtual void SetTimer(int id, int elapseMs) = 0;
     virtual void KillTimer(int id) = 0;
     // Shows text in the status line at once.

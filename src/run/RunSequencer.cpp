@@ -9,44 +9,80 @@
 #include "settings/Settings.h"
 #include "settings/UserList.h"
 
-CRunSequencer::CRunSequencer(IRunHost& host, CImapSocket& socket, CTranscript& transcript,
-                             const CSettings& settings, const CUserList& users)
-    : m_host(host),
-      m_socket(socket),
-      m_transcript(transcript),
-      m_settings(settings),
-      m_users(users) {}
+// One session of the run and the account it is working on.
+struct CRunSequencer::Lane {
+    Lane(int number, const std::string& logPath)
+        : log(logPath),
+          socket(log),
+          stepTimer(TIMER_STEP + 2 * number),
+          nextTimer(TIMER_NEXT_USER + 2 * number) {}
 
-void CRunSequencer::BeginRun(const std::string& beforeDate, bool preview) {
+    CTranscript log;  // held while other sessions log too
+    CImapSocket socket;
+    const int stepTimer;
+    const int nextTimer;
+    bool active = false;  // has an account, or waits for the pause after one
+    int32_t step = STEP_LOGOUT;
+    int32_t userIndex = 0;
+    std::string account;
+    std::string password;
+    size_t row = 0;      // its entry in m_results
+    std::string ending;  // why the account ends, while its flags are removed
+};
+
+CRunSequencer::CRunSequencer(IRunHost& host, CTranscript& transcript, const CSettings& settings,
+                             const CUserList& users)
+    : m_host(host), m_transcript(transcript), m_settings(settings), m_users(users) {}
+
+CRunSequencer::~CRunSequencer() = default;
+
+int32_t CRunSequencer::Step() const {
+    return m_lanes.empty() ? STEP_LOGOUT : m_lanes.front()->step;
+}
+
+void CRunSequencer::BeginRun(const std::string& beforeDate, bool preview, int lanes) {
     // A tick the previous run had armed must not reach this one.
     StopTimers();
-    m_bStopping = m_bTrustAsked = false;
+    ++m_nRunId;
+    m_bStopping = m_bTrustAsked = m_bTrustPending = false;
     m_bPreview = preview;
     m_results.clear();
     m_nSkippedAdded = 0;
-    m_nUserIndex = 0;
+    m_nNextUser = m_nDone = 0;
     m_strBeforeDate = beforeDate;
+    m_nLanes = static_cast<size_t>(std::clamp(lanes, 1, kMaxLanes));
+    while (m_lanes.size() < m_nLanes)
+        m_lanes.push_back(
+            std::make_unique<Lane>(static_cast<int>(m_lanes.size()), m_transcript.Path()));
+    for (const auto& lane : m_lanes) {
+        lane->socket.Close();
+        // A replaced run's unfinished accounts still go into its log.
+        m_transcript.Append(lane->log.Release());
+        lane->log.Hold(m_nLanes > 1);
+        lane->active = false;
+        lane->step = STEP_LOGOUT;
+    }
     StartTranscript();
     m_host.RunStarted();
 }
 
 void CRunSequencer::StartSingleRun(const std::string& account, const std::string& password,
                                    const std::string& beforeDate, bool preview) {
-    BeginRun(beforeDate, preview);
+    BeginRun(beforeDate, preview, 1);
     m_nUserCount = 0;
-    m_strAccount = account;
-    m_strPassword = password;
-    m_bRunning = true;
-    BeginResult();
-    StartAccount();
+    Lane& lane = *m_lanes.front();
+    lane.account = m_strAccount = account;
+    lane.password = m_strPassword = password;
+    lane.active = m_bRunning = true;
+    BeginResult(lane);
+    StartAccount(lane);
 }
 
 void CRunSequencer::StartListRun(const std::string& beforeDate, bool preview) {
-    BeginRun(beforeDate, preview);
+    BeginRun(beforeDate, preview, m_settings.m_nParallel);
     m_nUserCount =
         static_cast<int32_t>(std::min(m_users.m_arrAccounts.size(), m_users.m_arrPasswords.size()));
     if (m_nUserCount <= 0) {
-        m_socket.Close();
         m_bRunning = false;
         AddSkippedLines(INT_MAX);
         if (!m_results.empty()) {
@@ -57,11 +93,9 @@ void CRunSequencer::StartListRun(const std::string& beforeDate, bool preview) {
         m_host.RunEnded();
         return;
     }
-    m_strAccount = m_users.m_arrAccounts[0];
-    m_strPassword = m_users.m_arrPasswords[0];
     m_bRunning = true;
-    BeginResult();
-    StartAccount();
+    for (size_t i = 0; i < m_nLanes && m_nNextUser < m_nUserCount; ++i)
+        NextAccount(*m_lanes[i]);
 }
 
 void CRunSequencer::StartTranscript() {
@@ -82,31 +116,39 @@ void CRunSequencer::AddSkippedLines(int line) {
     }
 }
 
-void CRunSequencer::BeginResult() {
-    if (m_nUserCount > 0 && static_cast<size_t>(m_nUserIndex) < m_users.m_arrLines.size())
-        AddSkippedLines(m_users.m_arrLines[m_nUserIndex]);
+void CRunSequencer::BeginResult(Lane& lane) {
+    if (m_nUserCount > 0 && static_cast<size_t>(lane.userIndex) < m_users.m_arrLines.size())
+        AddSkippedLines(m_users.m_arrLines[lane.userIndex]);
     CAccountResult row;
-    row.account = m_strAccount;
+    row.account = lane.account;
     row.begun = std::chrono::steady_clock::now();
     row.logBegin = m_transcript.Size();
+    lane.row = m_results.size();
     m_results.push_back(std::move(row));
-    m_host.ResultChanged(m_results.size() - 1);
+    m_host.ResultChanged(lane.row);
 }
 
-void CRunSequencer::FinishResult(std::string failure) {
-    if (m_results.empty() || m_results.back().finished)
+void CRunSequencer::FinishResult(Lane& lane, std::string failure) {
+    if (lane.row >= m_results.size() || m_results[lane.row].finished)
         return;
-    CAccountResult& row = m_results.back();
-    row.searched = m_socket.m_bSearched == 1;
-    row.found = m_socket.FoundCount();
-    row.flagged = m_socket.FlaggedCount();
-    row.deleted = m_socket.DeletedCount();
+    CAccountResult& row = m_results[lane.row];
+    const CImapSocket& socket = lane.socket;
+    row.searched = socket.m_bSearched == 1;
+    row.found = socket.FoundCount();
+    row.flagged = socket.FlaggedCount();
+    row.deleted = socket.DeletedCount();
     row.stopped = failure.rfind("run stopped", 0) == 0;
     row.failure = std::move(failure);
     row.finished = true;
     row.taken = std::chrono::steady_clock::now() - row.begun;
+    if (m_nLanes > 1) {
+        // The account's lines go into the log together, now that it is over.
+        row.logBegin = m_transcript.Size();
+        m_transcript.Append(lane.log.Release());
+    }
     row.logEnd = m_transcript.Size();
-    m_host.ResultChanged(m_results.size() - 1);
+    ++m_nDone;
+    m_host.ResultChanged(lane.row);
 }
 
 void CRunSequencer::CompleteRun() {
@@ -142,215 +184,264 @@ void CRunSequencer::Stop(std::function<void()> done) {
     if (m_bStopping)
         return;  // on its way already: the new caller waits instead
     m_bStopping = true;
-    if (m_nStep == STEP_LOGOUT)
-        EndRun();  // between two accounts
-    else if (m_nStep < STEP_STORE && !m_socket.HasFlagged())
-        EndAccount("run stopped");  // nothing flagged, nothing that could flag in flight
-    // Otherwise the command in flight completes first (see OnTimer).
+    // The last account to end calls done, which may start the next run at once.
+    const unsigned run = m_nRunId;
+    for (size_t i = 0; i < m_nLanes && run == m_nRunId; ++i) {
+        Lane& lane = *m_lanes[i];
+        if (!lane.active)
+            continue;
+        if (lane.step == STEP_LOGOUT) {
+            // Between two accounts.
+            m_host.KillTimer(lane.nextTimer);
+            lane.active = false;
+        } else if (lane.step < STEP_STORE && !lane.socket.HasFlagged()) {
+            EndAccount(lane, "run stopped");  // nothing flagged, nothing that could flag in flight
+        }
+        // Otherwise the command in flight completes first (see OnTimer).
+    }
+    if (run == m_nRunId)
+        EndRunWhenIdle();
 }
 
-void CRunSequencer::StartAccount() {
-    m_nStep = STEP_CONNECT;
+void CRunSequencer::StartAccount(Lane& lane) {
+    lane.step = STEP_CONNECT;
     ShowStatus("Connected to server " + m_settings.m_strServerIP);
-    m_socket.Close();
+    lane.socket.Close();
     const unsigned port = static_cast<unsigned>(SafeAtoi(m_settings.m_strPort));
-    if (!m_socket.ConnectToServer(m_settings.m_strServerIP, port, m_settings.m_security,
-                                  m_settings.m_strTrustedFingerprint)) {
-        FailAccount(m_socket.FailureReason());
+    if (!lane.socket.ConnectToServer(m_settings.m_strServerIP, port, m_settings.m_security,
+                                     m_settings.m_strTrustedFingerprint)) {
+        FailAccount(lane, lane.socket.FailureReason());
         return;
     }
-    ArmTimer(TIMER_STEP);
+    ArmTimer(lane.stepTimer);
 }
 
-void CRunSequencer::NextAccount() {
-    ++m_nUserIndex;
-    if (m_nUserIndex < m_nUserCount &&
-        static_cast<size_t>(m_nUserIndex) < m_users.m_arrAccounts.size()) {
-        m_strAccount = m_users.m_arrAccounts[m_nUserIndex];
-        m_strPassword = m_users.m_arrPasswords[m_nUserIndex];
-        BeginResult();
-        StartAccount();
+void CRunSequencer::NextAccount(Lane& lane) {
+    if (m_nNextUser < m_nUserCount &&
+        static_cast<size_t>(m_nNextUser) < m_users.m_arrAccounts.size()) {
+        lane.userIndex = m_nNextUser++;
+        lane.account = m_strAccount = m_users.m_arrAccounts[lane.userIndex];
+        lane.password = m_strPassword = m_users.m_arrPasswords[lane.userIndex];
+        lane.active = true;
+        BeginResult(lane);
+        StartAccount(lane);
         return;
     }
-    CompleteRun();
+    lane.active = false;
+    if (std::none_of(m_lanes.begin(), m_lanes.begin() + static_cast<long>(m_nLanes),
+                     [](const auto& other) { return other->active; }))
+        CompleteRun();
 }
 
-int32_t CRunSequencer::AwaitedFlag() const {
-    switch (m_nStep) {
+int32_t CRunSequencer::AwaitedFlag(const Lane& lane) const {
+    const CImapSocket& socket = lane.socket;
+    switch (lane.step) {
         case STEP_CONNECT:
-            return m_socket.m_bConnected;
+            return socket.m_bConnected;
         case STEP_LOGIN:
-            return m_socket.m_bLoggedIn;
+            return socket.m_bLoggedIn;
         case STEP_CAPABILITY:
-            return m_socket.m_bCapable;
+            return socket.m_bCapable;
         case STEP_SELECT:
-            return m_socket.m_bSelected;
+            return socket.m_bSelected;
         case STEP_SEARCH:
-            return m_socket.m_bSearched;
+            return socket.m_bSearched;
         case STEP_STORE:
-            return m_socket.m_bStored;
+            return socket.m_bStored;
         case STEP_CHECK:
-            return m_socket.m_bChecked;
+            return socket.m_bChecked;
         case STEP_EXPUNGE:
-            return m_socket.m_bExpunged;
+            return socket.m_bExpunged;
         case STEP_UNFLAG:
-            return m_socket.m_bUnflagged;
+            return socket.m_bUnflagged;
         default:
             return 0;
     }
 }
 
-int32_t CRunSequencer::NextStep() const {
-    if (m_bPreview && m_nStep == STEP_LOGIN)
+int32_t CRunSequencer::NextStep(const Lane& lane) const {
+    if (m_bPreview && lane.step == STEP_LOGIN)
         return STEP_SELECT;
-    if (m_bPreview && m_nStep == STEP_SEARCH)
+    if (m_bPreview && lane.step == STEP_SEARCH)
         return STEP_LOGOUT;
-    switch (m_nStep) {
+    switch (lane.step) {
         case STEP_STORE:
             // Nothing flagged, nothing to expunge: other clients' flags stay theirs.
-            if (!m_socket.HasFlagged())
+            if (!lane.socket.HasFlagged())
                 return STEP_LOGOUT;
-            return m_socket.UsesUids() ? STEP_EXPUNGE : STEP_CHECK;
+            return lane.socket.UsesUids() ? STEP_EXPUNGE : STEP_CHECK;
         case STEP_EXPUNGE:
             return STEP_LOGOUT;
         default:
-            return m_nStep + 1;
+            return lane.step + 1;
     }
 }
 
 void CRunSequencer::OnTimer(int id) {
-    if (id == TIMER_NEXT_USER) {
-        m_host.KillTimer(TIMER_NEXT_USER);
-        NextAccount();
+    const int number = (id - TIMER_STEP) / 2;
+    if (id < TIMER_STEP || static_cast<size_t>(number) >= m_nLanes)
+        return;
+    Lane& lane = *m_lanes[static_cast<size_t>(number)];
+    if (id == lane.nextTimer) {
+        m_host.KillTimer(id);
+        NextAccount(lane);
         return;
     }
-    if (id != TIMER_STEP || m_nStep >= STEP_LOGOUT)
+    if (lane.step >= STEP_LOGOUT)
         return;
-    const bool removing = m_nStep == STEP_UNFLAG;
-    if (m_socket.HasFailed()) {
+    CImapSocket& socket = lane.socket;
+    const bool removing = lane.step == STEP_UNFLAG;
+    if (socket.HasFailed()) {
         if (removing)
-            EndAccount(m_strEnding + "; deleted flags may remain");
+            EndAccount(lane, lane.ending + "; deleted flags may remain");
         else
-            FailAccount(m_socket.FailureReason());
+            FailAccount(lane, socket.FailureReason());
         return;
     }
-    if (AwaitedFlag() != 1) {
-        if (std::chrono::steady_clock::now() - m_socket.LastActivity() < m_silenceLimit)
+    if (AwaitedFlag(lane) != 1) {
+        if (std::chrono::steady_clock::now() - socket.LastActivity() < m_silenceLimit)
             return;
         // A silent server would not answer the unflagging either.
-        m_socket.Close();
+        socket.Close();
         if (removing)
-            EndAccount(m_strEnding + "; deleted flags may remain");
+            EndAccount(lane, lane.ending + "; deleted flags may remain");
         else
-            FailAccount("no answer from server");
+            FailAccount(lane, "no answer from server");
         return;
     }
-    m_host.KillTimer(TIMER_STEP);
+    m_host.KillTimer(lane.stepTimer);
     if (removing) {
-        EndAccount(m_strEnding + (m_socket.FlaggedKnown() ? "; deleted flags removed"
-                                                          : "; deleted flags may remain"));
+        EndAccount(lane, lane.ending + (socket.FlaggedKnown() ? "; deleted flags removed"
+                                                              : "; deleted flags may remain"));
         return;
     }
-    const int32_t next = NextStep();
+    const int32_t next = NextStep(lane);
     if (m_bStopping && next != STEP_LOGOUT)
-        FailAccount("run stopped");
+        FailAccount(lane, "run stopped");
     else
-        RunStep(next);
+        RunStep(lane, next);
 }
 
-void CRunSequencer::RunStep(int32_t step) {
-    m_nStep = step;
+void CRunSequencer::RunStep(Lane& lane, int32_t step) {
+    CImapSocket& socket = lane.socket;
+    lane.step = step;
     switch (step) {
         case STEP_LOGIN:
-            ShowStatus("Login User " + m_strAccount);
-            if (m_socket.SendLogin(m_strAccount, m_strPassword) == 0) {
-                FailAccount(m_socket.FailureReason());
+            ShowStatus("Login User " + lane.account);
+            if (socket.SendLogin(lane.account, lane.password) == 0) {
+                FailAccount(lane, socket.FailureReason());
                 return;
             }
             break;
         case STEP_CAPABILITY:
-            m_socket.SendCapability();
+            socket.SendCapability();
             break;
         case STEP_SELECT:
-            m_socket.SendSelect();
+            socket.SendSelect();
             break;
         case STEP_SEARCH:
             ShowStatus("Search mails with date before " + m_strBeforeDate);
-            m_socket.SendSearch(m_strBeforeDate);
+            socket.SendSearch(m_strBeforeDate);
             break;
         case STEP_STORE:
-            if (m_socket.FoundCount() == 0)
+            if (socket.FoundCount() == 0)
                 ShowStatus("No message found");
             else
-                ShowStatus("Deleting " + std::to_string(m_socket.FoundCount()) + " mails");
-            m_socket.SendStore();
+                ShowStatus("Deleting " + std::to_string(socket.FoundCount()) + " mails");
+            socket.SendStore();
             break;
         case STEP_CHECK:
-            m_socket.SendCheck();
+            socket.SendCheck();
             break;
         case STEP_EXPUNGE:
-            m_socket.SendExpunge();
+            socket.SendExpunge();
             break;
         default:  // logout: the account is done
-            m_socket.SendLogout();
-            m_socket.Close();
+            socket.SendLogout();
+            socket.Close();
             ShowStatus("Logout from exchange server.");
-            FinishResult("");
-            if (m_bStopping)
-                EndRun();
-            else
-                ArmTimer(TIMER_NEXT_USER);
+            FinishResult(lane, "");
+            LaneDone(lane);
             return;
     }
-    ArmTimer(TIMER_STEP);
+    ArmTimer(lane.stepTimer);
 }
 
-void CRunSequencer::FailAccount(std::string reason) {
+void CRunSequencer::FailAccount(Lane& lane, std::string reason) {
     // Taken by value: the reason often lives in the socket, which the next command resets.
-    m_host.KillTimer(TIMER_STEP);
-    if (m_socket.UntrustedCertificate() && !m_bTrustAsked) {
+    CImapSocket& socket = lane.socket;
+    m_host.KillTimer(lane.stepTimer);
+    if (socket.UntrustedCertificate() && (!m_bTrustAsked || m_bTrustPending)) {
         // Once a run: the administrator may trust the certificate, and the
-        // account starts again with it trusted. No timer runs while asked.
-        m_bTrustAsked = true;
-        m_nStep = STEP_TRUST;
-        m_host.AskTrust(m_socket.Peer(), m_settings.m_strServerIP, [this, reason](bool trusted) {
-            if (m_nStep != STEP_TRUST)
-                return;  // the run was replaced meanwhile
-            if (trusted && !m_bStopping)
-                StartAccount();
-            else
-                EndAccount(reason);
-        });
+        // accounts waiting for the answer start again with it trusted. No timer
+        // of theirs runs while asked.
+        lane.step = STEP_TRUST;
+        lane.ending = std::move(reason);
+        if (m_bTrustAsked)
+            return;
+        m_bTrustAsked = m_bTrustPending = true;
+        m_host.AskTrust(socket.Peer(), m_settings.m_strServerIP,
+                        [this, run = m_nRunId](bool trusted) {
+                            if (run == m_nRunId)  // not a run replaced meanwhile
+                                AnswerTrust(trusted);
+                        });
         return;
     }
-    if (m_socket.HasFlagged() || !m_socket.FlaggedKnown()) {
-        if (m_socket.IsConnected()) {
+    if (socket.HasFlagged() || !socket.FlaggedKnown()) {
+        if (socket.IsConnected()) {
             // What this account flagged must not wait for somebody else's EXPUNGE.
-            m_strEnding = std::move(reason);
-            m_nStep = STEP_UNFLAG;
-            m_socket.SendUnflag();
-            ArmTimer(TIMER_STEP);
+            lane.ending = std::move(reason);
+            lane.step = STEP_UNFLAG;
+            socket.SendUnflag();
+            ArmTimer(lane.stepTimer);
             return;
         }
         reason += "; deleted flags may remain";
     }
-    EndAccount(std::move(reason));
+    EndAccount(lane, std::move(reason));
 }
 
-void CRunSequencer::EndAccount(std::string failure) {
-    m_host.KillTimer(TIMER_STEP);
-    if (m_socket.m_bLoggedIn == 1 && m_socket.IsConnected())
-        m_socket.SendLogout();
-    m_socket.Close();
-    m_nStep = STEP_LOGOUT;
-    const std::string text = "Failed for user " + m_strAccount + ": " + failure;
-    m_transcript.Append("\n" + text + "\n");
-    FinishResult(std::move(failure));
+void CRunSequencer::AnswerTrust(bool trusted) {
+    m_bTrustPending = false;
+    const unsigned run = m_nRunId;  // a stop ending here may start the next run
+    for (size_t i = 0; i < m_nLanes && run == m_nRunId; ++i) {
+        Lane& lane = *m_lanes[i];
+        if (lane.step != STEP_TRUST)
+            continue;
+        if (trusted && !m_bStopping)
+            StartAccount(lane);
+        else
+            EndAccount(lane, lane.ending);
+    }
+}
+
+void CRunSequencer::EndAccount(Lane& lane, std::string failure) {
+    CImapSocket& socket = lane.socket;
+    m_host.KillTimer(lane.stepTimer);
+    if (socket.m_bLoggedIn == 1 && socket.IsConnected())
+        socket.SendLogout();
+    socket.Close();
+    lane.step = STEP_LOGOUT;
+    const std::string text = "Failed for user " + lane.account + ": " + failure;
+    lane.log.Append("\n" + text + "\n");
+    FinishResult(lane, std::move(failure));
     ShowStatus(text);
-    if (m_bStopping)
+    LaneDone(lane);
+}
+
+void CRunSequencer::LaneDone(Lane& lane) {
+    if (!m_bStopping) {
+        ArmTimer(lane.nextTimer);
+        return;
+    }
+    lane.active = false;
+    EndRunWhenIdle();
+}
+
+void CRunSequencer::EndRunWhenIdle() {
+    if (m_bRunning && std::none_of(m_lanes.begin(), m_lanes.begin() + static_cast<long>(m_nLanes),
+                                   [](const auto& lane) { return lane->active; }))
         EndRun();
-    else
-        ArmTimer(TIMER_NEXT_USER);
 }
 
 void CRunSequencer::EndRun() {
@@ -370,8 +461,10 @@ void CRunSequencer::ArmTimer(int id) {
 }
 
 void CRunSequencer::StopTimers() {
-    m_host.KillTimer(TIMER_STEP);
-    m_host.KillTimer(TIMER_NEXT_USER);
+    for (const auto& lane : m_lanes) {
+        m_host.KillTimer(lane->stepTimer);
+        m_host.KillTimer(lane->nextTimer);
+    }
 }
 
 void CRunSequencer::ShowStatus(std::string text) {

@@ -1,21 +1,23 @@
-// The deletion run: walks one account after another through connect (with TLS
-// as the settings ask), LOGIN,
-// CAPABILITY, SELECT, SEARCH, STORE, the check for other deleted mail (without
-// UIDPLUS), EXPUNGE and LOGOUT, one step per timer tick, a step starting only
-// once the session has completed the previous one. An account whose command
-// fails, or whose server goes silent, is ended (its \Deleted flags removed
-// first while the connection allows) and the run goes on with the next one.
+// The deletion run: walks each account through connect (with TLS as the
+// settings ask), LOGIN, CAPABILITY, SELECT, SEARCH, STORE, the check for other
+// deleted mail (without UIDPLUS), EXPUNGE and LOGOUT, one step per timer tick,
+// a step starting only once the session has completed the previous one. An
+// account whose command fails, or whose server goes silent, is ended (its
+// \Deleted flags removed first while the connection allows) and the run goes
+// on with the next one. A list run may have several accounts in progress, each
+// in a session (a lane) of its own, paced the same; the accounts still start
+// in the list's order.
 #pragma once
 
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "run/RunHost.h"
 
-class CImapSocket;
 class CTranscript;
 struct CSettings;
 struct CUserList;
@@ -59,11 +61,14 @@ struct CAccountResult {
 
 class CRunSequencer {
 public:
-    CRunSequencer(IRunHost& host, CImapSocket& socket, CTranscript& transcript,
-                  const CSettings& settings, const CUserList& users);
+    // The run's sessions log to transcript.
+    CRunSequencer(IRunHost& host, CTranscript& transcript, const CSettings& settings,
+                  const CUserList& users);
+    ~CRunSequencer();
 
     // preview: only LOGIN, SELECT, SEARCH and LOGOUT; nothing is flagged or
-    // expunged, the results count what a deleting run would remove.
+    // expunged, the results count what a deleting run would remove. A list run
+    // has the settings' accounts at once in progress.
     void StartSingleRun(const std::string& account, const std::string& password,
                         const std::string& beforeDate, bool preview = false);
     void StartListRun(const std::string& beforeDate, bool preview = false);
@@ -72,11 +77,14 @@ public:
     // True from a start until "Operazione completata." (or the run stopped).
     bool IsRunning() const { return m_bRunning; }
     bool IsPreview() const { return m_bPreview; }
-    // The account in progress, counted from 1, and the accounts of the run.
-    int32_t AccountNumber() const { return m_nUserCount > 0 ? m_nUserIndex + 1 : 1; }
+    // The last account started, counted from 1; the accounts of the run; those done.
+    int32_t AccountNumber() const { return m_nUserCount > 0 ? m_nNextUser : 1; }
     int32_t AccountCount() const { return m_nUserCount > 0 ? m_nUserCount : 1; }
-    // Ends the run at the next step boundary: the account's flags removed,
-    // LOGOUT; then calls done (at once when no run is in progress).
+    int32_t AccountsDone() const { return m_nDone; }
+    // Where the first session is (STEP_LOGOUT between accounts).
+    int32_t Step() const;
+    // Ends the run at the next step boundary of every account in progress: its
+    // flags removed, LOGOUT; then calls done (at once when no run is in progress).
     void Stop(std::function<void()> done);
 
     // How long the server may stay silent while a step waits.
@@ -85,51 +93,61 @@ public:
     static constexpr int kShortestTimerMs = 10;
     static constexpr std::chrono::minutes kDefaultSilenceLimit{5};
 
-    // Run state.
+    // The account started last, and its password.
     std::string m_strAccount;
     std::string m_strPassword;
     std::string m_strBeforeDate;
-    int32_t m_nUserIndex = 0;
     int32_t m_nUserCount = 0;
-    int32_t m_nStep = STEP_CONNECT;
     std::string m_strStatus;
     // One entry per account whose turn has come, and per skipped line of the
-    // user list, in run order.
+    // user list, in the user list's order.
     std::vector<CAccountResult> m_results;
 
 private:
-    void BeginRun(const std::string& beforeDate, bool preview);
+    struct Lane;
+
+    void BeginRun(const std::string& beforeDate, bool preview, int lanes);
     // Keeps the last log, starts an empty one; what the settings' load put right comes first.
     void StartTranscript();
     // Adds the skipped lines of the user list before line (all: INT_MAX).
     void AddSkippedLines(int line);
-    void BeginResult();
-    void FinishResult(std::string failure);
+    void BeginResult(Lane& lane);
+    void FinishResult(Lane& lane, std::string failure);
     void CompleteRun();
-    void StartAccount();
-    void NextAccount();
-    void RunStep(int32_t step);
-    int32_t NextStep() const;
-    void FailAccount(std::string reason);
-    void EndAccount(std::string failure);
+    void StartAccount(Lane& lane);
+    // The lane takes the next account of the list; the run ends after the last.
+    void NextAccount(Lane& lane);
+    void RunStep(Lane& lane, int32_t step);
+    int32_t NextStep(const Lane& lane) const;
+    void FailAccount(Lane& lane, std::string reason);
+    void AnswerTrust(bool trusted);
+    void EndAccount(Lane& lane, std::string failure);
+    // After an account: the pause before the lane's next one, or, when
+    // stopping, the lane's end.
+    void LaneDone(Lane& lane);
+    void EndRunWhenIdle();
     void EndRun();
     void ArmTimer(int id);
     void StopTimers();
     void ShowStatus(std::string text);
-    int32_t AwaitedFlag() const;
+    int32_t AwaitedFlag(const Lane& lane) const;
 
     IRunHost& m_host;
-    CImapSocket& m_socket;
     CTranscript& m_transcript;
     const CSettings& m_settings;
     const CUserList& m_users;
+    // Sessions, kept from run to run; the run uses the first m_nLanes.
+    std::vector<std::unique_ptr<Lane>> m_lanes;
+    size_t m_nLanes = 1;
+    int32_t m_nNextUser = 0;  // the list's next account to start
+    int32_t m_nDone = 0;
     bool m_bRunning = false;
     bool m_bPreview = false;
     bool m_bStopping = false;
     size_t m_nSkippedAdded = 0;
     bool m_bTrustAsked = false;
+    bool m_bTrustPending = false;  // asked, no answer yet
+    unsigned m_nRunId = 0;         // tells an answer for a run replaced since
     std::function<void()> m_onStopped;
-    // Why the account ends, while its flags are being removed.
-    std::string m_strEnding;
     std::chrono::steady_clock::duration m_silenceLimit = kDefaultSilenceLimit;
 };

@@ -38,6 +38,5 @@ struct TestRun : wxEvtHandler, IRunHost {
     CTranscript transcript;
     CSettings settings;
     CUserList users;
-    CImapSocket socket{transcript};
-    CRunSequencer sequencer{*this, socket, transcript, settings, users};
+    CRunSequencer sequencer{*this, transcript, settings, users};
 };

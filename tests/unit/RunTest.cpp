@@ -72,7 +72,7 @@ TEST(Run, WaitsForEveryAnswerAndEndsEachFailedAccountWithoutFlagsLeft) {
     // The administrator stops the run while the last account's check is under way.
     ASSERT_TRUE(PumpUntil(
         [&] {
-            return run.sequencer.m_nStep == STEP_CHECK && run.sequencer.m_strAccount == "stopped";
+            return run.sequencer.Step() == STEP_CHECK && run.sequencer.m_strAccount == "stopped";
         },
         20s));
     bool stopped = false;
