@@ -41,7 +41,6 @@ add_executable(quendravalt src/app/Main.cpp src/platform/DefaultDataFolder.cpp)
 target_link_libraries(quendravalt PRIVATE qd_gui)
 # Another data folder for a build that must not touch /QUENDRAVALT (the
 # screenshot script points it at a scratch folder).
-set(QD_DATA_FOLDER "" CACHE STRING "Data folder compiled into the program (empty: the built-in one)")
 if(QD_DATA_FOLDER)
     target_compile_definitions(quendravalt PRIVATE "QD_DATA_FOLDER=\"${QD_DATA_FOLDER}\"")
 endif()

@@ -5,7 +5,6 @@
 #include <wx/ffile.h>
 #include <wx/filename.h>
 #include <wx/msgdlg.h>
-#include <wx/wfstream.h>
 
 #include "app/QuenDravaltView.h"
 
@@ -36,10 +35,7 @@ std::string ReadReportFile(const wxString& file, CRunReport& report) {
 
 void CQuenDravaltDoc::BeginRun(const std::string& cutoff, bool preview) {
     const wxDateTime now = wxDateTime::Now();
-    m_report = CRunReport();
-    m_report.cutoff = cutoff;
-    m_report.preview = preview;
-    m_report.started = now.Format("%Y-%m-%d %H:%M:%S").utf8_string();
+    m_report = NewReport(cutoff, preview);
     // The report is the run's, not the file's it was opened from; Save As
     // offers a name of the day and hour.
     SetDocumentSaved(false);
@@ -80,11 +76,7 @@ bool CQuenDravaltDoc::OnSaveDocument(const wxString& file) {
 }
 
 bool CQuenDravaltDoc::DoSaveDocument(const wxString& file) {
-    // Written beside the file and renamed over it: a failed save leaves the
-    // earlier report whole.
-    const std::string bytes = FormatReport(m_report);
-    wxTempFFile out;
-    if (!out.Open(file) || !out.Write(bytes.data(), bytes.size()) || !out.Commit()) {
+    if (!WriteReportFile(std::string(file.fn_str()), m_report)) {
         wxMessageBox(wxString::Format("%s\nThe file could not be written.", file), "QuenDravalt",
                      wxOK | wxICON_EXCLAMATION, GetDocumentWindow());
         return false;

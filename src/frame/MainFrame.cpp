@@ -23,6 +23,7 @@
 #include "forms/DisplayText.h"
 #include "frame/ReportDocument.h"
 #include "platform/DataFolder.h"
+#include "run/Progress.h"
 #include "run/RunReport.h"
 #include "settings/ConfigurationCommand.h"
 
@@ -50,19 +51,6 @@ constexpr const char* kWidestProgress = "Account 00000 of 00000, about 00 h 00 m
 constexpr int kGaugeWidth = 120;
 // The part of an account's log shown at most: its start and its end.
 constexpr size_t kLogShown = 1 << 20;
-
-// "42 s", "7 min", "2 h 05 min".
-std::string FormatTimeLeft(std::chrono::seconds left) {
-    const long long s = left.count();
-    char text[40];
-    if (s < 60)
-        std::snprintf(text, sizeof text, "%lld s", s);
-    else if (s < 3600)
-        std::snprintf(text, sizeof text, "%lld min", (s + 30) / 60);
-    else
-        std::snprintf(text, sizeof text, "%lld h %02lld min", s / 3600, s % 3600 / 60);
-    return text;
-}
 
 }  // namespace
 
@@ -416,16 +404,9 @@ void CMainFrame::UpdateProgress() {
         return;
     const int number = m_run.AccountNumber();
     const int count = m_run.AccountCount();
-    std::string text = "Account " + std::to_string(number) + " of " + std::to_string(count);
-    // The accounts before this one are done; from the second on, the pace of
-    // the run so far tells the time left.
     const int done = m_run.AccountsDone();
-    if (done >= 2) {
-        // In seconds as a double: nanoseconds times a long list could overflow.
-        const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - m_runStart;
-        const double left = elapsed.count() / done * (count - done);
-        text += ", about " + FormatTimeLeft(std::chrono::seconds(std::llround(left))) + " left";
-    }
+    const std::string text =
+        ProgressText(number, count, done, std::chrono::steady_clock::now() - m_runStart);
     if (GetStatusBar()->GetStatusText(PANE_PROGRESS) != text)
         SetStatusText(text, PANE_PROGRESS);
     if (m_gauge) {

@@ -2,6 +2,9 @@
 
 #include <charconv>
 #include <cstdio>
+#include <ctime>
+
+#include <unistd.h>
 
 #include "platform/Utf8.h"
 #include "run/RunSequencer.h"
@@ -156,6 +159,35 @@ CReportRow ReportRow(const CAccountResult& result, bool preview) {
     }
     row.failed = IsFailure(row.result);
     return row;
+}
+
+CRunReport NewReport(const std::string& cutoff, bool preview) {
+    CRunReport report;
+    report.cutoff = cutoff;
+    report.preview = preview;
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    char started[32] = "";
+    if (::localtime_r(&now, &local))
+        std::strftime(started, sizeof started, "%Y-%m-%d %H:%M:%S", &local);
+    report.started = started;
+    return report;
+}
+
+bool WriteReportFile(const std::string& path, const CRunReport& report) {
+    const std::string bytes = FormatReport(report);
+    const std::string temp = path + ".new";
+    std::FILE* file = std::fopen(temp.c_str(), "wb");
+    if (!file)
+        return false;
+    bool ok = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    ok = std::fflush(file) == 0 && ::fsync(::fileno(file)) == 0 && ok;
+    ok = std::fclose(file) == 0 && ok;
+    if (!ok || std::rename(temp.c_str(), path.c_str()) != 0) {
+        std::remove(temp.c_str());
+        return false;
+    }
+    return true;
 }
 
 std::string FormatReport(const CRunReport& report) {

@@ -33,7 +33,13 @@ struct CRunReport {
 // UTF-8.
 CReportRow ReportRow(const CAccountResult& result, bool preview);
 
+// An empty report of a run starting now (local time).
+CRunReport NewReport(const std::string& cutoff, bool preview);
+
 std::string FormatReport(const CRunReport& report);
+// Writes the report as CSV beside path and renames it over path, so that a
+// failed save leaves an earlier file whole; false on any failure.
+bool WriteReportFile(const std::string& path, const CRunReport& report);
 // Reads what FormatReport wrote; "" or why the bytes are not such a report.
 std::string ParseReport(std::string_view bytes, CRunReport& report);
 

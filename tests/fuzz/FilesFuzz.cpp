@@ -31,12 +31,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const int port = std::atoi(settings.m_strPort.c_str());
         QD_CHECK(port >= 1 && port <= 65535);
         QD_CHECK(settings.m_nPauseMs >= kMinPauseMs && settings.m_nPauseMs <= kMaxPauseMs);
+        QD_CHECK(settings.m_nParallel >= 1 && settings.m_nParallel <= kMaxParallel);
         QD_CHECK(SaveSettings(folder, settings));
         QD_CHECK(LoadSettings(folder, again) == ConfigLoad::Loaded);
         QD_CHECK(again.m_nPauseMs == settings.m_nPauseMs && again.m_strPort == settings.m_strPort &&
                  again.m_strServerIP == settings.m_strServerIP &&
                  again.m_security == settings.m_security &&
-                 again.m_strTrustedFingerprint == settings.m_strTrustedFingerprint);
+                 again.m_strTrustedFingerprint == settings.m_strTrustedFingerprint &&
+                 again.m_nParallel == settings.m_nParallel);
     }
     CUserList users;
     LoadUserList(folder, users);

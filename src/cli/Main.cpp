@@ -1,0 +1,226 @@
+// quendravalt-cli: the deletion run without a window, for cron and systemd
+// timers. Exit status: 0 every account done, 1 an account failed, 2 a usage
+// or configuration error (nothing contacted), 130 stopped by SIGINT or SIGTERM.
+#include <signal.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include <wx/datetime.h>
+#include <wx/evtloop.h>
+#include <wx/init.h>
+
+#include "cli/CliHost.h"
+#include "cli/CliOptions.h"
+#include "imap/Transcript.h"
+#include "platform/DataFolder.h"
+#include "run/CutoffDate.h"
+#include "run/RunReport.h"
+#include "run/RunSequencer.h"
+#include "settings/Settings.h"
+#include "settings/UserList.h"
+
+#ifndef QD_VERSION
+#define QD_VERSION "unknown"
+#endif
+
+namespace {
+
+constexpr int kUsageError = 2;
+constexpr int kStopped = 130;
+// How long a stop may wait for the accounts in progress to take their flags back.
+constexpr auto kStopGrace = std::chrono::seconds(20);
+
+volatile std::sig_atomic_t g_signals = 0;
+
+void OnSignal(int) {
+    g_signals = g_signals + 1;
+}
+
+int Fail(const std::string& message) {
+    std::fprintf(stderr, "quendravalt-cli: %s\n", message.c_str());
+    return kUsageError;
+}
+
+// QUENDRAVALT_PASSWORD, else the first line of standard input (not echoed on
+// a terminal); false when there is none.
+bool ReadPassword(std::string& password) {
+    if (const char* env = std::getenv("QUENDRAVALT_PASSWORD")) {
+        password = env;
+        return !password.empty();
+    }
+    const bool terminal = ::isatty(STDIN_FILENO);
+    termios before{};
+    if (terminal && ::tcgetattr(STDIN_FILENO, &before) == 0) {
+        std::fprintf(stderr, "Password: ");
+        termios quiet = before;
+        quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+        ::tcsetattr(STDIN_FILENO, TCSANOW, &quiet);
+    }
+    const bool read = static_cast<bool>(std::getline(std::cin, password));
+    if (terminal) {
+        ::tcsetattr(STDIN_FILENO, TCSANOW, &before);
+        std::fprintf(stderr, "\n");
+    }
+    if (!password.empty() && password.back() == '\r')
+        password.pop_back();
+    return read && !password.empty();
+}
+
+std::string CutoffDay(const CCliOptions& options) {
+    if (options.olderThan >= 0)
+        return FormatCutoffDate(wxDateTime::Today() - wxDateSpan::Days(options.olderThan));
+    return FormatCutoffDate(wxDateTime(static_cast<wxDateTime::wxDateTime_t>(options.day),
+                                       static_cast<wxDateTime::Month>(options.month - 1),
+                                       options.year));
+}
+
+bool FolderWritable(const std::string& file) {
+    const size_t slash = file.rfind('/');
+    const std::string folder = slash == std::string::npos ? "."
+                               : slash == 0               ? "/"
+                                                          : file.substr(0, slash);
+    return ::access(folder.c_str(), W_OK) == 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    CCliOptions options;
+    if (const std::string error =
+            ParseCliOptions(std::vector<std::string>(argv + 1, argv + argc), options);
+        !error.empty()) {
+        Fail(error);
+        std::fputs(kCliUsage, stderr);
+        return kUsageError;
+    }
+    if (options.help) {
+        std::printf(
+            "%s\nDeletes the INBOX messages dated before the cut-off day from one account or\n"
+            "from every account of the user list, with the configuration of the data\n"
+            "folder (default %s). For --user the password is read from the environment\n"
+            "variable QUENDRAVALT_PASSWORD, else from the first line of standard input.\n"
+            "One line per account on standard output: account, found, deleted, result,\n"
+            "separated by tabs; then a summary line.\n"
+            "Exit status: 0 all done, 1 an account failed, 2 usage or configuration\n"
+            "error (nothing contacted), 130 stopped by SIGINT or SIGTERM.\n",
+            kCliUsage, DefaultDataFolder().c_str());
+        return 0;
+    }
+    if (options.version) {
+        std::printf("quendravalt-cli %s\n", QD_VERSION);
+        return 0;
+    }
+    wxInitializer wx;
+    if (!wx.IsOk())
+        return Fail("the console library could not start");
+
+    const std::string folder =
+        options.dataFolder.empty() ? DefaultDataFolder() : options.dataFolder;
+    const std::string configPath = DataFilePath(folder, kConfigFileName);
+    CSettings settings;
+    switch (LoadSettings(folder, settings)) {
+        case ConfigLoad::Missing:
+            return Fail("there is no configuration file " + configPath);
+        case ConfigLoad::Unreadable:
+            return Fail("the configuration file " + configPath + " cannot be read");
+        case ConfigLoad::NotOurs:
+            return Fail("the configuration file " + configPath + " is not one of this program");
+        case ConfigLoad::Loaded:
+            break;
+    }
+    if (!settings.m_strNotice.empty())
+        std::fprintf(stderr, "quendravalt-cli: %s\n", settings.m_strNotice.c_str());
+    if (options.pauseMs > 0)
+        settings.m_nPauseMs = options.pauseMs;
+    if (options.parallel > 0)
+        settings.m_nParallel = options.parallel;
+
+    CUserList users;
+    std::string password;
+    if (options.list) {
+        LoadUserList(folder, users);
+        if (users.m_arrAccounts.empty() && users.m_arrSkippedLines.empty())
+            return Fail("the user list " + DataFilePath(folder, kUserListFileName) +
+                        " holds no account");
+    } else if (!ReadPassword(password)) {
+        return Fail(
+            "no password: set QUENDRAVALT_PASSWORD or give it on the first line of "
+            "standard input");
+    }
+    if (!options.report.empty() && !FolderWritable(options.report))
+        return Fail("the report " + options.report + " cannot be written there");
+    const std::string cutoff = CutoffDay(options);
+
+    std::FILE* progress = !options.quiet && ::isatty(STDERR_FILENO) ? stderr : nullptr;
+    CTranscript transcript(DataFilePath(folder, kLogFileName));
+    CCliHost host(stdout, progress);
+    CRunSequencer run(host, transcript, settings, users);
+    host.Attach(run);
+
+    // Without SA_RESTART: a signal ends the loop's wait at once.
+    struct sigaction action {};
+    action.sa_handler = OnSignal;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGINT, &action, nullptr);
+    ::sigaction(SIGTERM, &action, nullptr);
+    ::signal(SIGPIPE, SIG_IGN);
+
+    wxEventLoop loop;
+    wxEventLoopBase::SetActive(&loop);
+    CRunReport report = NewReport(cutoff, options.dryRun);
+    if (options.list)
+        run.StartListRun(cutoff, options.dryRun);
+    else
+        run.StartSingleRun(options.user, password, cutoff, options.dryRun);
+
+    int stopSignals = 0;
+    auto stopDeadline = std::chrono::steady_clock::time_point::max();
+    while (run.IsRunning()) {
+        loop.DispatchTimeout(100);
+        if (g_signals > stopSignals) {
+            if (stopSignals == 0) {
+                std::fprintf(stderr,
+                             "\nquendravalt-cli: stopping: the accounts in progress take "
+                             "back their flags and log out\n");
+                stopDeadline = std::chrono::steady_clock::now() + kStopGrace;
+                run.Stop({});
+            }
+            stopSignals = g_signals;
+        }
+        if (run.IsRunning() &&
+            (stopSignals > 1 || std::chrono::steady_clock::now() >= stopDeadline)) {
+            std::fprintf(stderr,
+                         "quendravalt-cli: stopped before the accounts in progress "
+                         "were done: deleted flags may remain\n");
+            return kStopped;
+        }
+    }
+
+    size_t failed = 0, messages = 0;
+    for (const CAccountResult& result : run.m_results) {
+        failed += result.Failed();
+        if (result.failure.empty())
+            messages += options.dryRun ? result.found : result.deleted;
+    }
+    std::printf("%zu accounts, %zu failed, %zu messages %s\n", run.m_results.size(), failed,
+                messages, options.dryRun ? "would be deleted (dry run)" : "deleted");
+    int status = stopSignals > 0 ? kStopped : failed > 0 ? 1 : 0;
+    if (!options.report.empty()) {
+        for (const CAccountResult& result : run.m_results)
+            report.rows.push_back(ReportRow(result, options.dryRun));
+        if (!WriteReportFile(options.report, report)) {
+            std::fprintf(stderr, "quendravalt-cli: the report %s could not be written\n",
+                         options.report.c_str());
+            status = status == 0 ? 1 : status;
+        }
+    }
+    return status;
+}

@@ -1,0 +1,243 @@
+// quendravalt-cli as cron runs it: a process with arguments, environment and
+// standard input, against a real Dovecot; its output, exit status, log and
+// what is left in the mailboxes.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <wx/datetime.h>
+
+#include "platform/DataFolder.h"
+#include "support/Dovecot.h"
+
+namespace {
+using Texts = std::vector<std::string>;
+
+const std::time_t kOld = 1579082400;  // 15-Jan-2020
+const std::time_t kNew = 1596276000;  // 01-Aug-2020
+
+// One run of the program: started at once, collected by Wait.
+class Cli {
+public:
+    explicit Cli(const Texts& args, const std::string& input = "", const Texts& env = {}) {
+        int in[2], out[2], err[2];
+        if (::pipe(in) || ::pipe(out) || ::pipe(err))
+            return;
+        m_pid = ::fork();
+        if (m_pid == 0) {
+            ::dup2(in[0], 0), ::dup2(out[1], 1), ::dup2(err[1], 2);
+            for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1]})
+                ::close(fd);
+            std::vector<char*> argv{const_cast<char*>(QD_CLI)};
+            for (const std::string& arg : args)
+                argv.push_back(const_cast<char*>(arg.c_str()));
+            argv.push_back(nullptr);
+            ::unsetenv("QUENDRAVALT_PASSWORD");
+            for (const std::string& var : env)
+                ::putenv(const_cast<char*>(var.c_str()));
+            ::execv(QD_CLI, argv.data());
+            ::_exit(127);
+        }
+        ::close(in[0]), ::close(out[1]), ::close(err[1]);
+        (void)!::write(in[1], input.data(), input.size());
+        ::close(in[1]);
+        m_out = out[0], m_err = err[0];
+    }
+    void Signal(int sig) const { ::kill(m_pid, sig); }
+    // Exit status (-1 when killed after 60 s), standard output and error.
+    int Wait(std::string& out, std::string& err) {
+        const auto end = std::chrono::steady_clock::now() + 60s;
+        pollfd fds[] = {{m_out, POLLIN, 0}, {m_err, POLLIN, 0}};
+        std::string* texts[] = {&out, &err};
+        for (int open = 2; open > 0 && std::chrono::steady_clock::now() < end;) {
+            ::poll(fds, 2, 100);
+            for (int i = 0; i < 2; ++i) {
+                char buf[4096];
+                const ssize_t n = fds[i].revents ? ::read(fds[i].fd, buf, sizeof buf) : -1;
+                if (n > 0)
+                    texts[i]->append(buf, static_cast<size_t>(n));
+                else if (n == 0 && fds[i].fd >= 0)
+                    ::close(fds[i].fd), fds[i].fd = -1, --open;
+            }
+        }
+        int status = 0;
+        if (::waitpid(m_pid, &status, WNOHANG) == 0)
+            ::kill(m_pid, SIGKILL), ::waitpid(m_pid, &status, 0);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+private:
+    pid_t m_pid = -1;
+    int m_out = -1, m_err = -1;
+};
+
+class CliRun : public ::testing::Test {
+protected:
+    // Accounts u01 ... u<count> (password "p" + name), each with mail old,
+    // new, old; the list names them in order, with list as the password of the
+    // second and a line without ';' after the third.
+    void Serve(Dovecot& d, int count) {
+        std::string list;
+        for (int i = 1; i <= count; ++i) {
+            const std::string name = (i < 10 ? "u0" : "u") + std::to_string(i);
+            d.AddAccount(name, "p" + name);
+            for (unsigned m = 1; m <= 3; ++m)
+                d.AddMessage(name, m, m == 2 ? kNew : kOld, "m" + std::to_string(m));
+            list += name + ";" + (i == 2 ? "wrong" : "p" + name) + "\r\n";
+            if (i == 3)
+                list += "u99\r\n";
+        }
+        ASSERT_EQ(d.Start(), "");
+        WriteFile(m_data.File(kConfigFileName),
+                  "100\r\n127.0.0.1\r\n" + std::to_string(d.Port()) + "\r\nnone\r\n\r\n");
+        WriteFile(m_data.File(kUserListFileName), list);
+    }
+    int Run(const Texts& args, const std::string& input = "", const Texts& env = {}) {
+        Texts all = args;
+        all.insert(all.end(), {"--data", m_data.Path()});
+        Cli cli(all, input, env);
+        m_out.clear(), m_err.clear();
+        return cli.Wait(m_out, m_err);
+    }
+    Texts Lines() const {
+        Texts lines;
+        for (size_t at = 0, end; (end = m_out.find('\n', at)) != std::string::npos; at = end + 1)
+            lines.push_back(m_out.substr(at, end - at));
+        return lines;
+    }
+
+    TempFolder m_data;
+    std::string m_out, m_err;
+};
+
+TEST_F(CliRun, AListRunEndsTheSameWithFourAccountsAtOnceAsWithOne) {
+    Texts first;
+    for (const char* parallel : {"1", "4"}) {
+        SCOPED_TRACE(parallel);
+        Dovecot d;
+        Serve(d, 12);
+        EXPECT_EQ(Run({"--list", "--before", "2020-06-01", "--parallel", parallel}), 1) << m_err;
+        for (const char* name : {"u01", "u03", "u12"})
+            EXPECT_EQ(d.Subjects(name), Texts{"m2"}) << name;
+        EXPECT_EQ(d.Subjects("u02"), (Texts{"m1", "m2", "m3"}));
+        const Texts lines = Lines();
+        ASSERT_EQ(lines.size(), 14u) << m_out;
+        EXPECT_EQ(lines[0], "u01\t2\t2\tdone");
+        EXPECT_EQ(lines[1], "u02\t-\t-\tfailed: login rejected");
+        EXPECT_EQ(lines[3], "(line 4)\t-\t-\tskipped: line 4 is not account;password");
+        EXPECT_EQ(lines[13], "13 accounts, 2 failed, 22 messages deleted");
+        if (first.empty())
+            first = lines;
+        EXPECT_EQ(lines, first);
+        // Each account's lines stand together in the log: no other account's
+        // LOGIN before its own LOGOUT.
+        const std::string log = ReadFile(m_data.File(kLogFileName));
+        for (size_t at = log.find(" LOGIN u"); at != std::string::npos;) {
+            const size_t next = log.find(" LOGIN u", at + 1);
+            const size_t logout = log.find(" LOGOUT", at);
+            const bool refused = log.compare(at + 7, 4, "u02 ") == 0;
+            EXPECT_TRUE(refused || logout < next) << log.substr(at, 12);
+            at = next;
+        }
+    }
+}
+
+TEST_F(CliRun, ADryRunChangesNothingAndFindsWhatTheRunThenDeletes) {
+    Dovecot d;
+    Serve(d, 3);
+    // The same cut-off, once as days back from today.
+    const int days = (wxDateTime::Today() - wxDateTime(1, wxDateTime::Jun, 2020)).GetDays();
+    EXPECT_EQ(Run({"--list", "--older-than", std::to_string(days), "--dry-run", "--quiet"}), 1);
+    EXPECT_EQ(Lines(),
+              (Texts{"u01\t2\t-\tdone", "u02\t-\t-\tfailed: login rejected", "u03\t2\t-\tdone",
+                     "(line 4)\t-\t-\tskipped: line 4 is not account;password",
+                     "4 accounts, 2 failed, 4 messages would be deleted (dry run)"}));
+    EXPECT_EQ(d.Subjects("u01"), (Texts{"m1", "m2", "m3"}));  // no flag either
+    const std::string report = m_data.File("run.csv");
+    EXPECT_EQ(Run({"--list", "--before", "2020-06-01", "--report", report}), 1);
+    EXPECT_EQ(Lines()[0], "u01\t2\t2\tdone");
+    EXPECT_EQ(Lines()[2], "u03\t2\t2\tdone");
+    EXPECT_EQ(d.Subjects("u01"), Texts{"m2"});
+    EXPECT_EQ(ReadFile(report).rfind("Cut-off day,01-Jun-2020\r\n", 0), 0u);
+}
+
+TEST_F(CliRun, OneAccountTakesItsPasswordFromStandardInput) {
+    Dovecot d;
+    Serve(d, 1);
+    EXPECT_EQ(Run({"--user", "u01", "--before", "2020-06-01"}, "pu01\n"), 0) << m_err;
+    EXPECT_EQ(Lines(), (Texts{"u01\t2\t2\tdone", "1 accounts, 0 failed, 2 messages deleted"}));
+    // The environment comes first: a wrong one fails, whatever stdin holds.
+    EXPECT_EQ(
+        Run({"--user", "u01", "--before", "2020-06-01"}, "pu01\n", {"QUENDRAVALT_PASSWORD=wrong"}),
+        1);
+}
+
+TEST_F(CliRun, UsageAndConfigurationErrorsExitTwoAndContactNothing) {
+    // A server that takes connections and never answers.
+    const int server = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+    sockaddr_in addr{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
+    socklen_t size = sizeof addr;
+    ASSERT_EQ(::bind(server, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    ::listen(server, 8);
+    ::getsockname(server, reinterpret_cast<sockaddr*>(&addr), &size);
+    const std::string config =
+        "100\r\n127.0.0.1\r\n" + std::to_string(ntohs(addr.sin_port)) + "\r\nnone\r\n";
+    const struct {
+        Texts args;
+        bool config;  // a configuration file pointing at the server
+        const char* list;
+        const char* says;
+    } rows[] = {
+        {{}, true, "", "either --list or --user"},
+        {{"--list", "--user", "u", "--before", "2020-06-01"}, true, "", "either --list or --user"},
+        {{"--list"}, true, "", "either --before"},
+        {{"--list", "--before", "2020-02-30"}, true, "", "YYYY-MM-DD"},
+        {{"--list", "--older-than", "-1"}, true, "", "number of days"},
+        {{"--list", "--older-than", "9", "--parallel", "17"}, true, "", "1 to 16"},
+        {{"--list", "--older-than", "9", "--pause", "50"}, true, "", "100 to 30000"},
+        {{"--list", "--older-than", "9", "--frobnicate"}, true, "", "unknown option"},
+        {{"--user", "u", "s3cret", "--older-than", "9"}, true, "", "never from the command line"},
+        {{"--user", "u", "--older-than", "9"}, true, "", "no password"},
+        {{"--list", "--older-than", "9"}, false, "u;p\r\n", "no configuration file"},
+        {{"--list", "--older-than", "9"}, true, "", "holds no account"},
+        {{"--list", "--older-than", "9", "--report", "/nonexistent/r.csv"},
+         true,
+         "u;p\r\n",
+         "cannot be written"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.says);
+        std::remove(m_data.File(kConfigFileName).c_str());
+        if (row.config)
+            WriteFile(m_data.File(kConfigFileName), config);
+        WriteFile(m_data.File(kUserListFileName), row.list);
+        EXPECT_EQ(Run(row.args), 2);
+        EXPECT_NE(m_err.find(row.says), std::string::npos) << m_err;
+        EXPECT_EQ(m_err.find("s3cret"), std::string::npos);
+        EXPECT_EQ(m_out, "");
+    }
+    EXPECT_LT(::accept(server, nullptr, nullptr), 0);  // nobody came
+    ::close(server);
+}
+
+TEST_F(CliRun, SigtermStopsTheRunWithEveryFlagTakenBack) {
+    Dovecot d;
+    Serve(d, 2);
+    Cli cli({"--list", "--before", "2020-06-01", "--pause", "500", "--data", m_data.Path()});
+    // Once the first account has flagged its old mail, before EXPUNGE.
+    ASSERT_TRUE(PumpUntil(
+        [&] { return ReadFile(m_data.File(kLogFileName)).find("+FLAGS") != std::string::npos; }));
+    cli.Signal(SIGTERM);
+    EXPECT_EQ(cli.Wait(m_out, m_err), 130) << m_err;
+    EXPECT_EQ(Lines(), (Texts{"u01\t2\t0\tstopped; deleted flags removed",
+                              "1 accounts, 0 failed, 0 messages deleted"}));
+    EXPECT_EQ(d.Subjects("u01"), (Texts{"m1", "m2", "m3"}));
+    EXPECT_EQ(d.Subjects("u02"), (Texts{"m1", "m2", "m3"}));
+}
+
+}  // namespace
