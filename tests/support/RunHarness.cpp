@@ -3,7 +3,7 @@
 #include "support/Harness.h"
 
 TestRun::TestRun(unsigned port, int pauseMs) {
-    for (const int id : {TIMER_STEP, TIMER_NEXT_USER})
+    for (int id = TIMER_STEP; id < kTimerIdEnd; ++id)  // every lane's pair
         timers[id].SetOwner(this, id);
     Bind(wxEVT_TIMER, [this](wxTimerEvent& e) { sequencer.OnTimer(e.GetId()); });
     settings.m_nPauseMs = pauseMs;
