@@ -105,8 +105,9 @@ int main(int argc, char** argv) {
         std::printf(
             "%s\nDeletes the INBOX messages dated before the cut-off day from one account or\n"
             "from every account of the user list, with the configuration of the data\n"
-            "folder (default %s). For --user the password is read from the environment\n"
-            "variable QUENDRAVALT_PASSWORD, else from the first line of standard input.\n"
+            "folder (default %s).\n"
+            "For --user the password is read from the environment variable\n"
+            "QUENDRAVALT_PASSWORD, else from the first line of standard input.\n"
             "One line per account on standard output: account, found, deleted, result,\n"
             "separated by tabs; then a summary line.\n"
             "Exit status: 0 all done, 1 an account failed, 2 usage or configuration\n"

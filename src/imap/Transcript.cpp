@@ -12,8 +12,18 @@ void CTranscript::Append(std::string_view text) {
         return;
     if (m_bHold) {
         m_held += text;
+        if (m_held.size() >= kHoldLimit) {
+            if (!m_spilledAt)
+                m_spilledAt = Size();
+            Write(m_held);
+            m_held.clear();
+        }
         return;
     }
+    Write(text);
+}
+
+void CTranscript::Write(std::string_view text) const {
     // Opened and closed per append: no file stays open between two events. A
     // log that cannot be written (folder missing, disk full) never stops a run.
     CStdioFile file;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -18,8 +19,16 @@ public:
     void Append(std::string_view text);
     // While held, what is appended stays in memory until Release() returns
     // it: each of several sessions logging at once keeps its lines together.
+    // Beyond kHoldLimit bytes (a server flooding the session) the held part
+    // goes to the file at once, so memory stays bounded.
+    static constexpr size_t kHoldLimit = 1 << 20;
     void Hold(bool hold) { m_bHold = hold; }
-    std::string Release() { return std::exchange(m_held, std::string()); }
+    std::string Release() {
+        m_spilledAt.reset();
+        return std::exchange(m_held, std::string());
+    }
+    // Where the first part written before Release() began, if one was.
+    std::optional<uint64_t> SpilledAt() const { return m_spilledAt; }
     const std::string& Path() const { return m_logPath; }
     // Starts an empty log for a new run. The log before it becomes earlier
     // log 1 ("LOG.TXT" -> "LOG.1.TXT"), log 1 becomes log 2, and so on; the
@@ -39,4 +48,7 @@ private:
     std::string m_logPath;
     bool m_bHold = false;
     std::string m_held;
+    std::optional<uint64_t> m_spilledAt;
+
+    void Write(std::string_view text) const;
 };

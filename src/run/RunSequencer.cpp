@@ -143,7 +143,7 @@ void CRunSequencer::FinishResult(Lane& lane, std::string failure) {
     row.taken = std::chrono::steady_clock::now() - row.begun;
     if (m_nLanes > 1) {
         // The account's lines go into the log together, now that it is over.
-        row.logBegin = m_transcript.Size();
+        row.logBegin = lane.log.SpilledAt().value_or(m_transcript.Size());
         m_transcript.Append(lane.log.Release());
     }
     row.logEnd = m_transcript.Size();

@@ -14,7 +14,7 @@
 
 using namespace std::string_literals;
 
-TEST(ConfigurationFile, LoadsWhatTheFileSaysAndSavesFiveCrLfLines) {
+TEST(ConfigurationFile, LoadsWhatTheFileSaysAndSavesItInCrLfLines) {
     const std::string part = "0123456789ABCDEF", fp = part + part + part + part;
     const std::string pairs = "01:23:45:67:89:ab:cD:Ef:", colons = pairs + pairs + pairs + pairs;
     const std::string defaults =
@@ -117,4 +117,18 @@ TEST(LogFile, EachRunKeepsTheTenLogsBeforeItAndNoMore) {
     EXPECT_FALSE(std::filesystem::exists(dir.File("LOG.11.TXT")));
     // An account's part too long to show keeps its ends.
     EXPECT_EQ(log.Read(0, log.Size(), 4), "ru\r\n[... 2 bytes left out ...]\r\n12");
+
+    // A session's held lines come out whole on release, a flood at the limit
+    // at once, from where SpilledAt says, with nothing lost or reordered.
+    CTranscript held(log.Path());
+    held.Hold(true);
+    held.Append("held ");
+    EXPECT_EQ(log.Size(), 6u);
+    const std::string flood(CTranscript::kHoldLimit, 'x');
+    held.Append(flood);
+    EXPECT_EQ(held.SpilledAt(), 6u);
+    held.Append("tail");
+    log.Append(held.Release());
+    EXPECT_EQ(ReadFile(log.Path()), "run 12held " + flood + "tail");
+    EXPECT_FALSE(held.SpilledAt());
 }
