@@ -25,8 +25,8 @@ CDlgConfigura::CDlgConfigura(wxWindow* parent)
     : CAcceptingDialog(parent, "IDD_CONFIGURATION", IDD_CONFIGURATION) {
     if (!IsLoaded())
         return;
-    // The port, the accounts at once and the fingerprint are checked on Set; the rest is taken as it is, so
-    // there is no wxFILTER_EMPTY; the digit filters only stop keystrokes.
+    // The port, the accounts at once and the fingerprint are checked on Set; the rest is taken as
+    // it is, so there is no wxFILTER_EMPTY; the digit filters only stop keystrokes.
     FindWindow(IDC_EDIT_SERVER_IP)
         ->SetValidator(CBytesTextValidator(wxFILTER_NONE, &m_strServerIP));
     FindWindow(IDC_EDIT_PORT)->SetValidator(CBytesTextValidator(wxFILTER_DIGITS, &m_strPort));

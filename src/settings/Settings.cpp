@@ -95,13 +95,11 @@ bool SaveSettings(const std::string& folder, const CSettings& settings) {
     CStdioFile file;
     if (!file.Open(temp, CStdioFile::modeWrite | CStdioFile::modeCreate))
         return false;
-    const std::string text = std::to_string(settings.m_nPauseMs) + "\n" + settings.m_strServerIP +
-                             "\n" + settings.m_strPort + "\n" +
-                             SecurityModeName(settings.m_security) + "\n" +
-                             settings.m_strTrustedFingerprint + "\n" +
-                             (settings.m_nParallel > 1
-                                  ? std::to_string(settings.m_nParallel) + "\n"
-                                  : std::string());
+    const std::string text =
+        std::to_string(settings.m_nPauseMs) + "\n" + settings.m_strServerIP + "\n" +
+        settings.m_strPort + "\n" + SecurityModeName(settings.m_security) + "\n" +
+        settings.m_strTrustedFingerprint + "\n" +
+        (settings.m_nParallel > 1 ? std::to_string(settings.m_nParallel) + "\n" : std::string());
     bool ok = file.WriteString(text);
     ok = file.Flush(true) && ok;
     ok = file.Close() && ok;
