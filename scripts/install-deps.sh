@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(
     cmake make g++ clang libclang-rt-14-dev clang-format
     libwxgtk3.2-dev wx-common
-    libssl-dev openssl
+    libssl-dev openssl libcurl4-openssl-dev
     libgtest-dev googletest libbenchmark-dev
     dovecot-imapd
     xvfb xauth locales python3

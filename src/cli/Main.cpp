@@ -143,15 +143,26 @@ int main(int argc, char** argv) {
         settings.m_nPauseMs = options.pauseMs;
     if (options.parallel > 0)
         settings.m_nParallel = options.parallel;
+    const bool token = settings.m_auth == AuthMode::OAuth2;
+    if (token) {
+        // A scheduler's secret store may hold the secret instead of the file.
+        if (const char* secret = std::getenv("QUENDRAVALT_CLIENT_SECRET"); secret && *secret)
+            settings.m_oauth.m_strClientSecret = secret;
+        const std::string problem = settings.m_strOAuthProblem.empty()
+                                        ? OAuthIncomplete(settings.m_oauth)
+                                        : settings.m_strOAuthProblem;
+        if (!problem.empty())
+            return Fail(problem);
+    }
 
     CUserList users;
     std::string password;
     if (options.list) {
-        LoadUserList(folder, users);
+        LoadUserList(folder, users, token);
         if (users.m_arrAccounts.empty() && users.m_arrSkippedLines.empty())
             return Fail("the user list " + DataFilePath(folder, kUserListFileName) +
                         " holds no account");
-    } else if (!ReadPassword(password)) {
+    } else if (!token && !ReadPassword(password)) {
         return Fail(
             "no password: set QUENDRAVALT_PASSWORD or give it on the first line of "
             "standard input");
@@ -205,6 +216,10 @@ int main(int argc, char** argv) {
         }
     }
 
+    if (!run.RunFailure().empty()) {
+        std::fprintf(stderr, "quendravalt-cli: no access token: %s\n", run.RunFailure().c_str());
+        return 1;
+    }
     size_t failed = 0, messages = 0;
     for (const CAccountResult& result : run.m_results) {
         failed += result.Failed();

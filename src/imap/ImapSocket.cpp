@@ -4,10 +4,12 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <utility>
 
 #include "imap/AsciiCase.h"
 #include "imap/LoginArgument.h"
 #include "imap/MessageSet.h"
+#include "imap/Xoauth2.h"
 
 namespace {
 constexpr size_t kReceiveBuffer = 64 * 1024;
@@ -69,6 +71,31 @@ bool IsCutoffDate(std::string_view d) {
            digit(rest[5]) && digit(rest[6]) && digit(rest[7]) && digit(rest[8]);
 }
 
+// Where upperNeedle begins in text, ASCII case ignored; npos when nowhere.
+size_t FindNoCase(std::string_view text, std::string_view upperNeedle) {
+    for (size_t i = 0; i + upperNeedle.size() <= text.size(); ++i)
+        if (StartsWithNoCase(text.substr(i), upperNeedle))
+            return i;
+    return std::string_view::npos;
+}
+
+// Exchange Online refuses a burst with "BAD Request is throttled. Suggested
+// Backoff Time: N milliseconds": N (1000 when it names none); 0 for any other
+// refusal.
+unsigned SuggestedBackoff(std::string_view status) {
+    if (!WordIs(status, "BAD") || FindNoCase(status, "THROTTLED") == std::string_view::npos)
+        return 0;
+    const size_t at = FindNoCase(status, "BACKOFF TIME:");
+    if (at == std::string_view::npos)
+        return 1000;
+    std::string_view digits = status.substr(at + 13);
+    digits.remove_prefix(std::min(digits.find_first_not_of(' '), digits.size()));
+    uint64_t ms = 0;
+    for (size_t i = 0; i < digits.size() && i < 10 && digits[i] >= '0' && digits[i] <= '9'; ++i)
+        ms = ms * 10 + static_cast<uint64_t>(digits[i] - '0');
+    return static_cast<unsigned>(std::clamp<uint64_t>(ms, 1, UINT32_MAX));
+}
+
 const char* RejectedReason(int32_t command) {
     switch (command) {
         case CMD_LOGIN:
@@ -122,7 +149,7 @@ bool CImapSocket::ConnectToServer(const std::string& host, unsigned port, Securi
     m_nCommand = CMD_CONNECT;
     m_bConnected = m_bLoggedIn = m_bSelected = m_bSearched = m_bStored = m_bExpunged = 0;
     m_bCapable = m_bChecked = m_bUnflagged = 0;
-    m_bCapsKnown = m_bUidPlus = m_bStartTls = m_bLoginDisabled = false;
+    m_bCapsKnown = m_bUidPlus = m_bStartTls = m_bLoginDisabled = m_bSaslIr = m_bXoauth2 = false;
     m_selected.clear();
     m_flagged.clear();
     m_nFlagged = m_nDeleted = 0;
@@ -153,6 +180,7 @@ void CImapSocket::Close() {
     m_pendingOut.clear();
     m_pendingLog.clear();  // never sent, so never logged
     m_loginParts.clear();
+    m_authResponse.clear();
 }
 
 void CImapSocket::OnConnect(int nErrorCode) {
@@ -198,7 +226,7 @@ void CImapSocket::ContinueSecure() {
         SendCommandLine();
     } else if (!IsTls() && m_mode == SecurityMode::StartTls) {
         Fail("server does not offer STARTTLS", true);
-    } else if (m_bLoginDisabled) {
+    } else if (m_bLoginDisabled && !(m_bTokenSignIn && IsTls())) {
         // Never a password in the clear, never a silent fall back to plain.
         Fail(IsTls() ? "server refuses LOGIN"
                      : "server requires TLS: set the security to starttls or tls",
@@ -234,6 +262,7 @@ void CImapSocket::BeginCommand(int32_t code, std::string verb) {
     m_bCompleted = false;
     m_strFailure.clear();
     m_commandBytes = 0;
+    m_nThrottleMs = 0;
 }
 
 void CImapSocket::SendCommandLine(std::string args) {
@@ -328,6 +357,36 @@ int CImapSocket::SendLogin(const std::string& account, const std::string& passwo
     for (size_t i = 1; i < parts.size(); ++i)
         m_loginParts.push_back(std::move(parts[i]));
     SendRaw(std::move(parts[0]), parts.size() == 1 ? m_loginLog : std::string());
+    return m_bFailed ? 0 : 1;
+}
+
+int CImapSocket::SendAuthenticate(const std::string& account, const std::string& token) {
+    m_bLoggedIn = 0;
+    m_bCapsKnown = false;
+    BeginCommand(CMD_LOGIN, "AUTHENTICATE");
+    m_authResponse.clear();
+    m_authRefusal.clear();
+    if (!m_bXoauth2) {
+        Fail("server does not offer AUTHENTICATE XOAUTH2", false);
+        return 0;
+    }
+    // The SASL string separates its fields with ^A: none may hold one.
+    const auto unsafe = [](const std::string& s) {
+        return s.find_first_of(std::string("\r\n\0\x01", 4)) != std::string::npos;
+    };
+    if (unsafe(account) || unsafe(token)) {
+        Fail("account or token contains CR, LF, NUL or ^A", false);
+        return 0;
+    }
+    std::string response = Xoauth2Response(account, token);
+    // The token never reaches the transcript.
+    if (m_bSaslIr) {
+        SendRaw(m_strTag + "AUTHENTICATE XOAUTH2 " + response + "\r\n",
+                m_strTag + "AUTHENTICATE XOAUTH2 ****\r\n");
+    } else {
+        m_authResponse = std::move(response) + "\r\n";
+        SendRaw(m_strTag + "AUTHENTICATE XOAUTH2\r\n", m_strTag + "AUTHENTICATE XOAUTH2\r\n");
+    }
     return m_bFailed ? 0 : 1;
 }
 
@@ -427,6 +486,13 @@ void CImapSocket::SendLogout() {
     SendCommandLine();
 }
 
+void CImapSocket::RetrySet() {
+    if (m_nextSet > 0)
+        --m_nextSet;
+    if (m_nextSet < m_sets.size())
+        SendNextSet();
+}
+
 void CImapSocket::SendSets(int32_t code, const std::vector<uint32_t>& numbers) {
     // Room for the tag, the verb and the flags around the set.
     constexpr size_t kAround = 64;
@@ -512,6 +578,15 @@ void CImapSocket::OnResponse(const CResponseReader::Response& r) {
             std::string part = std::move(m_loginParts.front());
             m_loginParts.pop_front();
             SendRaw(std::move(part), m_loginParts.empty() ? m_loginLog : std::string());
+        } else if (m_nCommand == CMD_LOGIN && m_strVerb == "AUTHENTICATE") {
+            if (!m_authResponse.empty()) {
+                SendRaw(std::exchange(m_authResponse, std::string()), "****\r\n");
+            } else {
+                // A challenge after the response: the token was refused. An
+                // empty line ends the exchange; the tagged NO follows.
+                m_authRefusal = Xoauth2Refusal(head.substr(std::min<size_t>(2, head.size())));
+                SendRaw("\r\n", "\r\n");
+            }
         }
         return;
     }
@@ -602,13 +677,15 @@ void CImapSocket::OnExpunged(uint32_t number) {
 void CImapSocket::NoteCapabilities(std::string_view text) {
     text = text.substr(0, text.find(']'));  // a response code ends there
     m_bCapsKnown = true;
-    m_bUidPlus = m_bStartTls = m_bLoginDisabled = false;
+    m_bUidPlus = m_bStartTls = m_bLoginDisabled = m_bSaslIr = m_bXoauth2 = false;
     for (size_t at = text.find(' '); at != std::string_view::npos; at = text.find(' ', at)) {
         ++at;
         const std::string_view word = text.substr(at, text.find(' ', at) - at);
         m_bUidPlus = m_bUidPlus || EqualsNoCase(word, "UIDPLUS");
         m_bStartTls = m_bStartTls || EqualsNoCase(word, "STARTTLS");
         m_bLoginDisabled = m_bLoginDisabled || EqualsNoCase(word, "LOGINDISABLED");
+        m_bSaslIr = m_bSaslIr || EqualsNoCase(word, "SASL-IR");
+        m_bXoauth2 = m_bXoauth2 || EqualsNoCase(word, "AUTH=XOAUTH2");
     }
 }
 
@@ -621,8 +698,18 @@ void CImapSocket::OnTagged(std::string_view line) {
     const std::string_view status = line.substr(m_strTag.size());
     m_strTag.clear();
     if (match == ReplyMatch::Failed) {
+        if (const unsigned ms = SuggestedBackoff(status)) {
+            m_nThrottleMs = std::min(ms, kMaxThrottleMs);
+            Fail("throttled by the server (" + std::to_string(m_nThrottleMs) + " ms)", false);
+            return;
+        }
         const bool readOnly = m_nCommand == CMD_SELECT && WordIs(status, "OK");
-        Fail(readOnly ? "mailbox is read-only" : RejectedReason(m_nCommand), false);
+        if (readOnly)
+            Fail("mailbox is read-only", false);
+        else if (m_strVerb == "AUTHENTICATE")
+            Fail(m_authRefusal.empty() ? "token refused" : m_authRefusal, false);
+        else
+            Fail(RejectedReason(m_nCommand), false);
         return;
     }
     switch (m_nCommand) {

@@ -60,6 +60,18 @@ public:
     // Nonzero when the command went out (or waits for the server's "+");
     // 0 when it could not be sent.
     int SendLogin(const std::string& account, const std::string& password);
+    // Signs in with an OAuth2 access token instead: AUTHENTICATE XOAUTH2, the
+    // response on the command line when the server offers SASL-IR, else after
+    // its "+". Completes as LOGIN does (m_bLoggedIn). Before ConnectToServer,
+    // SetTokenSignIn(true) lets a server that says LOGINDISABLED take it over TLS.
+    int SendAuthenticate(const std::string& account, const std::string& token);
+    void SetTokenSignIn(bool token) { m_bTokenSignIn = token; }
+    // The command in progress was refused as throttled: the wait the server
+    // suggested, in milliseconds (at most kMaxThrottleMs); 0 otherwise.
+    unsigned ThrottleMs() const { return m_nThrottleMs; }
+    // Sends the throttled part of STORE, UNFLAG or UID EXPUNGE again (the sets
+    // before it completed); other commands are sent again by their Send*.
+    void RetrySet();
     // Asks for the capabilities unless LOGIN's answer told them.
     void SendCapability();
     void SendSelect();
@@ -99,6 +111,7 @@ public:
     std::string NextTag();
 
     static constexpr size_t kMaxStoreLine = 8000;
+    static constexpr unsigned kMaxThrottleMs = 5 * 60 * 1000;
     static constexpr uint64_t kMaxCommandBytes = 256ull << 20;
 
     int32_t m_bConnected = 0;
@@ -161,6 +174,12 @@ private:
     // LOGIN parts still waiting for the server's "+" continuation.
     std::deque<std::string> m_loginParts;
     std::string m_loginLog;
+    // AUTHENTICATE: the response waiting for the server's "+", and why a
+    // challenge after it refused the token.
+    std::string m_authResponse;
+    std::string m_authRefusal;
+    bool m_bTokenSignIn = false;
+    unsigned m_nThrottleMs = 0;
 
     SecurityMode m_mode = SecurityMode::None;
     std::string m_host;
@@ -170,6 +189,8 @@ private:
     bool m_bUidPlus = false;
     bool m_bStartTls = false;
     bool m_bLoginDisabled = false;
+    bool m_bSaslIr = false;
+    bool m_bXoauth2 = false;
     int64_t m_nExists = -1;  // -1: the server has not said
     uint32_t m_nUidNext = 0;
     // SEARCH and SEARCH DELETED: numbers gathered from untagged SEARCH responses.

@@ -6,6 +6,8 @@
 #include "imap/ImapSocket.h"
 #include "imap/Transcript.h"
 #include "platform/SafeAtoi.h"
+#include "run/AccessToken.h"
+#include "settings/OAuthSettings.h"
 #include "settings/Settings.h"
 #include "settings/UserList.h"
 
@@ -26,13 +28,20 @@ struct CRunSequencer::Lane {
     int32_t userIndex = 0;
     std::string account;
     std::string password;
-    size_t row = 0;      // its entry in m_results
-    std::string ending;  // why the account ends, while its flags are removed
+    size_t row = 0;                // its entry in m_results
+    std::string ending;            // why the account ends, while its flags are removed
+    bool throttled = false;        // the account had its one retry after throttling
+    bool waitingThrottle = false;  // the step timer runs the server's suggested pause
+    unsigned carried = 0;          // deleted by a session the server hung up on
 };
 
 CRunSequencer::CRunSequencer(IRunHost& host, CTranscript& transcript, const CSettings& settings,
                              const CUserList& users)
-    : m_host(host), m_transcript(transcript), m_settings(settings), m_users(users) {}
+    : m_host(host),
+      m_transcript(transcript),
+      m_settings(settings),
+      m_users(users),
+      m_token(std::make_unique<CAccessToken>()) {}
 
 CRunSequencer::~CRunSequencer() = default;
 
@@ -50,6 +59,9 @@ void CRunSequencer::BeginRun(const std::string& beforeDate, bool preview, int la
     m_nSkippedAdded = 0;
     m_nNextUser = m_nDone = 0;
     m_strBeforeDate = beforeDate;
+    m_launch = nullptr;
+    m_strTokenFailure.clear();
+    m_strRunFailure.clear();
     m_nLanes = static_cast<size_t>(std::clamp(lanes, 1, kMaxLanes));
     while (m_lanes.size() < m_nLanes)
         m_lanes.push_back(
@@ -73,9 +85,13 @@ void CRunSequencer::StartSingleRun(const std::string& account, const std::string
     Lane& lane = *m_lanes.front();
     lane.account = m_strAccount = account;
     lane.password = m_strPassword = password;
-    lane.active = m_bRunning = true;
-    BeginResult(lane);
-    StartAccount(lane);
+    m_bRunning = true;
+    Launch([this] {
+        Lane& lane = *m_lanes.front();
+        lane.active = true;
+        BeginResult(lane);
+        StartAccount(lane);
+    });
 }
 
 void CRunSequencer::StartListRun(const std::string& beforeDate, bool preview) {
@@ -94,8 +110,71 @@ void CRunSequencer::StartListRun(const std::string& beforeDate, bool preview) {
         return;
     }
     m_bRunning = true;
-    for (size_t i = 0; i < m_nLanes && m_nNextUser < m_nUserCount; ++i)
-        NextAccount(*m_lanes[i]);
+    Launch([this] {
+        for (size_t i = 0; i < m_nLanes && m_nNextUser < m_nUserCount; ++i)
+            NextAccount(*m_lanes[i]);
+    });
+}
+
+void CRunSequencer::Launch(std::function<void()> start) {
+    if (m_settings.m_auth != AuthMode::OAuth2) {
+        start();
+        return;
+    }
+    const std::string problem = m_settings.m_strOAuthProblem.empty()
+                                    ? OAuthIncomplete(m_settings.m_oauth)
+                                    : m_settings.m_strOAuthProblem;
+    if (!problem.empty()) {
+        FailRun(problem);
+        return;
+    }
+    // Once a run, before any mailbox: a token the endpoint refuses touches none.
+    m_launch = std::move(start);
+    RequestToken();
+}
+
+void CRunSequencer::RequestToken() {
+    if (m_token->Pending())
+        return;
+    ShowStatus("Requesting an access token");
+    m_transcript.Append("\nAccess token requested from " + m_settings.m_oauth.m_strTokenUrl + "\n");
+    m_token->Request(m_settings.m_oauth, [this, run = m_nRunId](const std::string& failure) {
+        if (run == m_nRunId && m_bRunning)  // not a run replaced or ended meanwhile
+            TokenArrived(failure);
+    });
+}
+
+void CRunSequencer::TokenArrived(const std::string& failure) {
+    m_transcript.Append(failure.empty() ? "Access token granted for " +
+                                              std::to_string(m_token->Lifetime()) + " s\n"
+                                        : "No access token: " + failure + "\n");
+    if (m_launch) {
+        auto start = std::exchange(m_launch, nullptr);
+        if (failure.empty())
+            start();
+        else
+            FailRun(failure);
+        return;
+    }
+    // A renewal: the accounts waiting for it go on, or end without it.
+    m_strTokenFailure = failure;
+    const unsigned run = m_nRunId;
+    for (size_t i = 0; i < m_nLanes && run == m_nRunId; ++i) {
+        Lane& lane = *m_lanes[i];
+        if (lane.step != STEP_TOKEN)
+            continue;
+        if (failure.empty())
+            StartAccount(lane);
+        else
+            EndAccount(lane, "no access token: " + failure);
+    }
+}
+
+void CRunSequencer::FailRun(const std::string& reason) {
+    m_strRunFailure = reason;
+    m_transcript.Append("\nNo access token: " + reason + "\n");
+    ShowStatus("No access token: " + reason);
+    EndRun();
 }
 
 void CRunSequencer::StartTranscript() {
@@ -117,6 +196,8 @@ void CRunSequencer::AddSkippedLines(int line) {
 }
 
 void CRunSequencer::BeginResult(Lane& lane) {
+    lane.throttled = lane.waitingThrottle = false;
+    lane.carried = 0;
     if (m_nUserCount > 0 && static_cast<size_t>(lane.userIndex) < m_users.m_arrLines.size())
         AddSkippedLines(m_users.m_arrLines[lane.userIndex]);
     CAccountResult row;
@@ -134,9 +215,9 @@ void CRunSequencer::FinishResult(Lane& lane, std::string failure) {
     CAccountResult& row = m_results[lane.row];
     const CImapSocket& socket = lane.socket;
     row.searched = socket.m_bSearched == 1;
-    row.found = socket.FoundCount();
-    row.flagged = socket.FlaggedCount();
-    row.deleted = socket.DeletedCount();
+    row.found = socket.FoundCount() + lane.carried;
+    row.flagged = socket.FlaggedCount() + lane.carried;
+    row.deleted = socket.DeletedCount() + lane.carried;
     row.stopped = failure.rfind("run stopped", 0) == 0;
     row.failure = std::move(failure);
     row.finished = true;
@@ -194,6 +275,11 @@ void CRunSequencer::Stop(std::function<void()> done) {
             // Between two accounts.
             m_host.KillTimer(lane.nextTimer);
             lane.active = false;
+        } else if (lane.step == STEP_TOKEN) {
+            EndAccount(lane, "run stopped");
+        } else if (lane.waitingThrottle) {
+            lane.waitingThrottle = false;
+            FailAccount(lane, "run stopped");  // its flags go now, not after the server's pause
         } else if (lane.step < STEP_STORE && !lane.socket.HasFlagged()) {
             EndAccount(lane, "run stopped");  // nothing flagged, nothing that could flag in flight
         }
@@ -204,7 +290,18 @@ void CRunSequencer::Stop(std::function<void()> done) {
 }
 
 void CRunSequencer::StartAccount(Lane& lane) {
+    const bool token = m_settings.m_auth == AuthMode::OAuth2;
+    if (token && m_token->Valid().empty()) {
+        if (!m_strTokenFailure.empty()) {
+            EndAccount(lane, "no access token: " + m_strTokenFailure);
+            return;
+        }
+        lane.step = STEP_TOKEN;  // no timer of its own runs meanwhile
+        RequestToken();
+        return;
+    }
     lane.step = STEP_CONNECT;
+    lane.socket.SetTokenSignIn(token);
     ShowStatus("Connected to server " + m_settings.m_strServerIP);
     lane.socket.Close();
     const unsigned port = static_cast<unsigned>(SafeAtoi(m_settings.m_strPort));
@@ -287,10 +384,25 @@ void CRunSequencer::OnTimer(int id) {
         NextAccount(lane);
         return;
     }
+    if (lane.waitingThrottle) {
+        lane.waitingThrottle = false;
+        m_host.KillTimer(lane.stepTimer);
+        RetryThrottled(lane);
+        return;
+    }
     if (lane.step >= STEP_LOGOUT)
         return;
     CImapSocket& socket = lane.socket;
     const bool removing = lane.step == STEP_UNFLAG;
+    if (socket.HasFailed() && socket.ThrottleMs() > 0 && !lane.throttled) {
+        // Once an account: after the pause the server asked for, the same command again.
+        lane.throttled = lane.waitingThrottle = true;
+        lane.log.Append("\nThrottled: trying again in " + std::to_string(socket.ThrottleMs()) +
+                        " ms\n");
+        m_host.SetTimer(lane.stepTimer,
+                        std::max(static_cast<int>(socket.ThrottleMs()), kShortestTimerMs));
+        return;
+    }
     if (socket.HasFailed()) {
         if (removing)
             EndAccount(lane, lane.ending + "; deleted flags may remain");
@@ -322,13 +434,35 @@ void CRunSequencer::OnTimer(int id) {
         RunStep(lane, next);
 }
 
+void CRunSequencer::RetryThrottled(Lane& lane) {
+    CImapSocket& socket = lane.socket;
+    if (!socket.IsConnected()) {
+        // What the lost session deleted stays counted; the new one searches
+        // again and finds the rest, flagged or not.
+        lane.carried += socket.DeletedCount();
+        lane.log.Append("\nThe server closed the connection: connecting again\n");
+        StartAccount(lane);
+        return;
+    }
+    const bool sets = lane.step == STEP_STORE || lane.step == STEP_UNFLAG ||
+                      (lane.step == STEP_EXPUNGE && socket.UsesUids());
+    if (!sets) {
+        RunStep(lane, lane.step);
+        return;
+    }
+    socket.RetrySet();  // the sets before it completed
+    ArmTimer(lane.stepTimer);
+}
+
 void CRunSequencer::RunStep(Lane& lane, int32_t step) {
     CImapSocket& socket = lane.socket;
     lane.step = step;
     switch (step) {
         case STEP_LOGIN:
             ShowStatus("Login User " + lane.account);
-            if (socket.SendLogin(lane.account, lane.password) == 0) {
+            if ((m_settings.m_auth == AuthMode::OAuth2
+                     ? socket.SendAuthenticate(lane.account, m_token->Valid())
+                     : socket.SendLogin(lane.account, lane.password)) == 0) {
                 FailAccount(lane, socket.FailureReason());
                 return;
             }
@@ -446,6 +580,8 @@ void CRunSequencer::EndRunWhenIdle() {
 
 void CRunSequencer::EndRun() {
     StopTimers();
+    m_token->Cancel();
+    m_launch = nullptr;
     m_bRunning = false;
     m_bStopping = false;
     m_host.RunEnded();

@@ -18,6 +18,7 @@
 
 #include "run/RunHost.h"
 
+class CAccessToken;
 class CTranscript;
 struct CSettings;
 struct CUserList;
@@ -35,6 +36,7 @@ enum : int32_t {
     STEP_UNFLAG,
     STEP_LOGOUT,
     STEP_TRUST,  // waiting for the administrator to trust a certificate, or not
+    STEP_TOKEN,  // waiting for a new access token
 };
 
 // What became of one account of the run, or of a line of the user list that
@@ -87,6 +89,10 @@ public:
     // flags removed, LOGOUT; then calls done (at once when no run is in progress).
     void Stop(std::function<void()> done);
 
+    // Why the run ended before any account: the OAuth2 settings cannot be
+    // used, or no access token came. "" otherwise.
+    const std::string& RunFailure() const { return m_strRunFailure; }
+
     // How long the server may stay silent while a step waits.
     void SetSilenceLimit(std::chrono::milliseconds limit) { m_silenceLimit = limit; }
 
@@ -107,6 +113,14 @@ private:
     struct Lane;
 
     void BeginRun(const std::string& beforeDate, bool preview, int lanes);
+    // Calls start now, or with OAuth2 once the run's access token is here.
+    void Launch(std::function<void()> start);
+    void RequestToken();
+    void TokenArrived(const std::string& failure);
+    void FailRun(const std::string& reason);
+    // The pause a throttling server asked for is over: the same command again,
+    // or the account again on a new connection when the server hung up.
+    void RetryThrottled(Lane& lane);
     // Keeps the last log, starts an empty one; what the settings' load put right comes first.
     void StartTranscript();
     // Adds the skipped lines of the user list before line (all: INT_MAX).
@@ -148,6 +162,10 @@ private:
     bool m_bTrustAsked = false;
     bool m_bTrustPending = false;  // asked, no answer yet
     unsigned m_nRunId = 0;         // tells an answer for a run replaced since
+    std::unique_ptr<CAccessToken> m_token;
+    std::function<void()> m_launch;  // what waits for the run's first token
+    std::string m_strTokenFailure;   // why a renewal failed: later accounts fail at once
+    std::string m_strRunFailure;
     std::function<void()> m_onStopped;
     std::chrono::steady_clock::duration m_silenceLimit = kDefaultSilenceLimit;
 };

@@ -61,7 +61,7 @@ ConfigLoad LoadSettings(const std::string& folder, CSettings& settings) {
     CStdioFile file;
     if (!file.Open(path, CStdioFile::modeRead))
         return ConfigLoad::Unreadable;
-    std::string lines[6];
+    std::string lines[7];
     for (std::string& line : lines)
         if (!file.ReadString(line))
             line.clear();
@@ -85,21 +85,30 @@ ConfigLoad LoadSettings(const std::string& folder, CSettings& settings) {
     settings.m_security = ParseSecurityMode(lines[3]);
     settings.m_strTrustedFingerprint = NormalizeFingerprint(lines[4]);
     settings.m_nParallel = std::clamp(SafeAtoi(lines[5]), 1, kMaxParallel);
+    if (lines[6] == "oauth2") {
+        settings.m_auth = AuthMode::OAuth2;
+        settings.m_strOAuthProblem = LoadOAuthSettings(folder, settings.m_oauth);
+    }
     return ConfigLoad::Loaded;
 }
 
 bool SaveSettings(const std::string& folder, const CSettings& settings) {
     EnsureDataFolder(folder);
+    if (!settings.m_oauth.IsEmpty() && !SaveOAuthSettings(folder, settings.m_oauth))
+        return false;
     const std::string path = DataFilePath(folder, kConfigFileName);
     const std::string temp = path + ".new";
     CStdioFile file;
     if (!file.Open(temp, CStdioFile::modeWrite | CStdioFile::modeCreate))
         return false;
-    const std::string text =
-        std::to_string(settings.m_nPauseMs) + "\n" + settings.m_strServerIP + "\n" +
-        settings.m_strPort + "\n" + SecurityModeName(settings.m_security) + "\n" +
-        settings.m_strTrustedFingerprint + "\n" +
-        (settings.m_nParallel > 1 ? std::to_string(settings.m_nParallel) + "\n" : std::string());
+    const bool oauth2 = settings.m_auth == AuthMode::OAuth2;
+    std::string text = std::to_string(settings.m_nPauseMs) + "\n" + settings.m_strServerIP + "\n" +
+                       settings.m_strPort + "\n" + SecurityModeName(settings.m_security) + "\n" +
+                       settings.m_strTrustedFingerprint + "\n";
+    if (settings.m_nParallel > 1 || oauth2)
+        text += std::to_string(settings.m_nParallel) + "\n";
+    if (oauth2)
+        text += "oauth2\n";
     bool ok = file.WriteString(text);
     ok = file.Flush(true) && ok;
     ok = file.Close() && ok;

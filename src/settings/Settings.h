@@ -1,11 +1,13 @@
 // The settings (pause between run steps, server address, server port, how the
-// connection is secured, the certificate trusted on purpose) and their
-// configuration file: one a line, in that order; the last two may be missing.
+// connection is secured, the certificate trusted on purpose, accounts at once,
+// how accounts sign in) and their configuration file: one a line, in that
+// order; the last four may be missing.
 #pragma once
 
 #include <string>
 
 #include "imap/SecurityMode.h"
+#include "settings/OAuthSettings.h"
 
 // A fixed private-network address, used when there is no configuration file.
 inline constexpr const char* kDefaultServerIP = "192.168.1.10";
@@ -25,6 +27,10 @@ std::string NormalizeFingerprint(const std::string& text);
 // `openssl x509 -fingerprint` prints them; other text is returned as it is.
 std::string GroupFingerprint(const std::string& hex);
 
+// How accounts sign in: LOGIN with their password, or AUTHENTICATE XOAUTH2
+// with the app's access token (line 7: "password" or "oauth2").
+enum class AuthMode { Password, OAuth2 };
+
 // How the configuration file was found at load.
 enum class ConfigLoad { Missing, Loaded, Unreadable, NotOurs };
 
@@ -40,6 +46,10 @@ struct CSettings {
     std::string m_strTrustedFingerprint;
     // Accounts in progress at once, 1 ... kMaxParallel; 1 is one after another.
     int m_nParallel = 1;
+    AuthMode m_auth = AuthMode::Password;
+    // With OAuth2: the OAuth file, and why it cannot be used ("" when it can).
+    COAuthSettings m_oauth;
+    std::string m_strOAuthProblem;
     // What the load had to put right, for the transcript of each run.
     std::string m_strNotice;
 };
@@ -50,14 +60,17 @@ struct CSettings {
 // kDefaultServerIP, "143", auto, none). In a file that is read, a missing line
 // reads as empty, the pause is clamped to kMinPauseMs ... kMaxPauseMs, a port
 // outside 1 ... 65535 becomes "143" (m_strNotice says so), a fingerprint
-// that is not one reads as none, and the accounts at once (line 6) are
-// clamped to 1 ... kMaxParallel (missing: 1).
+// that is not one reads as none, the accounts at once (line 6) are clamped
+// to 1 ... kMaxParallel (missing: 1), and line 7 other than "oauth2" is the
+// password. With OAuth2 the OAuth file is read too (see LoadOAuthSettings).
 ConfigLoad LoadSettings(const std::string& folder, CSettings& settings);
 
 // Writes the configuration file, creating the folder when it is missing; line 6
-// only when more than one account runs at once, so that files stay as they were. The
-// file is replaced only once the new one is complete on disk: on any failure
-// the old file stays as it was and false is returned.
+// only when more than one account runs at once or line 7 follows, line 7 only
+// for OAuth2, so that files stay as they were. The OAuth file is written too
+// when any of its values is set. A file is replaced only once the new one is
+// complete on disk: on any failure the old file stays as it was and false is
+// returned.
 bool SaveSettings(const std::string& folder, const CSettings& settings);
 
 // What the Configuration dialog stores on Set: the pause as atoi of its text

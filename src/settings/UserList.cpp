@@ -3,7 +3,7 @@
 #include "platform/DataFolder.h"
 #include "platform/StdioFile.h"
 
-void LoadUserList(const std::string& folder, CUserList& users) {
+void LoadUserList(const std::string& folder, CUserList& users, bool passwordOptional) {
     users = CUserList();
     CStdioFile file;
     if (!file.Open(DataFilePath(folder, kUserListFileName), CStdioFile::modeRead))
@@ -14,7 +14,7 @@ void LoadUserList(const std::string& folder, CUserList& users) {
         if (number == 1 && line.compare(0, 3, "\xEF\xBB\xBF") == 0)
             line.erase(0, 3);
         const size_t sep = line.find(';');
-        if (sep == 0 || sep == std::string::npos || sep + 1 == line.size()) {
+        if (sep == 0 || sep == std::string::npos || (sep + 1 == line.size() && !passwordOptional)) {
             if (!line.empty())
                 users.m_arrSkippedLines.push_back(number);
             continue;

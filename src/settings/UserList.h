@@ -19,5 +19,6 @@ struct CUserList {
 // Empties the list, then appends every line of the user list file of folder
 // that holds an account, a ';' and a password (split at the first ';'); a
 // byte-order mark before the first line is no part of it. Nothing is trimmed:
-// blanks are sent as they stand. A missing file leaves the list empty.
-void LoadUserList(const std::string& folder, CUserList& users);
+// blanks are sent as they stand. A missing file leaves the list empty. With
+// passwordOptional (accounts signed in with a token) "account;" is an account.
+void LoadUserList(const std::string& folder, CUserList& users, bool passwordOptional = false);

@@ -1,5 +1,6 @@
 // libFuzzer target for the files the program reads: the same bytes as the
-// configuration file, the user list and a saved report. Aborts when a load
+// configuration file, the user list, the OAuth file and a saved report, and
+// as the token endpoint's reply and an XOAUTH2 refusal. Aborts when a load
 // lets through what a run must never get, or when saving and loading again
 // changes the settings or the report.
 #include <stdlib.h>
@@ -8,7 +9,14 @@
 #include <cstdlib>
 #include <string>
 
+#include <sys/stat.h>
+
+#include <algorithm>
+
+#include "imap/Xoauth2.h"
 #include "platform/DataFolder.h"
+#include "platform/HttpsPost.h"
+#include "run/AccessToken.h"
 #include "run/RunReport.h"
 #include "settings/Settings.h"
 #include "settings/UserList.h"
@@ -21,7 +29,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         char name[] = "/tmp/qd-files-fuzz-XXXXXX";
         return std::string(::mkdtemp(name));
     }();
-    for (const char* name : {kConfigFileName, kUserListFileName}) {
+    for (const char* name : {kConfigFileName, kUserListFileName, kOAuthFileName}) {
         FILE* file = std::fopen(DataFilePath(folder, name).c_str(), "wb");
         std::fwrite(data, 1, size, file);
         std::fclose(file);
@@ -40,6 +48,38 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                  again.m_strTrustedFingerprint == settings.m_strTrustedFingerprint &&
                  again.m_nParallel == settings.m_nParallel);
     }
+    const std::string text(reinterpret_cast<const char*>(data), size);
+    const auto printable = [](const std::string& s) {
+        return std::none_of(s.begin(), s.end(), [](unsigned char c) { return c < ' '; });
+    };
+    ::chmod(DataFilePath(folder, kOAuthFileName).c_str(), 0600);
+    COAuthSettings oauth, oauthAgain;
+    if (LoadOAuthSettings(folder, oauth).empty()) {
+        for (const std::string* field :
+             {&oauth.m_strTokenUrl, &oauth.m_strClientId, &oauth.m_strClientSecret,
+              &oauth.m_strScope, &oauth.m_strCaFile})
+            QD_CHECK(printable(*field));
+        QD_CHECK(SaveOAuthSettings(folder, oauth));
+        QD_CHECK(LoadOAuthSettings(folder, oauthAgain).empty());
+        QD_CHECK(oauthAgain.m_strClientSecret == oauth.m_strClientSecret &&
+                 oauthAgain.m_strCaFile == oauth.m_strCaFile);
+    }
+    for (const long status : {200L, 401L}) {
+        CHttpsResult reply;
+        reply.status = status;
+        reply.body = text;
+        std::string token;
+        long lifetime = 0;
+        const std::string failure = CAccessToken::ReadReply(reply, "s3", &token, &lifetime);
+        QD_CHECK(failure.empty()
+                     ? !token.empty() && printable(token) && token.find(' ') == std::string::npos &&
+                           lifetime >= 60 && lifetime <= 86400
+                     : token.empty() && printable(failure) &&
+                           failure.find("s3") == std::string::npos);
+    }
+    const std::string refusal = Xoauth2Refusal(text);
+    QD_CHECK(refusal.rfind("token refused", 0) == 0 && printable(refusal));
+
     CUserList users;
     LoadUserList(folder, users);
     QD_CHECK(users.m_arrAccounts.size() == users.m_arrPasswords.size());

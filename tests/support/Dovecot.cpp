@@ -39,6 +39,32 @@ void Dovecot::UseTls(const std::string& cert, const std::string& key) {
             "\ndisable_plaintext_auth = yes\n";
 }
 
+void Dovecot::UseOAuth2(const std::string& introspectionUrl, const std::string& caFile,
+                        const std::vector<std::string>& refused) {
+    // Copied: the auth process, not root, cannot read another test's folder.
+    std::filesystem::copy_file(caFile, m_folder.File("oauth2-ca.pem"),
+                               std::filesystem::copy_options::overwrite_existing);
+    std::string denied;
+    for (const std::string& name : refused)
+        denied += name + "\n";
+    WriteFile(m_folder.File("refused"), denied);
+    // An app-only token names no mailbox: Dovecot compares the domain of the
+    // name introspection answers with the login name's (%Ld on both).
+    WriteFile(
+        m_folder.File("oauth2.conf"),
+        "introspection_url = " + introspectionUrl +
+            "\nintrospection_mode = post\ntls_ca_cert_file = " + m_folder.File("oauth2-ca.pem") +
+            "\nusername_attribute = username\nusername_format = %Ld\n"
+            "active_attribute = active\nactive_value = true\ntimeout_msecs = 5000\n");
+    const std::string mechanisms = "  mechanisms = xoauth2 oauthbearer\n";
+    m_oauth2 =
+        "auth_mechanisms = plain login xoauth2 oauthbearer\npassdb {\n"
+        "  driver = passwd-file\n  args = " +
+        m_folder.File("refused") + "\n  deny = yes\n" + mechanisms +
+        "}\npassdb {\n  driver = oauth2\n  args = " + m_folder.File("oauth2.conf") + "\n" +
+        mechanisms + "}\n";
+}
+
 void Dovecot::AddAccount(const std::string& name, const std::string& password) {
     m_users += name + ":{PLAIN}" + password + "\n";
     for (const char* sub : {"/cur", "/new", "/tmp"})
@@ -78,8 +104,9 @@ std::string Dovecot::Start() {
                       "login_greeting = Dovecot at " +
                       d + "\nmail_location = maildir:" + d + "/%u.mail\nfirst_valid_uid = " + uid +
                       "\ndefault_internal_user = " + user + "\ndefault_login_user = " + user +
-                      "\ndefault_internal_group = " + ::getgrgid(pw->pw_gid)->gr_name +
-                      "\npassdb {\n  driver = passwd-file\n  args = " + d + "/users\n}\n" +
+                      "\ndefault_internal_group = " + ::getgrgid(pw->pw_gid)->gr_name + "\n" +
+                      m_oauth2 + "passdb {\n  driver = passwd-file\n  args = " + d + "/users\n" +
+                      (m_oauth2.empty() ? "" : "  mechanisms = plain login\n") + "}\n" +
                       "userdb {\n  driver = static\n  args = uid=" + uid +
                       " gid=" + std::to_string(pw->pw_gid) + "\n}\n" +
                       // Else one refused login makes anvil hold back the next by seconds.

@@ -23,6 +23,12 @@ public:
     void AddMessage(const std::string& account, unsigned position, std::time_t date,
                     const std::string& subject, const std::string& flags = "");
 
+    // Before Start(): XOAUTH2 and OAUTHBEARER too, taking a token for every
+    // account in the domain of the name introspection answers ("x@example.com"
+    // for "anna@example.com") but the refused ones. Passwords still work with
+    // LOGIN and PLAIN.
+    void UseOAuth2(const std::string& introspectionUrl, const std::string& caFile,
+                   const std::vector<std::string>& refused = {});
     // Before Start(): TLS required with this certificate and key (PEM files),
     // on 127.0.0.2, STARTTLS on Port() and IMAPS on TlsPort().
     void UseTls(const std::string& cert, const std::string& key);
@@ -42,6 +48,7 @@ private:
     TempFolder m_folder;
     std::string m_users;  // the passwd-file
     unsigned m_port = 0;
-    std::string m_tls;  // the config lines for TLS, "" without
-    pid_t m_pid = -1;   // the master, leader of its process group
+    std::string m_tls;     // the config lines for TLS, "" without
+    std::string m_oauth2;  // the config lines for OAuth2, "" without
+    pid_t m_pid = -1;      // the master, leader of its process group
 };

@@ -12,8 +12,13 @@
 
 #include <wx/datetime.h>
 
+#include <sys/stat.h>
+
 #include "platform/DataFolder.h"
+#include "settings/OAuthSettings.h"
 #include "support/Dovecot.h"
+#include "support/ScriptedServer.h"
+#include "support/TokenServer.h"
 
 namespace {
 using Texts = std::vector<std::string>;
@@ -109,6 +114,16 @@ protected:
         for (size_t at = 0, end; (end = m_out.find('\n', at)) != std::string::npos; at = end + 1)
             lines.push_back(m_out.substr(at, end - at));
         return lines;
+    }
+
+    // The configuration for OAuth2 sign-in to port, and the OAuth file (owner only).
+    void UseOAuth2(unsigned port, const std::string& url, const std::string& secret,
+                   const std::string& caFile) {
+        WriteFile(m_data.File(kConfigFileName), "100\r\n127.0.0.1\r\n" + std::to_string(port) +
+                                                    "\r\nnone\r\n\r\n2\r\noauth2\r\n");
+        WriteFile(m_data.File(kOAuthFileName),
+                  url + "\r\napp-id\r\n" + secret + "\r\n\r\n" + caFile + "\r\n");
+        ::chmod(m_data.File(kOAuthFileName).c_str(), 0600);
     }
 
     TempFolder m_data;
@@ -241,3 +256,78 @@ TEST_F(CliRun, SigtermStopsTheRunWithEveryFlagTakenBack) {
 }
 
 }  // namespace
+
+// App-only OAuth2 against Dovecot's oauth2 passdb and the suite's token
+// endpoint: one token for the run, the secret from the environment over the
+// file's, a mailbox the token may not open, and neither token nor secret in
+// the log or the report.
+TEST_F(CliRun, OAuth2SignsInEveryMailboxWithOneTokenAndKeepsItSecret) {
+    TokenServer idp("app-id", "s3cret-value");
+    Dovecot d;
+    d.UseOAuth2(idp.IntrospectionUrl(), idp.CaFile(), {"bob@example.com"});
+    const Texts names = {"anna@example.com", "bob@example.com", "carl@example.com"};
+    std::string list;
+    for (const std::string& name : names) {
+        d.AddAccount(name, "unused");
+        for (unsigned m = 1; m <= 3; ++m)
+            d.AddMessage(name, m, m == 2 ? kNew : kOld, "m" + std::to_string(m));
+        list += name + ";\r\n";
+    }
+    ASSERT_EQ(d.Start(), "");
+    UseOAuth2(d.Port(), idp.TokenUrl(), "stale", idp.CaFile());
+    WriteFile(m_data.File(kUserListFileName), list);
+    const std::string report = m_data.File("r.csv");
+    EXPECT_EQ(Run({"--list", "--before", "2020-06-01", "--report", report}, "",
+                  {"QUENDRAVALT_CLIENT_SECRET=s3cret-value"}),
+              1)
+        << m_err;
+    EXPECT_EQ(
+        Lines(),
+        (Texts{"anna@example.com\t2\t2\tdone", "bob@example.com\t-\t-\tfailed: token refused (401)",
+               "carl@example.com\t2\t2\tdone", "3 accounts, 1 failed, 4 messages deleted"}));
+    EXPECT_EQ(d.Subjects(names[0]), Texts{"m2"});
+    EXPECT_EQ(d.Subjects(names[1]), (Texts{"m1", "m2", "m3"}));
+    EXPECT_EQ(d.Subjects(names[2]), Texts{"m2"});
+    EXPECT_EQ(idp.TokenRequests(), 1);
+    EXPECT_EQ(idp.LastTokenRequest(),
+              "grant_type=client_credentials&client_id=app-id&client_secret=s3cret-value&"
+              "scope=https%3A%2F%2Foutlook.office365.com%2F.default");
+    const std::string log = ReadFile(m_data.File(kLogFileName));
+    EXPECT_NE(log.find(" AUTHENTICATE XOAUTH2 ****"), std::string::npos);
+    for (const std::string& text : {log, ReadFile(report), m_out + m_err}) {
+        EXPECT_EQ(text.find("s3cret"), std::string::npos);
+        EXPECT_EQ(text.find("dXNlcj1"), std::string::npos);  // base64 of "user="
+        for (const std::string& token : idp.Issued())
+            EXPECT_EQ(text.find(token.substr(0, 40)), std::string::npos);
+    }
+}
+
+// A token the run cannot have ends it before any mailbox: not one connection.
+TEST_F(CliRun, WithoutATokenTheRunEndsBeforeAnyConnection) {
+    TokenServer idp("app-id", "s3cret-value");
+    ScriptedServer imap([](int, const std::string& tag, const std::string&) {
+        return Reply{tag + " NO never\r\n"};
+    });
+    const struct {
+        std::string secret, caFile;
+        mode_t mode;
+        int status;
+        const char* says;
+    } rows[] = {
+        {"wrong", idp.CaFile(), 0600, 1,
+         "token endpoint refused: invalid_client: AADSTS7000215: Invalid client secret provided."},
+        {"s3cret-value", idp.OtherCaFile(), 0600, 1, "certificate"},
+        {"s3cret-value", idp.CaFile(), 0640, 2, "chmod 600"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.says);
+        UseOAuth2(imap.Port(), idp.TokenUrl(), row.secret, row.caFile);
+        ::chmod(m_data.File(kOAuthFileName).c_str(), row.mode);
+        WriteFile(m_data.File(kUserListFileName), "anna@example.com;\r\n");
+        EXPECT_EQ(Run({"--list", "--older-than", "9"}), row.status);
+        EXPECT_NE(m_err.find(row.says), std::string::npos) << m_err;
+        EXPECT_EQ(m_out, "");
+    }
+    EXPECT_EQ(idp.TokenRequests(), 1);  // the untrusted endpoint never got the secret
+    EXPECT_EQ(imap.Received(), Texts{});
+}

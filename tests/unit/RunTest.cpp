@@ -122,3 +122,40 @@ TEST(Run, AReplacedRunStartsWithItsOwnFirstAccount) {
             logins.push_back(line.substr(line.find(" LOGIN ") + 7));
     EXPECT_EQ(logins, (Lines{"old1 pw", "new1 pw", "new2 pw"}));
 }
+
+// Exchange Online's answer to a burst: the command again after the suggested
+// pause, on the same connection or, after a hang-up, on a new one; a second
+// throttle ends the account.
+TEST(Run, AThrottledCommandIsSentAgainOnceAfterTheSuggestedPause) {
+    const std::string throttled =
+        " BAD Request is throttled. Suggested Backoff Time: 50 milliseconds\r\n";
+    int stores = 0;
+    ScriptedServer server([&, mailbox = Mailbox(0ms)](int connection, const std::string& tag,
+                                                      const std::string& command) {
+        const std::string verb = command.substr(0, command.find(' '));
+        if ((connection == 1 && verb == "STORE" && ++stores == 1) ||
+            (connection == 4 && verb == "SEARCH"))
+            return Reply{tag + throttled};
+        if (connection == 2 && verb == "LOGIN")
+            return Reply{tag + throttled, 0ms, Reply::Close};
+        return mailbox(connection, tag, command);
+    });
+    TestRun run(server.Port());
+    run.users.m_arrAccounts = {"store", "close", "twice"};
+    run.users.m_arrPasswords.assign(3, "pw");
+    run.sequencer.StartListRun("01-Jan-2024");
+    ASSERT_TRUE(run.WaitForEnd());
+    const std::string search = " | CAPABILITY | SELECT INBOX | SEARCH ALL BEFORE 01-Jan-2024";
+    EXPECT_EQ(
+        Dialogues(server),
+        (Lines{"1: CAPABILITY | LOGIN store pw" + store +
+                   " | STORE 2:2,4:5 +FLAGS \\Deleted | SEARCH DELETED | EXPUNGE | LOGOUT",
+               "2: CAPABILITY | LOGIN close pw",
+               "3: CAPABILITY | LOGIN close pw" + store + " | SEARCH DELETED | EXPUNGE | LOGOUT",
+               "4: CAPABILITY | LOGIN twice pw" + search + search.substr(search.rfind(" |")) +
+                   " | LOGOUT"}));
+    ASSERT_EQ(run.sequencer.m_results.size(), 3u);
+    EXPECT_EQ(run.sequencer.m_results[0].failure, "");
+    EXPECT_EQ(run.sequencer.m_results[1].failure, "");
+    EXPECT_EQ(run.sequencer.m_results[2].failure, "throttled by the server (50 ms)");
+}

@@ -371,3 +371,66 @@ TEST(Session, LoginSendsEveryFormButNeverLogsThePassword) {
         EXPECT_EQ(log.find(row.password), std::string::npos) << log;
     }
 }
+
+// AUTHENTICATE XOAUTH2 as Exchange Online and Dovecot conduct it: the token in
+// the command line or after "+", the refusal challenge answered with an empty
+// line, throttling; the token never in the log.
+TEST(Session, TokenSignInSendsXoauth2AndReadsTheRefusal) {
+    const std::string ir = "* OK [CAPABILITY IMAP4rev1 SASL-IR AUTH=XOAUTH2] ready\r\n",
+                      noIr = "* OK [CAPABILITY IMAP4rev1 AUTH=PLAIN AUTH=XOAUTH2] ready\r\n",
+                      token = "dXNlcj1hbm5hQGV4YW1wbGUuY29tAWF1dGg9QmVhcmVyIHRvay0xAQE=\r\n",
+                      line = "a000000 AUTHENTICATE XOAUTH2";
+    struct Row {
+        std::string greeting;
+        std::vector<std::pair<std::string, std::string>> wire;  // client bytes, server answer
+        std::string failure;                                    // "": signed in
+        unsigned throttleMs;
+    } rows[] = {
+        {ir, {{line + " " + token, "a000000 OK Logged in\r\n"}}, "", 0},
+        {noIr, {{line + "\r\n", "+ \r\n"}, {token, "a000000 OK Logged in\r\n"}}, "", 0},
+        {ir,
+         {{line + " " + token,
+           "+ eyJzdGF0dXMiOiI0MDEiLCJzY2hlbWVzIjoiYmVhcmVyIiwic2NvcGUiOiJodHRwczovL291dGxvb2sub2Zm"
+           "aWNlMzY1LmNvbS8ifQ==\r\n"},
+          {"\r\n", "a000000 NO AUTHENTICATE failed.\r\n"}},
+         "token refused (401)",
+         0},
+        {ir, {{line + " " + token, "a000000 NO AUTHENTICATE failed.\r\n"}}, "token refused", 0},
+        {"* OK [CAPABILITY IMAP4rev1 AUTH=PLAIN] ready\r\n",
+         {{"", ""}},
+         "server does not offer AUTHENTICATE XOAUTH2",
+         0},
+        {ir,
+         {{line + " " + token,
+           "a000000 BAD Request is throttled. Suggested Backoff Time: 2500 milliseconds\r\n"}},
+         "throttled by the server (2500 ms)",
+         2500},
+        {ir,
+         {{line + " " + token, "a000000 bad request is THROTTLED. backoff time: 99999999999\r\n"}},
+         "throttled by the server (300000 ms)",
+         300000},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.wire.back().second);
+        TempFolder dir;
+        SessionPair pair(dir.File("log"));
+        pair.Serve(row.greeting);
+        pair.imap.SendAuthenticate("anna@example.com", "tok-1");
+        for (const auto& [client, server] : row.wire) {
+            EXPECT_EQ(pair.Sent(), client);
+            pair.Serve(server);
+        }
+        EXPECT_EQ(pair.imap.m_bLoggedIn, row.failure.empty() ? 1 : 0);
+        EXPECT_EQ(pair.imap.FailureReason(), row.failure);
+        EXPECT_EQ(pair.imap.ThrottleMs(), row.throttleMs);
+        const std::string log = ReadFile(dir.File("log"));
+        EXPECT_EQ(log.find("tok"), std::string::npos) << log;
+        EXPECT_EQ(log.find(token.substr(0, 40)), std::string::npos) << log;
+        if (row.failure.empty()) {
+            EXPECT_NE(
+                log.find(OnDisk(line + (row.greeting == ir ? " ****\r\n" : "\r\n+ \r\n****\r\n"))),
+                std::string::npos)
+                << log;
+        }
+    }
+}

@@ -1,0 +1,175 @@
+#include "support/TokenServer.h"
+
+#include <arpa/inet.h>
+#include <signal.h>
+#include <strings.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <cstdlib>
+#include <map>
+#include <stdexcept>
+
+#include <openssl/evp.h>
+#include <openssl/rand.h>
+#include <openssl/ssl.h>
+
+namespace {
+constexpr size_t kMaxRequest = 64 * 1024;
+using UChar = unsigned char;
+
+// application/x-www-form-urlencoded: '&'-separated name=value, %XX and '+' for space.
+std::map<std::string, std::string> ParseForm(const std::string& body) {
+    std::map<std::string, std::string> form;
+    std::string name, value, *to = &name;
+    for (size_t i = 0; i <= body.size(); ++i) {
+        const char c = i < body.size() ? body[i] : '&';
+        if (c == '&') {
+            form[name] = value;
+            name.clear(), value.clear(), to = &name;
+        } else if (c == '=' && to == &name) {
+            to = &value;
+        } else if (c == '%' && i + 2 < body.size() && std::isxdigit(UChar(body[i + 1])) &&
+                   std::isxdigit(UChar(body[i + 2]))) {
+            *to += static_cast<char>(std::stoi(body.substr(i + 1, 2), nullptr, 16));
+            i += 2;
+        } else {
+            *to += c == '+' ? ' ' : c;
+        }
+    }
+    return form;
+}
+
+// base64url, about as long as a real access token (a signed JWT), so that the
+// login line is too.
+std::string NewToken() {
+    unsigned char random[1100];
+    unsigned char text[sizeof random * 4 / 3 + 4];
+    RAND_bytes(random, sizeof random);
+    std::string token(reinterpret_cast<char*>(text), EVP_EncodeBlock(text, random, sizeof random));
+    for (char& c : token)
+        c = c == '+' ? '-' : c == '/' ? '_' : c;
+    return token.substr(0, token.find('='));
+}
+}  // namespace
+
+TokenServer::TokenServer(std::string clientId, std::string clientSecret, std::string domain)
+    : m_clientId(std::move(clientId)),
+      m_clientSecret(std::move(clientSecret)),
+      m_domain(std::move(domain)),
+      m_ctx(SSL_CTX_new(TLS_server_method()), SSL_CTX_free) {
+    // clang-format off
+    const std::string req = "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2 -subj /CN=";
+    const std::string make = "cd " + m_folder.Path() + " && { " +
+        req + "CA -keyout ca.key -out ca.pem && " + req + "Other -keyout other.key -out other.pem && " +
+        req + "127.0.0.1 -addext subjectAltName=IP:127.0.0.1 -addext basicConstraints=CA:FALSE" +
+        " -CA ca.pem -CAkey ca.key -keyout server.key -out server.pem; } >/dev/null 2>&1";
+    // clang-format on
+    sockaddr_in addr{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
+    socklen_t len = sizeof addr;
+    m_listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (std::system(make.c_str()) != 0 ||
+        SSL_CTX_use_certificate_file(m_ctx.get(), m_folder.File("server.pem").c_str(),
+                                     SSL_FILETYPE_PEM) != 1 ||
+        SSL_CTX_use_PrivateKey_file(m_ctx.get(), m_folder.File("server.key").c_str(),
+                                    SSL_FILETYPE_PEM) != 1 ||
+        ::bind(m_listener, reinterpret_cast<sockaddr*>(&addr), len) != 0 ||
+        ::listen(m_listener, 8) != 0 ||
+        ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
+        ::close(m_listener);
+        throw std::runtime_error("token server: no certificate or no listener");
+    }
+    m_port = ntohs(addr.sin_port);
+    m_thread = std::thread([this] {
+        // A client that hangs up makes our writes fail with EPIPE, not end the tests.
+        sigset_t pipe;
+        sigemptyset(&pipe);
+        sigaddset(&pipe, SIGPIPE);
+        ::pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
+        // Until shutdown() in the destructor makes accept() fail.
+        for (int fd;
+             (fd = ::accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC)) >= 0 || errno == EINTR;)
+            if (fd >= 0) {
+                Serve(fd);
+                ::close(fd);
+            }
+    });
+}
+
+TokenServer::~TokenServer() {
+    ::shutdown(m_listener, SHUT_RDWR);
+    m_thread.join();
+    ::close(m_listener);
+}
+
+std::string TokenServer::LastTokenRequest() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_lastTokenRequest;
+}
+
+void TokenServer::Serve(int fd) {
+    const timeval wait{2, 0};  // a silent client holds up no later one for long
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &wait, sizeof wait);
+    const std::unique_ptr<SSL, void (*)(SSL*)> ssl(SSL_new(m_ctx.get()), SSL_free);
+    SSL_set_fd(ssl.get(), fd);
+    if (SSL_accept(ssl.get()) != 1)
+        return;  // e.g. the client did not trust the certificate
+    std::string in;
+    size_t head = std::string::npos, length = 0;
+    char chunk[4096];
+    for (int n; in.size() < kMaxRequest && (head == std::string::npos || in.size() < length);) {
+        if ((n = SSL_read(ssl.get(), chunk, sizeof chunk)) <= 0)
+            return;
+        in.append(chunk, static_cast<size_t>(n));
+        if (head == std::string::npos && (head = in.find("\r\n\r\n")) != std::string::npos) {
+            head += 4;
+            length = head;
+            for (size_t at = in.find('\n'); at < head; at = in.find('\n', at + 1))
+                if (strncasecmp(in.c_str() + at + 1, "content-length:", 15) == 0)
+                    length += std::strtoul(in.c_str() + at + 16, nullptr, 10);
+        }
+    }
+    if (head == std::string::npos || in.size() < length)
+        return;
+    const size_t space = in.find(' ');
+    const std::string path = in.compare(0, space, "POST") == 0
+                                 ? in.substr(space + 1, in.find(' ', space + 1) - space - 1)
+                                 : "";
+    const auto [status, json] = Answer(path, in.substr(head, length - head));
+    const std::string out =
+        "HTTP/1.1 " + status +
+        "\r\nContent-Type: application/json; charset=utf-8\r\nContent-Length: " +
+        std::to_string(json.size()) + "\r\nConnection: close\r\n\r\n" + json;
+    SSL_write(ssl.get(), out.data(), static_cast<int>(out.size()));
+    SSL_shutdown(ssl.get());
+}
+
+std::pair<std::string, std::string> TokenServer::Answer(const std::string& path,
+                                                        const std::string& body) {
+    auto form = ParseForm(body);
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (path == "/introspect") {
+        ++m_introspections;
+        if (!m_tokens.count(form["token"]))
+            return {"200 OK", R"({"active":false})"};
+        // Dovecot applies its username_format (%Ld) to this name as to the login's.
+        return {"200 OK", R"({"active":true,"username":")" + m_clientId + "@" + m_domain + "\"}"};
+    }
+    if (path != "/token")
+        return {"404 Not Found", R"({"error":"not_found"})"};
+    ++m_tokenRequests;
+    m_lastTokenRequest = body;
+    if (form["grant_type"] != "client_credentials")
+        return {"400 Bad Request",
+                R"({"error":"unsupported_grant_type","error_description":)"
+                R"("AADSTS70003: The app requested an unsupported grant type."})"};
+    if (form["client_id"] != m_clientId || form["client_secret"] != m_clientSecret)
+        return {"401 Unauthorized", R"({"error":"invalid_client","error_description":)"
+                                    R"("AADSTS7000215: Invalid client secret provided."})"};
+    const std::string token = *m_tokens.insert(NewToken()).first;
+    return {"200 OK",
+            R"({"token_type":"Bearer","expires_in":3599,"access_token":")" + token + "\"}"};
+}

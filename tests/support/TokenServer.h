@@ -1,0 +1,60 @@
+// An OAuth2 identity provider for sign-in tests, on https://127.0.0.1 in a
+// thread of its own: the client-credentials grant on /token, and token
+// introspection on /introspect as Dovecot's oauth2 passdb asks for it. Each
+// grant issues a fresh random token; introspection names the client in the
+// domain ("app-id@example.com"), which Dovecot takes for any mailbox there.
+// One request per connection.
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+
+#include <openssl/types.h>
+
+#include "support/Harness.h"
+
+class TokenServer {
+public:
+    // Makes a test CA and a certificate for 127.0.0.1 from it; throws when
+    // that or listening fails.
+    TokenServer(std::string clientId, std::string clientSecret, std::string domain = "example.com");
+    ~TokenServer();
+
+    unsigned Port() const { return m_port; }
+    std::string TokenUrl() const { return Base() + "/token"; }
+    std::string IntrospectionUrl() const { return Base() + "/introspect"; }
+    // PEM files: the CA that signed the server's certificate, and one that did not.
+    std::string CaFile() const { return m_folder.File("ca.pem"); }
+    std::string OtherCaFile() const { return m_folder.File("other.pem"); }
+
+    int TokenRequests() const { return m_tokenRequests; }
+    int Introspections() const { return m_introspections; }
+    // The form of the last POST /token, as sent.
+    std::string LastTokenRequest() const;
+    // Every token granted so far.
+    std::set<std::string> Issued() const {
+        std::lock_guard lock(m_mutex);
+        return m_tokens;
+    }
+
+private:
+    std::string Base() const { return "https://127.0.0.1:" + std::to_string(m_port); }
+    void Serve(int fd);
+    // The status ("200 OK") and JSON body for one request.
+    std::pair<std::string, std::string> Answer(const std::string& path, const std::string& body);
+
+    const std::string m_clientId, m_clientSecret, m_domain;
+    TempFolder m_folder;
+    std::unique_ptr<SSL_CTX, void (*)(SSL_CTX*)> m_ctx;
+    int m_listener = -1;
+    unsigned m_port = 0;
+    std::atomic<int> m_tokenRequests{0}, m_introspections{0};
+    mutable std::mutex m_mutex;
+    std::string m_lastTokenRequest;
+    std::set<std::string> m_tokens;  // issued
+    std::thread m_thread;
+};
