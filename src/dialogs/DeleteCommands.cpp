@@ -41,19 +41,20 @@ void StartWhenStopped(CRunSequencer& run, std::function<bool()> mayReplace,
 
 }  // namespace
 
-void RunDeleteSingleUserCommand(wxWindow* parent, CRunSequencer& run,
+void RunDeleteSingleUserCommand(wxWindow* parent, CRunSequencer& run, bool tokenSignIn,
                                 std::function<bool()> mayReplace) {
-    CDlgCancellaSingoloUser dlg(parent);
+    CDlgCancellaSingoloUser dlg(parent, tokenSignIn);
     const int asked = dlg.IsLoaded() ? RunAsked(dlg.ShowModal()) : 0;
     if (!asked || !ConfirmStop(parent, run))
         return;
     // Blanks typed after the account or password are never meant; leading ones
     // may be, and stay.
-    StartWhenStopped(
-        run, std::move(mayReplace),
-        [&run, account = TrimRight(dlg.m_strUserAccount),
-         password = TrimRight(dlg.m_strUserPassword), date = FormatCutoffDate(dlg.m_dtBefore),
-         preview = asked == IDC_PREVIEW] { run.StartSingleRun(account, password, date, preview); });
+    StartWhenStopped(run, std::move(mayReplace),
+                     [&run, account = TrimRight(dlg.m_strUserAccount),
+                      password = tokenSignIn ? std::string() : TrimRight(dlg.m_strUserPassword),
+                      date = FormatCutoffDate(dlg.m_dtBefore), preview = asked == IDC_PREVIEW] {
+                         run.StartSingleRun(account, password, date, preview);
+                     });
 }
 
 void RunDeleteUserListCommand(wxWindow* parent, const CUserList& users, CRunSequencer& run,

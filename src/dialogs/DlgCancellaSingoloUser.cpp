@@ -3,7 +3,7 @@
 #include "forms/ControlIds.h"
 #include "forms/Validators.h"
 
-CDlgCancellaSingoloUser::CDlgCancellaSingoloUser(wxWindow* parent)
+CDlgCancellaSingoloUser::CDlgCancellaSingoloUser(wxWindow* parent, bool tokenSignIn)
     : CAcceptingDialog(parent, "IDD_CANCELLA_SINGOLO_USER", IDD_CANCELLA_SINGOLO_USER) {
     if (!IsLoaded())
         return;
@@ -11,6 +11,7 @@ CDlgCancellaSingoloUser::CDlgCancellaSingoloUser(wxWindow* parent)
         ->SetValidator(CBytesTextValidator(wxFILTER_NONE, &m_strUserAccount));
     FindWindow(IDC_EDIT_USER_PASSWORD)
         ->SetValidator(CBytesTextValidator(wxFILTER_NONE, &m_strUserPassword));
+    FindWindow(IDC_EDIT_USER_PASSWORD)->Enable(!tokenSignIn);
     FindWindow(IDC_DATETIMEPICKER)->SetValidator(CDateValidator(&m_dtBefore));
     BindAcceptButton(IDC_DELETE);
     BindAlternativeButton(IDC_PREVIEW);

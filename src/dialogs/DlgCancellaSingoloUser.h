@@ -1,4 +1,5 @@
-// "Delete Mails for single user": account, password and cut-off date.
+// "Delete Mails for single user": account, password and cut-off date. An
+// account that signs in with the app's token has no password to type.
 #pragma once
 
 #include <string>
@@ -12,7 +13,8 @@ inline constexpr const char* kDefaultUserAccount = "administrator@example.com";
 
 class CDlgCancellaSingoloUser : public CAcceptingDialog {
 public:
-    explicit CDlgCancellaSingoloUser(wxWindow* parent);
+    // With tokenSignIn the password field is disabled.
+    CDlgCancellaSingoloUser(wxWindow* parent, bool tokenSignIn);
 
     std::string m_strUserAccount = kDefaultUserAccount;
     std::string m_strUserPassword;

@@ -144,7 +144,7 @@ CMainFrame::CMainFrame(wxDocManager* manager, CTranscript& transcript, std::stri
         CallAfter(
             [this, text] { wxMessageBox(text, kMainFrameTitle, wxOK | wxICON_WARNING, this); });
     }
-    LoadUserList(m_dataFolder, m_users);
+    LoadUserList(m_dataFolder, m_users, m_settings.m_auth == AuthMode::OAuth2);
 
     // The standard commands' keys besides the ones the menus show (Ctrl+N,
     // O, S, Z, X, C, V and F8 belong to the menu items). The table sends its commands even
@@ -451,11 +451,16 @@ void CMainFrame::OnTimer(wxTimerEvent& event) {
 }
 
 void CMainFrame::OnConfiguration(wxCommandEvent&) {
+    const AuthMode before = m_settings.m_auth;
     m_bConfigChanged = RunConfigurationCommand(this, m_settings) || m_bConfigChanged;
+    // Whether "account;" names an account depends on how accounts sign in.
+    if (m_settings.m_auth != before)
+        LoadUserList(m_dataFolder, m_users, m_settings.m_auth == AuthMode::OAuth2);
 }
 
 void CMainFrame::OnDeleteSingleUser(wxCommandEvent&) {
-    RunDeleteSingleUserCommand(this, m_run, [this] { return MayReplaceReport(); });
+    RunDeleteSingleUserCommand(this, m_run, m_settings.m_auth == AuthMode::OAuth2,
+                               [this] { return MayReplaceReport(); });
 }
 
 void CMainFrame::OnDeleteUserList(wxCommandEvent&) {

@@ -108,7 +108,7 @@ std::string CAccessToken::ReadReply(const CHttpsResult& reply, const std::string
             const std::string expires = member("expires_in");
             *lifetime = expires.empty()
                             ? 3600
-                            : std::clamp(std::strtol(expires.c_str(), nullptr, 10), 60L, 86400L);
+                            : std::clamp(std::strtol(expires.c_str(), nullptr, 10), 1L, 86400L);
         }
     }
     if (failure.empty())

@@ -1,5 +1,7 @@
 #include "settings/DlgConfigura.h"
 
+#include <utility>
+
 #include <wx/app.h>
 #include <wx/button.h>
 #include <wx/choice.h>
@@ -36,16 +38,39 @@ CDlgConfigura::CDlgConfigura(wxWindow* parent)
     FindWindow(IDC_COMBO_SECURITY)->SetValidator(wxGenericValidator(&m_nSecurity));
     FindWindow(IDC_EDIT_FINGERPRINT)
         ->SetValidator(CBytesTextValidator(wxFILTER_NONE, &m_strFingerprint));
+    FindWindow(IDC_COMBO_AUTH)->SetValidator(wxGenericValidator(&m_nAuth));
+    const std::pair<int, std::string*> oauth[] = {{IDC_EDIT_TOKEN_URL, &m_strTokenUrl},
+                                                  {IDC_EDIT_CLIENT_ID, &m_strClientId},
+                                                  {IDC_EDIT_CLIENT_SECRET, &m_strClientSecret},
+                                                  {IDC_EDIT_SCOPE, &m_strScope},
+                                                  {IDC_EDIT_CA_FILE, &m_strCaFile}};
+    for (const auto& [id, value] : oauth)
+        FindWindow(id)->SetValidator(CBytesTextValidator(wxFILTER_NONE, value));
     // The values that can be refused: Set and Enter check them first (the
     // char hook, bound after the base class's, is called before it).
     Bind(wxEVT_BUTTON, &CDlgConfigura::OnSet, this, IDC_SET);
     Bind(wxEVT_CHAR_HOOK, &CDlgConfigura::OnCharHook, this);
     Bind(wxEVT_CHOICE, &CDlgConfigura::OnSecurityChanged, this, IDC_COMBO_SECURITY);
+    Bind(
+        wxEVT_CHOICE,
+        [this](wxCommandEvent& event) {
+            EnableOAuthFields(event.GetSelection() == static_cast<int>(AuthMode::OAuth2));
+        },
+        IDC_COMBO_AUTH);
 }
 
 bool CDlgConfigura::TransferDataToWindow() {
     m_bTlsShown = m_nSecurity == static_cast<int>(SecurityMode::Tls);
+    EnableOAuthFields(m_nAuth == static_cast<int>(AuthMode::OAuth2));
     return CAcceptingDialog::TransferDataToWindow();
+}
+
+void CDlgConfigura::EnableOAuthFields(bool oauth2) {
+    // Disabled, the values stay and are stored: a later switch back to OAuth2
+    // finds them.
+    for (const int id : {IDC_EDIT_TOKEN_URL, IDC_EDIT_CLIENT_ID, IDC_EDIT_CLIENT_SECRET,
+                         IDC_EDIT_SCOPE, IDC_EDIT_CA_FILE})
+        FindWindow(id)->Enable(oauth2);
 }
 
 void CDlgConfigura::OnSecurityChanged(wxCommandEvent& event) {
@@ -80,6 +105,13 @@ bool CDlgConfigura::CheckValues() {
     auto* port = static_cast<wxTextCtrl*>(FindWindow(IDC_EDIT_PORT));
     auto* parallel = static_cast<wxTextCtrl*>(FindWindow(IDC_EDIT_PARALLEL));
     auto* field = static_cast<wxTextCtrl*>(FindWindow(IDC_EDIT_FINGERPRINT));
+    auto* tokenUrl = static_cast<wxTextCtrl*>(FindWindow(IDC_EDIT_TOKEN_URL));
+    auto* clientId = static_cast<wxTextCtrl*>(FindWindow(IDC_EDIT_CLIENT_ID));
+    auto* secret = static_cast<wxTextCtrl*>(FindWindow(IDC_EDIT_CLIENT_SECRET));
+    const bool oauth2 = static_cast<wxChoice*>(FindWindow(IDC_COMBO_AUTH))->GetSelection() ==
+                        static_cast<int>(AuthMode::OAuth2);
+    // Stored as TrimRight leaves them, so judged that way.
+    const auto typed = [](wxTextCtrl* text) { return TrimRight(text->GetValue().utf8_string()); };
     const int number = SafeAtoi(port->GetValue().utf8_string());
     const int atOnce = SafeAtoi(parallel->GetValue().utf8_string());
     std::string fingerprint;
@@ -96,6 +128,16 @@ bool CDlgConfigura::CheckValues() {
             "The trusted certificate is not a SHA-256 fingerprint: it takes 64 hex digits, in "
             "pairs separated by colons or not. Empty the field to trust no certificate.";
         wrong = field;
+    } else if (oauth2 && typed(tokenUrl).rfind("https://", 0) != 0) {
+        // The request carries the client secret: never in clear text.
+        problem = "The token endpoint must be an https:// address.";
+        wrong = tokenUrl;
+    } else if (oauth2 && typed(clientId).empty()) {
+        problem = "OAuth2 needs the client id of the app registration.";
+        wrong = clientId;
+    } else if (oauth2 && typed(secret).empty()) {
+        problem = "OAuth2 needs the client secret of the app registration.";
+        wrong = secret;
     }
     if (!problem)
         return true;

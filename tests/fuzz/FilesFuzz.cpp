@@ -73,7 +73,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const std::string failure = CAccessToken::ReadReply(reply, "s3", &token, &lifetime);
         QD_CHECK(failure.empty()
                      ? !token.empty() && printable(token) && token.find(' ') == std::string::npos &&
-                           lifetime >= 60 && lifetime <= 86400
+                           lifetime >= 1 && lifetime <= 86400
                      : token.empty() && printable(failure) &&
                            failure.find("s3") == std::string::npos);
     }

@@ -4,7 +4,10 @@
 // button or Enter), so ShowModal returns at once.
 #include <gtest/gtest.h>
 
+#include <iterator>
 #include <tuple>
+
+#include <sys/stat.h>
 
 #include <wx/app.h>
 #include <wx/aui/auibar.h>
@@ -209,6 +212,46 @@ TEST_F(Forms, ConfigurationFormShowsStoresAndTheWindowSavesTheSettings) {
     m_frame->Close(true);
     EXPECT_EQ(ReadFile(m_folder.File(kConfigFileName)),
               "100\r\n127.0.0.2\r\n993\r\ntls\r\n" + kHex + "\r\n4\r\n");
+}
+
+TEST_F(Forms, OAuth2IsCheckedSavedForTheOwnerOnlyAndAsksNoPassword) {
+    WriteFile(m_folder.File(kUserListFileName), "ann@example.com;pa\r\ncarl@example.com;\r\n");
+    const int fields[] = {IDC_EDIT_TOKEN_URL, IDC_EDIT_CLIENT_ID, IDC_EDIT_CLIENT_SECRET,
+                          IDC_EDIT_SCOPE, IDC_EDIT_CA_FILE};
+    const char* const typed[] = {"http://login.example/t", "app ", " \t", "api://x", "/ca.pem"};
+    Command(ID_CONFIGURATION, [&](wxDialog& form) {
+        for (const int id : fields)
+            EXPECT_FALSE(form.FindWindow(id)->IsEnabled()) << id;
+        wxCommandEvent picked(wxEVT_CHOICE, IDC_COMBO_AUTH);
+        picked.SetInt(int(AuthMode::OAuth2));
+        Control<wxChoice>(form, IDC_COMBO_AUTH).SetSelection(picked.GetInt());
+        Control<wxChoice>(form, IDC_COMBO_AUTH).ProcessWindowEvent(picked);
+        for (size_t i = 0; i < std::size(fields); ++i) {
+            EXPECT_TRUE(form.FindWindow(fields[i])->IsEnabled()) << fields[i];
+            Control<wxTextCtrl>(form, fields[i]).SetValue(typed[i]);
+        }
+        FormDriver::Press(form, IDC_SET);
+        EXPECT_EQ(m_driver.asked, "The token endpoint must be an https:// address.");
+        Control<wxTextCtrl>(form, IDC_EDIT_TOKEN_URL).SetValue("https://login.example/t");
+        FormDriver::Press(form, kPressEnter);  // blanks are no secret
+        EXPECT_EQ(m_driver.asked, "OAuth2 needs the client secret of the app registration.");
+        EXPECT_EQ(form.GetReturnCode(), wxID_CANCEL);
+        Control<wxTextCtrl>(form, IDC_EDIT_CLIENT_SECRET).SetValue("s3cret ");
+        return IDC_SET;
+    });
+    EXPECT_EQ(m_frame->m_users.m_arrAccounts.back(), "carl@example.com");  // no password needed
+    Command(ID_DELETE_SINGLE_USER, [](wxDialog& form) {
+        EXPECT_FALSE(form.FindWindow(IDC_EDIT_USER_PASSWORD)->IsEnabled());
+        return int(wxID_CANCEL);
+    });
+    m_frame->Close(true);
+    EXPECT_EQ(ReadFile(m_folder.File(kConfigFileName)),
+              "250\r\n127.0.0.1\r\n1\r\nnone\r\n" + kKept + "\r\n1\r\noauth2\r\n");
+    EXPECT_EQ(ReadFile(m_folder.File(kOAuthFileName)),
+              "https://login.example/t\r\napp\r\ns3cret\r\napi://x\r\n/ca.pem\r\n");
+    struct stat st {};
+    ASSERT_EQ(stat(m_folder.File(kOAuthFileName).c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
 }
 
 TEST_F(Forms, TrustFormComesAfterTheRunsEventAndOnlyTrustKeepsTheCertificate) {

@@ -170,6 +170,6 @@ std::pair<std::string, std::string> TokenServer::Answer(const std::string& path,
         return {"401 Unauthorized", R"({"error":"invalid_client","error_description":)"
                                     R"("AADSTS7000215: Invalid client secret provided."})"};
     const std::string token = *m_tokens.insert(NewToken()).first;
-    return {"200 OK",
-            R"({"token_type":"Bearer","expires_in":3599,"access_token":")" + token + "\"}"};
+    return {"200 OK", R"({"token_type":"Bearer","expires_in":)" + std::to_string(lifetime) +
+                          R"(,"access_token":")" + token + "\"}"};
 }

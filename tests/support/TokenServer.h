@@ -35,6 +35,8 @@ public:
     int Introspections() const { return m_introspections; }
     // The form of the last POST /token, as sent.
     std::string LastTokenRequest() const;
+    // Seconds each token is granted for.
+    std::atomic<int> lifetime{3599};
     // Every token granted so far.
     std::set<std::string> Issued() const {
         std::lock_guard lock(m_mutex);

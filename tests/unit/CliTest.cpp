@@ -276,6 +276,17 @@ TEST_F(CliRun, OAuth2SignsInEveryMailboxWithOneTokenAndKeepsItSecret) {
     ASSERT_EQ(d.Start(), "");
     UseOAuth2(d.Port(), idp.TokenUrl(), "stale", idp.CaFile());
     WriteFile(m_data.File(kUserListFileName), list);
+    // A token of two seconds is renewed at half its life: once or more in the
+    // first run, which deletes nothing (every message is new for 1 Jan 2020).
+    idp.lifetime = 2;
+    EXPECT_EQ(Run({"--list", "--before", "2020-01-01", "--pause", "200"}, "",
+                  {"QUENDRAVALT_CLIENT_SECRET=s3cret-value"}),
+              1)
+        << m_err;
+    EXPECT_GT(idp.TokenRequests(), 1);
+    EXPECT_EQ(Lines()[2], "carl@example.com\t0\t0\tnone found");
+    idp.lifetime = 3599;
+    const int before = idp.TokenRequests();
     const std::string report = m_data.File("r.csv");
     EXPECT_EQ(Run({"--list", "--before", "2020-06-01", "--report", report}, "",
                   {"QUENDRAVALT_CLIENT_SECRET=s3cret-value"}),
@@ -288,7 +299,7 @@ TEST_F(CliRun, OAuth2SignsInEveryMailboxWithOneTokenAndKeepsItSecret) {
     EXPECT_EQ(d.Subjects(names[0]), Texts{"m2"});
     EXPECT_EQ(d.Subjects(names[1]), (Texts{"m1", "m2", "m3"}));
     EXPECT_EQ(d.Subjects(names[2]), Texts{"m2"});
-    EXPECT_EQ(idp.TokenRequests(), 1);
+    EXPECT_EQ(idp.TokenRequests(), before + 1);
     EXPECT_EQ(idp.LastTokenRequest(),
               "grant_type=client_credentials&client_id=app-id&client_secret=s3cret-value&"
               "scope=https%3A%2F%2Foutlook.office365.com%2F.default");
