@@ -37,6 +37,8 @@ TEST(ConfigurationFile, LoadsWhatTheFileSaysAndSavesItInCrLfLines) {
         {"1000\nh\n143\nnone\n" + fp.substr(1) + "G", "1000\r\nh\r\n143\r\nnone\r\n\r\n", L::Loaded, false},
         {"1000\nh\n143\nnone\n\n99\n", "1000\r\nh\r\n143\r\nnone\r\n\r\n16\r\n", L::Loaded, false},  // accounts at once
         {"1000\nh\n143\nnone\n\n0\n", "1000\r\nh\r\n143\r\nnone\r\n\r\n", L::Loaded, false},
+        {"1000\nh\n143\nnone\n\n\noauth2\n", "1000\r\nh\r\n143\r\nnone\r\n\r\n1\r\noauth2\r\n", L::Loaded, false},
+        {"1000\nh\n143\nnone\n\n3\nOAuth2\n", "1000\r\nh\r\n143\r\nnone\r\n\r\n3\r\n", L::Loaded, false},  // passwords
         {"1000\r\nh\0st\r\n143\r\n"s, defaults, L::NotOurs, false},
         {"1000\r\n" + std::string(1001, 'h'), defaults, L::NotOurs, false},
         // clang-format on
