@@ -159,6 +159,7 @@ bool CImapSocket::ConnectToServer(const std::string& host, unsigned port, Securi
     m_strFailure.clear();
     m_strLost.clear();
     m_commandBytes = 0;
+    m_nThrottleMs = 0;
     m_reader.Reset();
     m_lastActivity = std::chrono::steady_clock::now();
     Close();

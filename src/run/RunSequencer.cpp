@@ -436,11 +436,11 @@ void CRunSequencer::OnTimer(int id) {
 
 void CRunSequencer::RetryThrottled(Lane& lane) {
     CImapSocket& socket = lane.socket;
-    if (!socket.IsConnected()) {
+    if (!socket.IsConnected() || lane.step == STEP_CONNECT) {
         // What the lost session deleted stays counted; the new one searches
         // again and finds the rest, flagged or not.
         lane.carried += socket.DeletedCount();
-        lane.log.Append("\nThe server closed the connection: connecting again\n");
+        lane.log.Append("\nConnecting again\n");
         StartAccount(lane);
         return;
     }

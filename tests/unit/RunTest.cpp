@@ -134,27 +134,31 @@ TEST(Run, AThrottledCommandIsSentAgainOnceAfterTheSuggestedPause) {
                                                       const std::string& command) {
         const std::string verb = command.substr(0, command.find(' '));
         if ((connection == 1 && verb == "STORE" && ++stores == 1) ||
-            (connection == 4 && verb == "SEARCH"))
+            (connection == 4 && verb == "SEARCH") || (connection == 5 && verb == "CAPABILITY"))
             return Reply{tag + throttled};
         if (connection == 2 && verb == "LOGIN")
             return Reply{tag + throttled, 0ms, Reply::Close};
         return mailbox(connection, tag, command);
     });
     TestRun run(server.Port());
-    run.users.m_arrAccounts = {"store", "close", "twice"};
-    run.users.m_arrPasswords.assign(3, "pw");
+    run.users.m_arrAccounts = {"store", "close", "twice", "greeted"};
+    run.users.m_arrPasswords.assign(4, "pw");
     run.sequencer.StartListRun("01-Jan-2024");
     ASSERT_TRUE(run.WaitForEnd());
     const std::string search = " | CAPABILITY | SELECT INBOX | SEARCH ALL BEFORE 01-Jan-2024";
     EXPECT_EQ(
         Dialogues(server),
-        (Lines{"1: CAPABILITY | LOGIN store pw" + store +
-                   " | STORE 2:2,4:5 +FLAGS \\Deleted | SEARCH DELETED | EXPUNGE | LOGOUT",
-               "2: CAPABILITY | LOGIN close pw",
-               "3: CAPABILITY | LOGIN close pw" + store + " | SEARCH DELETED | EXPUNGE | LOGOUT",
-               "4: CAPABILITY | LOGIN twice pw" + search + search.substr(search.rfind(" |")) +
-                   " | LOGOUT"}));
-    ASSERT_EQ(run.sequencer.m_results.size(), 3u);
+        (Lines{
+            "1: CAPABILITY | LOGIN store pw" + store +
+                " | STORE 2:2,4:5 +FLAGS \\Deleted | SEARCH DELETED | EXPUNGE | LOGOUT",
+            "2: CAPABILITY | LOGIN close pw",
+            "3: CAPABILITY | LOGIN close pw" + store + " | SEARCH DELETED | EXPUNGE | LOGOUT",
+            "4: CAPABILITY | LOGIN twice pw" + search + search.substr(search.rfind(" |")) +
+                " | LOGOUT",
+            "5: CAPABILITY",  // the greeting's: connecting again
+            "6: CAPABILITY | LOGIN greeted pw" + store + " | SEARCH DELETED | EXPUNGE | LOGOUT"}));
+    ASSERT_EQ(run.sequencer.m_results.size(), 4u);
+    EXPECT_EQ(run.sequencer.m_results[3].failure, "");
     EXPECT_EQ(run.sequencer.m_results[0].failure, "");
     EXPECT_EQ(run.sequencer.m_results[1].failure, "");
     EXPECT_EQ(run.sequencer.m_results[2].failure, "throttled by the server (50 ms)");
