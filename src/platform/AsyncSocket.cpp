@@ -1,19 +1,12 @@
 #include "platform/AsyncSocket.h"
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netdb.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstring>
 
 #include <wx/evtloop.h>
 #include <wx/evtloopsrc.h>
 
+#include "platform/SocketApi.h"
+#include "platform/SocketNotifier.h"
 #include "platform/TlsSession.h"
 
 // The console loop calls only one of the three callbacks per wake-up (on a
@@ -30,7 +23,11 @@ private:
     CAsyncSocket& m_owner;
 };
 
-CAsyncSocket::CAsyncSocket() : m_watcher(std::make_unique<Watcher>(*this)) {}
+CAsyncSocket::CAsyncSocket() : m_watcher(std::make_unique<Watcher>(*this)) {
+#ifdef _WIN32
+    m_notifier = std::make_unique<CSocketNotifier>([this](int) { Service(); });
+#endif
+}
 
 CAsyncSocket::~CAsyncSocket() {
     CAsyncSocket::Close();
@@ -38,7 +35,7 @@ CAsyncSocket::~CAsyncSocket() {
 
 bool CAsyncSocket::Create() {
     Close();
-    m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    m_fd = sockapi::NewStream();
     if (m_fd < 0) {
         m_lastError = Error::NotCreated;
         return false;
@@ -50,8 +47,7 @@ bool CAsyncSocket::Create() {
 
 bool CAsyncSocket::Attach(int fd) {
     Close();
-    const int fl = ::fcntl(fd, F_GETFL);
-    if (fl < 0 || ::fcntl(fd, F_SETFL, fl | O_NONBLOCK) < 0)
+    if (!sockapi::SetNonBlocking(fd))
         return false;
     m_fd = fd;
     m_state = State::Connected;
@@ -61,26 +57,24 @@ bool CAsyncSocket::Attach(int fd) {
 }
 
 void CAsyncSocket::SetError(int err) {
-    switch (err) {
-        case 0:
+    using F = sockapi::Failure;
+    switch (sockapi::Classify(err)) {
+        case F::None:
             m_lastError = Error::None;
             break;
-        case EAGAIN:
+        case F::WouldBlock:
             m_lastError = Error::WouldBlock;
             break;
-        case ECONNREFUSED:
+        case F::Refused:
             m_lastError = Error::Refused;
             break;
-        case ENETUNREACH:
-        case EHOSTUNREACH:
-        case EADDRNOTAVAIL:
+        case F::Unreachable:
             m_lastError = Error::Unreachable;
             break;
-        case ETIMEDOUT:
+        case F::TimedOut:
             m_lastError = Error::TimedOut;
             break;
-        case ECONNRESET:
-        case EPIPE:
+        case F::Reset:
             m_lastError = Error::Reset;
             break;
         default:
@@ -111,12 +105,16 @@ bool CAsyncSocket::Connect(const std::string& host, unsigned port) {
         addr.sin_addr = reinterpret_cast<sockaddr_in*>(res->ai_addr)->sin_addr;
         ::freeaddrinfo(res);
     }
+    const auto pending = [](int e) {
+        const auto f = sockapi::Classify(e);
+        return f == sockapi::Failure::InProgress || f == sockapi::Failure::WouldBlock;
+    };
     if (::connect(m_fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) {
         m_state = State::Connecting;  // completion is still reported through OnConnect
-    } else if (errno == EINPROGRESS) {
+    } else if (const int e = sockapi::LastErrno(); pending(e)) {
         m_state = State::Connecting;
     } else {
-        SetError(errno);
+        SetError(e);
         return false;
     }
     Watch(true, true);
@@ -133,7 +131,7 @@ void CAsyncSocket::Close() {
     m_tlsState = TlsState::None;
     m_readWantsWrite = m_writeWantsRead = false;
     if (m_fd >= 0)
-        ::close(m_fd);
+        sockapi::Close(m_fd);
     m_fd = -1;
     m_state = State::Closed;
     m_wantSend = false;
@@ -148,15 +146,15 @@ int CAsyncSocket::SendToHelper(const void* buf, int len, const sockaddr*, int, i
         return SendTls(buf, len);
     if (len <= 0)
         return 0;
-    ssize_t n;
+    int n, e = 0;
     do {
-        n = ::send(m_fd, buf, static_cast<size_t>(len), flags | MSG_NOSIGNAL);
-    } while (n < 0 && errno == EINTR);
+        n = sockapi::Send(m_fd, buf, len, flags);
+    } while (n < 0 && sockapi::Classify(e = sockapi::LastErrno()) == sockapi::Failure::Interrupted);
     if (n < 0) {
-        SetError(errno == EWOULDBLOCK ? EAGAIN : errno);
+        SetError(e);
         return -1;
     }
-    return static_cast<int>(n);
+    return n;
 }
 
 int CAsyncSocket::ReceiveFromHelper(void* buf, int len, sockaddr*, int*, int flags) {
@@ -166,15 +164,15 @@ int CAsyncSocket::ReceiveFromHelper(void* buf, int len, sockaddr*, int*, int fla
     }
     if (m_tls)
         return ReceiveTls(buf, len);
-    ssize_t n;
+    int n, e = 0;
     do {
-        n = ::recv(m_fd, buf, static_cast<size_t>(len), flags);
-    } while (n < 0 && errno == EINTR);
+        n = sockapi::Recv(m_fd, buf, len, flags);
+    } while (n < 0 && sockapi::Classify(e = sockapi::LastErrno()) == sockapi::Failure::Interrupted);
     if (n < 0) {
-        SetError(errno == EWOULDBLOCK ? EAGAIN : errno);
+        SetError(e);
         return -1;
     }
-    return static_cast<int>(n);
+    return n;
 }
 
 void CAsyncSocket::RequestSendNotification(bool on) {
@@ -211,6 +209,14 @@ void CAsyncSocket::Rewatch() {
 }
 
 void CAsyncSocket::Watch(bool read, bool write) {
+#ifdef _WIN32
+    // Winsock notices only changes: reading is always watched, and a notice
+    // that finds nothing to do costs one look at the socket.
+    (void)read;
+    m_notifier->Watch(m_fd, write);
+    m_watchedFlags = 1;
+    return;
+#endif
     const int flags = (read ? wxEVENT_SOURCE_INPUT : 0) | (write ? wxEVENT_SOURCE_OUTPUT : 0) |
                       wxEVENT_SOURCE_EXCEPTION;
     if (m_source && flags == m_watchedFlags)
@@ -222,6 +228,10 @@ void CAsyncSocket::Watch(bool read, bool write) {
 }
 
 void CAsyncSocket::Unwatch() {
+#ifdef _WIN32
+    if (m_fd >= 0)
+        m_notifier->Unwatch(m_fd);
+#endif
     m_source.reset();
     m_watchedFlags = 0;
 }
@@ -230,10 +240,7 @@ void CAsyncSocket::Service() {
     if (m_fd < 0)
         return;
     if (m_state == State::Connecting) {
-        int err = 0;
-        socklen_t len = sizeof err;
-        if (::getsockopt(m_fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0)
-            err = errno;
+        const int err = sockapi::PendingError(m_fd);
         if (err == 0) {
             sockaddr_in peer{};
             socklen_t plen = sizeof peer;
@@ -258,24 +265,21 @@ void CAsyncSocket::Service() {
     // TCP urgent data is no part of IMAP: it is read and dropped, else the
     // descriptor stays exceptional and the loop comes back to it at once, again
     // and again.
-    pollfd urgent{m_fd, POLLPRI, 0};
-    if (::poll(&urgent, 1, 0) > 0 && (urgent.revents & POLLPRI)) {
+    if (sockapi::UrgentWaiting(m_fd)) {
         char byte;
-        ::recv(m_fd, &byte, 1, MSG_OOB | MSG_DONTWAIT);
+        sockapi::Recv(m_fd, &byte, 1, MSG_OOB);  // the socket does not block
     }
     if (m_tls) {
         ServiceTls();
         return;
     }
     pollfd p{m_fd, static_cast<short>(POLLIN | (m_wantSend ? POLLOUT : 0)), 0};
-    if (::poll(&p, 1, 0) <= 0)
+    if (sockapi::Poll(&p, 1, 0) <= 0)
         return;
     if (p.revents & POLLIN) {
         OnReceive(0);
     } else if (p.revents & (POLLHUP | POLLERR)) {
-        int err = 0;
-        socklen_t len = sizeof err;
-        ::getsockopt(m_fd, SOL_SOCKET, SO_ERROR, &err, &len);
+        const int err = sockapi::PendingError(m_fd);
         Unwatch();
         OnClose(err);
         return;
@@ -431,16 +435,14 @@ void CAsyncSocket::ServiceTls() {
     if (m_tlsState != TlsState::Ready)
         return;
     pollfd p{m_fd, POLLIN | POLLOUT, 0};
-    if (::poll(&p, 1, 0) < 0)
+    if (sockapi::Poll(&p, 1, 0) < 0)
         p.revents = 0;
     const bool readable = (p.revents & POLLIN) != 0;
     const bool writable = (p.revents & POLLOUT) != 0;
     if ((m_readWantsWrite ? writable : readable) || m_tls->HasPending()) {
         OnReceive(0);
     } else if (p.revents & (POLLHUP | POLLERR)) {
-        int err = 0;
-        socklen_t len = sizeof err;
-        ::getsockopt(m_fd, SOL_SOCKET, SO_ERROR, &err, &len);
+        const int err = sockapi::PendingError(m_fd);
         Unwatch();
         OnClose(err);
         return;

@@ -119,6 +119,9 @@ private:
     int m_watchedFlags = 0;
     std::unique_ptr<Watcher> m_watcher;
     std::unique_ptr<class wxEventLoopSource> m_source;
+#ifdef _WIN32
+    std::unique_ptr<class CSocketNotifier> m_notifier;  // instead of m_source
+#endif
 
     std::unique_ptr<CTlsSession> m_tls;
     TlsState m_tlsState = TlsState::None;

@@ -1,8 +1,13 @@
 #include "platform/HttpsPost.h"
 
 #include <curl/curl.h>
+#ifdef _WIN32
+#include "platform/SocketApi.h"
+#include "platform/SocketNotifier.h"
+#else
 #include <sys/epoll.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <cctype>
@@ -44,6 +49,7 @@ std::string Describe(CURLcode code, const char* detail) {
     return text;
 }
 
+#ifndef _WIN32
 // What epoll saw, in curl's terms. Errors and hang-ups count as readable, as
 // curl's own poll counts them: the read that follows finds out what happened.
 int CurlBits(uint32_t events) {
@@ -54,6 +60,7 @@ int CurlBits(uint32_t events) {
         bits |= CURL_CSELECT_OUT;
     return bits;
 }
+#endif
 
 }  // namespace
 
@@ -100,6 +107,11 @@ private:
     CURL* m_easy = nullptr;
     bool m_added = false;
     curl_slist* m_headers = nullptr;
+#ifdef _WIN32
+    // Winsock's notices carry the socket: one for a socket curl has closed is dropped.
+    CSocketNotifier m_notifier{[this](int s) { ServiceSocket(s); }};
+    void ServiceSocket(int s);
+#endif
     int m_epoll = -1;
     std::unique_ptr<wxEventLoopSource> m_source;
     wxTimer m_timer;
@@ -121,8 +133,10 @@ CHttpsPost::Transfer::~Transfer() {
     curl_slist_free_all(m_headers);
     m_timer.Stop();
     m_source.reset();  // before the descriptor it watches is closed
+#ifndef _WIN32
     if (m_epoll >= 0)
         ::close(m_epoll);
+#endif
 }
 
 void CHttpsPost::Transfer::Begin(const std::string& url, const std::string& body,
@@ -136,6 +150,7 @@ void CHttpsPost::Transfer::Begin(const std::string& url, const std::string& body
         return;
     }
     m_body = body;
+#ifndef _WIN32
     m_epoll = ::epoll_create1(EPOLL_CLOEXEC);
     if (m_epoll >= 0)
         m_source.reset(wxEventLoopBase::AddSourceForFD(m_epoll, this, wxEVENT_SOURCE_INPUT));
@@ -143,6 +158,7 @@ void CHttpsPost::Transfer::Begin(const std::string& url, const std::string& body
         FailLater(Describe(CURLE_OUT_OF_MEMORY, "cannot watch the connection"));
         return;
     }
+#endif
     if (!Setup(url, caFile)) {
         FailLater(Describe(CURLE_FAILED_INIT, m_error));
         return;
@@ -192,6 +208,11 @@ bool CHttpsPost::Transfer::Setup(const std::string& url, const std::string& caFi
         // That file alone: the system's certificate folder would trust more.
         set(CURLOPT_CAINFO, caFile.c_str());
         set(CURLOPT_CAPATH, static_cast<const char*>(nullptr));
+    } else {
+#ifdef _WIN32
+        // OpenSSL knows no Windows store of its own: curl brings the system's roots.
+        set(CURLOPT_SSL_OPTIONS, static_cast<long>(CURLSSLOPT_NATIVE_CA));
+#endif
     }
     set(CURLOPT_POST, 1L);
     set(CURLOPT_POSTFIELDS, m_body.data());
@@ -205,6 +226,14 @@ bool CHttpsPost::Transfer::Setup(const std::string& url, const std::string& caFi
 }
 
 int CHttpsPost::Transfer::OnSocket(CURL*, curl_socket_t s, int what, void* self, void*) {
+#ifdef _WIN32
+    CSocketNotifier& notifier = static_cast<Transfer*>(self)->m_notifier;
+    if (what == CURL_POLL_REMOVE)
+        notifier.Unwatch(static_cast<int>(s));
+    else
+        notifier.Watch(static_cast<int>(s), (what & CURL_POLL_OUT) != 0);
+    return 0;
+#endif
     const int epoll = static_cast<Transfer*>(self)->m_epoll;
     if (what == CURL_POLL_REMOVE) {
         ::epoll_ctl(epoll, EPOLL_CTL_DEL, s, nullptr);
@@ -238,6 +267,21 @@ size_t CHttpsPost::Transfer::OnData(char* data, size_t size, size_t count, void*
     return n;
 }
 
+#ifdef _WIN32
+void CHttpsPost::Transfer::ServiceSocket(int s) {
+    pollfd p{static_cast<SOCKET>(s), POLLIN | POLLOUT, 0};
+    if (sockapi::Poll(&p, 1, 0) <= 0)
+        return;
+    int bits = 0;
+    if (p.revents & (POLLIN | POLLERR | POLLHUP))
+        bits |= CURL_CSELECT_IN;
+    if (p.revents & POLLOUT)
+        bits |= CURL_CSELECT_OUT;
+    Drive(static_cast<curl_socket_t>(s), bits);
+}
+
+void CHttpsPost::Transfer::Service() {}
+#else
 void CHttpsPost::Transfer::Service() {
     epoll_event ready[8];
     const int n = ::epoll_wait(m_epoll, ready, 8, 0);
@@ -246,6 +290,7 @@ void CHttpsPost::Transfer::Service() {
             return;
     }
 }
+#endif
 
 bool CHttpsPost::Transfer::Drive(curl_socket_t s, int bits) {
     int running = 0;

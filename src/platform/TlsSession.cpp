@@ -1,9 +1,5 @@
 #include "platform/TlsSession.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-
 #include <cerrno>
 #include <cstdlib>
 #include <mutex>
@@ -16,6 +12,10 @@
 #include <openssl/x509v3.h>
 
 #include "platform/AsyncSocket.h"
+#include "platform/SocketApi.h"
+#ifdef _WIN32
+#include "platform/WindowsRoots.h"
+#endif
 
 namespace {
 
@@ -24,37 +24,37 @@ namespace {
 int BioWrite(BIO* b, const char* in, int len) {
     auto* link = static_cast<CTlsSession::Link*>(BIO_get_data(b));
     BIO_clear_retry_flags(b);
-    ssize_t n;
+    int n, e = 0;
     do {
-        n = ::send(link->fd, in, static_cast<size_t>(len), MSG_NOSIGNAL);
-    } while (n < 0 && errno == EINTR);
+        n = sockapi::Send(link->fd, in, len);
+    } while (n < 0 && sockapi::Classify(e = sockapi::LastErrno()) == sockapi::Failure::Interrupted);
     if (n < 0) {
-        if (errno == EAGAIN || errno == EWOULDBLOCK)
+        if (sockapi::Classify(e) == sockapi::Failure::WouldBlock)
             BIO_set_retry_write(b);
         else
-            link->err = errno;
+            link->err = e;
         return -1;
     }
-    return static_cast<int>(n);
+    return n;
 }
 
 int BioRead(BIO* b, char* out, int len) {
     auto* link = static_cast<CTlsSession::Link*>(BIO_get_data(b));
     BIO_clear_retry_flags(b);
-    ssize_t n;
+    int n, e = 0;
     do {
-        n = ::recv(link->fd, out, static_cast<size_t>(len), 0);
-    } while (n < 0 && errno == EINTR);
+        n = sockapi::Recv(link->fd, out, len);
+    } while (n < 0 && sockapi::Classify(e = sockapi::LastErrno()) == sockapi::Failure::Interrupted);
     if (n < 0) {
-        if (errno == EAGAIN || errno == EWOULDBLOCK)
+        if (sockapi::Classify(e) == sockapi::Failure::WouldBlock)
             BIO_set_retry_read(b);
         else
-            link->err = errno;
+            link->err = e;
         return -1;
     }
     if (n == 0)
         link->eof = true;
-    return static_cast<int>(n);
+    return n;
 }
 
 long BioCtrl(BIO* b, int cmd, long, void*) {
@@ -110,6 +110,11 @@ SSL* NewClientSsl() {
             SSL_CTX_free(fresh);
             return nullptr;
         }
+#ifdef _WIN32
+        // SSL_CERT_FILE, when set, is the whole trust, as on Linux.
+        if (EnvOrNone(X509_get_default_cert_file_env()).empty())
+            AddWindowsRoots(SSL_CTX_get_cert_store(fresh));
+#endif
         SSL_CTX_set_options(fresh, SSL_OP_IGNORE_UNEXPECTED_EOF);
         SSL_CTX_set_mode(fresh,
                          SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);

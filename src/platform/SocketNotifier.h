@@ -1,0 +1,31 @@
+// Windows only: word from Winsock that a socket may have become readable or
+// writable, may have connected or closed, on the thread that runs the event
+// loop. wxWidgets watches descriptors only on Unix; here Winsock posts to a
+// hidden message-only window (WSAAsyncSelect) whose messages whichever wx loop
+// runs dispatches. A notice only says "look": the owner checks the socket.
+#pragma once
+
+#include <functional>
+#include <set>
+
+class CSocketNotifier {
+public:
+    explicit CSocketNotifier(std::function<void(int socket)> ready);
+    ~CSocketNotifier();  // watches nothing after it
+    CSocketNotifier(const CSocketNotifier&) = delete;
+    CSocketNotifier& operator=(const CSocketNotifier&) = delete;
+
+    // Reading, urgent data, connecting and closing are always watched;
+    // writing when write, with one notice at once for a socket that is
+    // already writable (Winsock tells only of a change).
+    void Watch(int socket, bool write);
+    void Unwatch(int socket);
+
+    // For the window: the socket's owner, or nullptr for one nobody watches.
+    static CSocketNotifier* Owner(int socket);
+    void Notify(int socket) { m_ready(socket); }
+
+private:
+    std::function<void(int)> m_ready;
+    std::set<int> m_sockets;
+};
