@@ -1,8 +1,5 @@
 #include "app/QuenDravaltApp.h"
 
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <wx/image.h>
 #include <wx/msgdlg.h>
 #include <wx/xrc/xmlres.h>
@@ -11,6 +8,7 @@
 #include "app/Resources.h"
 #include "frame/MainFrame.h"
 #include "platform/DataFolder.h"
+#include "platform/SocketApi.h"
 
 CQuenDravaltApp::CQuenDravaltApp() : m_transcript(DataFilePath(DefaultDataFolder(), kLogFileName)) {
     SetAppName("QuenDravalt");
@@ -20,10 +18,10 @@ CQuenDravaltApp::CQuenDravaltApp() : m_transcript(DataFilePath(DefaultDataFolder
 CQuenDravaltApp::~CQuenDravaltApp() = default;
 
 bool CQuenDravaltApp::CheckSocketLayer() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    const int fd = sockapi::NewStream();
     if (fd < 0)
         return false;
-    ::close(fd);
+    sockapi::Close(fd);
     return true;
 }
 

@@ -1,10 +1,6 @@
 // quendravalt-cli: the deletion run without a window, for cron and systemd
 // timers. Exit status: 0 every account done, 1 an account failed, 2 a usage
 // or configuration error (nothing contacted), 130 stopped by SIGINT or SIGTERM.
-#include <signal.h>
-#include <termios.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -19,6 +15,7 @@
 
 #include "cli/CliHost.h"
 #include "cli/CliOptions.h"
+#include "cli/Console.h"
 #include "imap/Transcript.h"
 #include "platform/DataFolder.h"
 #include "run/CutoffDate.h"
@@ -56,19 +53,17 @@ bool ReadPassword(std::string& password) {
         password = env;
         return !password.empty();
     }
-    const bool terminal = ::isatty(STDIN_FILENO);
-    termios before{};
-    if (terminal && ::tcgetattr(STDIN_FILENO, &before) == 0) {
-        std::fprintf(stderr, "Password: ");
-        termios quiet = before;
-        quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-        ::tcsetattr(STDIN_FILENO, TCSANOW, &quiet);
-    }
-    const bool read = static_cast<bool>(std::getline(std::cin, password));
+    const bool terminal = StdinIsTerminal();
+    bool read = false;
     if (terminal) {
-        ::tcsetattr(STDIN_FILENO, TCSANOW, &before);
-        std::fprintf(stderr, "\n");
+        std::fprintf(stderr, "Password: ");
+        CEchoOff quiet;
+        read = static_cast<bool>(std::getline(std::cin, password));
+    } else {
+        read = static_cast<bool>(std::getline(std::cin, password));
     }
+    if (terminal)
+        std::fprintf(stderr, "\n");
     if (!password.empty() && password.back() == '\r')
         password.pop_back();
     return read && !password.empty();
@@ -80,14 +75,6 @@ std::string CutoffDay(const CCliOptions& options) {
     return FormatCutoffDate(wxDateTime(static_cast<wxDateTime::wxDateTime_t>(options.day),
                                        static_cast<wxDateTime::Month>(options.month - 1),
                                        options.year));
-}
-
-bool FolderWritable(const std::string& file) {
-    const size_t slash = file.rfind('/');
-    const std::string folder = slash == std::string::npos ? "."
-                               : slash == 0               ? "/"
-                                                          : file.substr(0, slash);
-    return ::access(folder.c_str(), W_OK) == 0;
 }
 
 }  // namespace
@@ -171,19 +158,13 @@ int main(int argc, char** argv) {
         return Fail("the report " + options.report + " cannot be written there");
     const std::string cutoff = CutoffDay(options);
 
-    std::FILE* progress = !options.quiet && ::isatty(STDERR_FILENO) ? stderr : nullptr;
+    std::FILE* progress = !options.quiet && StderrIsTerminal() ? stderr : nullptr;
     CTranscript transcript(DataFilePath(folder, kLogFileName));
     CCliHost host(stdout, progress);
     CRunSequencer run(host, transcript, settings, users);
     host.Attach(run);
 
-    // Without SA_RESTART: a signal ends the loop's wait at once.
-    struct sigaction action {};
-    action.sa_handler = OnSignal;
-    sigemptyset(&action.sa_mask);
-    ::sigaction(SIGINT, &action, nullptr);
-    ::sigaction(SIGTERM, &action, nullptr);
-    ::signal(SIGPIPE, SIG_IGN);
+    CatchStopSignals(OnSignal);
 
     wxEventLoop loop;
     wxEventLoopBase::SetActive(&loop);

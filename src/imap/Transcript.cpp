@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "platform/FileSystem.h"
 #include "platform/StdioFile.h"
 
 void CTranscript::Append(std::string_view text) {
@@ -50,9 +51,9 @@ void CTranscript::StartNew() {
         for (int n = kKeptLogs - 1; n >= 1; --n) {
             const std::string older = KeptLogPath(m_logPath, n);
             if (std::filesystem::exists(older, error))
-                std::rename(older.c_str(), KeptLogPath(m_logPath, n + 1).c_str());
+                ReplaceFile(older, KeptLogPath(m_logPath, n + 1));
         }
-        if (std::rename(m_logPath.c_str(), KeptLogPath(m_logPath, 1).c_str()) != 0)
+        if (!ReplaceFile(m_logPath, KeptLogPath(m_logPath, 1)))
             return;  // appended to rather than lost
     }
     CStdioFile file;

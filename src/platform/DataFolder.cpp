@@ -2,7 +2,7 @@
 
 #include <sys/stat.h>
 
-#include <cerrno>
+#include "platform/FileSystem.h"
 
 #ifdef _WIN32
 static constexpr char kSep = '\\';
@@ -21,5 +21,5 @@ bool EnsureDataFolder(const std::string& folder) {
     struct stat st {};
     if (::stat(folder.c_str(), &st) == 0)
         return S_ISDIR(st.st_mode);
-    return ::mkdir(folder.c_str(), 0755) == 0 || errno == EEXIST;
+    return MakeFolder(folder);
 }

@@ -3,7 +3,8 @@
 
 #include <string>
 
-// The program's own folder: QUENDRAVALT at the root of the file system.
+// The program's own folder: QUENDRAVALT at the root of the file system (of the
+// system drive on Windows).
 std::string DefaultDataFolder();
 
 // folder + separator + name.

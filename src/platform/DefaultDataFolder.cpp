@@ -2,14 +2,16 @@
 // of the program can use a folder of its own with the same code.
 #include "platform/DataFolder.h"
 
-#ifndef QD_DATA_FOLDER
-#ifdef _WIN32
-#define QD_DATA_FOLDER "\\QUENDRAVALT"
-#else
-#define QD_DATA_FOLDER "/QUENDRAVALT"
-#endif
-#endif
+#include <cstdlib>
 
 std::string DefaultDataFolder() {
+#ifdef QD_DATA_FOLDER
     return QD_DATA_FOLDER;
+#elif defined(_WIN32)
+    // At the root of the system drive, wherever the program was started from.
+    const char* drive = std::getenv("SystemDrive");
+    return std::string(drive && *drive ? drive : "C:") + "\\QUENDRAVALT";
+#else
+    return "/QUENDRAVALT";
+#endif
 }

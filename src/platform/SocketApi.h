@@ -20,7 +20,17 @@
 namespace sockapi {
 
 // What went wrong, independent of errno and WSAGetLastError.
-enum class Failure { None, WouldBlock, Interrupted, InProgress, Refused, Unreachable, TimedOut, Reset, Other };
+enum class Failure {
+    None,
+    WouldBlock,
+    Interrupted,
+    InProgress,
+    Refused,
+    Unreachable,
+    TimedOut,
+    Reset,
+    Other
+};
 
 #ifdef _WIN32
 bool Startup();  // WSAStartup, once a process

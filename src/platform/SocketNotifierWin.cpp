@@ -1,7 +1,7 @@
 #include "platform/SocketNotifier.h"
 
-#include <winsock2.h>
 #include <windows.h>
+#include <winsock2.h>
 
 #include <map>
 

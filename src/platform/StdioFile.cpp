@@ -1,9 +1,8 @@
 #include "platform/StdioFile.h"
 
-#include <stdio.h>
-#include <unistd.h>
-
 #include <cstdlib>
+
+#include "platform/FileSystem.h"
 
 bool CStdioFile::Open(const std::string& path, unsigned flags) {
     Close();
@@ -12,7 +11,7 @@ bool CStdioFile::Open(const std::string& path, unsigned flags) {
         mode = (flags & modeAppend) ? "ab" : "wb";
     if (path.find('\0') != std::string::npos)
         return false;
-    m_fp = std::fopen(path.c_str(), mode);
+    m_fp = OpenFile(path, mode);
     m_failed = false;
     return m_fp != nullptr;
 }
@@ -20,11 +19,23 @@ bool CStdioFile::Open(const std::string& path, unsigned flags) {
 bool CStdioFile::ReadString(std::string& line) {
     if (!m_fp)
         return false;
-    // getline keeps NUL bytes and grows its buffer for lines of any length.
-    const ssize_t n = ::getline(&m_line, &m_lineCap, m_fp);
-    if (n <= 0)
+    // Byte by byte from stdio's buffer: NUL bytes stay, lines may be any length.
+    size_t len = 0;
+    for (int c; (c = std::getc(m_fp)) != EOF;) {
+        if (len + 1 >= m_lineCap) {
+            const size_t cap = m_lineCap ? 2 * m_lineCap : 256;
+            char* grown = static_cast<char*>(std::realloc(m_line, cap));
+            if (!grown)
+                return false;
+            m_line = grown;
+            m_lineCap = cap;
+        }
+        m_line[len++] = static_cast<char>(c);
+        if (c == '\n')
+            break;
+    }
+    if (len == 0)
         return false;
-    size_t len = static_cast<size_t>(n);
     if (m_line[len - 1] == '\n') {
         --len;
         if (len > 0 && m_line[len - 1] == '\r')
@@ -60,7 +71,7 @@ bool CStdioFile::Flush(bool durable) {
         return false;
     if (std::fflush(m_fp) != 0)
         m_failed = true;
-    if (durable && !m_failed && ::fsync(fileno(m_fp)) != 0)
+    if (durable && !m_failed && !SyncFile(m_fp))
         m_failed = true;
     return !m_failed;
 }
@@ -72,7 +83,7 @@ bool CStdioFile::Close() {
             ok = false;
         m_fp = nullptr;
     }
-    std::free(m_line);  // getline's buffer comes from malloc
+    std::free(m_line);  // from realloc
     m_line = nullptr;
     m_lineCap = 0;
     m_failed = false;

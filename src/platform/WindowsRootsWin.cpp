@@ -1,5 +1,5 @@
-#include <windows.h>
 #include <wincrypt.h>
+#include <windows.h>
 
 // wincrypt.h names some types as OpenSSL does.
 #undef X509_NAME

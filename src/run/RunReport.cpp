@@ -4,8 +4,7 @@
 #include <cstdio>
 #include <ctime>
 
-#include <unistd.h>
-
+#include "platform/FileSystem.h"
 #include "platform/Utf8.h"
 #include "run/RunSequencer.h"
 
@@ -168,7 +167,7 @@ CRunReport NewReport(const std::string& cutoff, bool preview) {
     const std::time_t now = std::time(nullptr);
     std::tm local{};
     char started[32] = "";
-    if (::localtime_r(&now, &local))
+    if (LocalTime(now, &local))
         std::strftime(started, sizeof started, "%Y-%m-%d %H:%M:%S", &local);
     report.started = started;
     return report;
@@ -177,13 +176,13 @@ CRunReport NewReport(const std::string& cutoff, bool preview) {
 bool WriteReportFile(const std::string& path, const CRunReport& report) {
     const std::string bytes = FormatReport(report);
     const std::string temp = path + ".new";
-    std::FILE* file = std::fopen(temp.c_str(), "wb");
+    std::FILE* file = OpenFile(temp, "wb");
     if (!file)
         return false;
     bool ok = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-    ok = std::fflush(file) == 0 && ::fsync(::fileno(file)) == 0 && ok;
+    ok = std::fflush(file) == 0 && SyncFile(file) && ok;
     ok = std::fclose(file) == 0 && ok;
-    if (!ok || std::rename(temp.c_str(), path.c_str()) != 0) {
+    if (!ok || !ReplaceFile(temp, path)) {
         std::remove(temp.c_str());
         return false;
     }

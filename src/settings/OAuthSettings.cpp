@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "platform/DataFolder.h"
+#include "platform/FileSystem.h"
 #include "platform/StdioFile.h"
 
 std::string LoadOAuthSettings(const std::string& folder, COAuthSettings& oauth) {
@@ -18,7 +19,7 @@ std::string LoadOAuthSettings(const std::string& folder, COAuthSettings& oauth) 
                                : "the OAuth file " + path + " cannot be read";
     if (!S_ISREG(st.st_mode) || st.st_size > 16 * 1024)
         return "the OAuth file " + path + " is not one of this program";
-    if (st.st_mode & (S_IRGRP | S_IWGRP | S_IROTH | S_IWOTH))
+    if (OpenToOthers(path))
         return "the OAuth file " + path +
                " holds a client secret and others than its owner may read or change it: "
                "run chmod 600 " +
@@ -62,13 +63,13 @@ bool SaveOAuthSettings(const std::string& folder, const COAuthSettings& oauth) {
     // Owner only before the secret is in it.
     if (!file.Open(temp, CStdioFile::modeWrite | CStdioFile::modeCreate))
         return false;
-    bool ok = ::chmod(temp.c_str(), S_IRUSR | S_IWUSR) == 0;
+    bool ok = RestrictToOwner(temp);
     ok = ok && file.WriteString(oauth.m_strTokenUrl + "\n" + oauth.m_strClientId + "\n" +
                                 oauth.m_strClientSecret + "\n" + oauth.m_strScope + "\n" +
                                 oauth.m_strCaFile + "\n");
     ok = file.Flush(true) && ok;
     ok = file.Close() && ok;
-    if (!ok || std::rename(temp.c_str(), path.c_str()) != 0) {
+    if (!ok || !ReplaceFile(temp, path)) {
         std::remove(temp.c_str());
         return false;
     }

@@ -8,6 +8,7 @@
 #include <cstdio>
 
 #include "platform/DataFolder.h"
+#include "platform/FileSystem.h"
 #include "platform/SafeAtoi.h"
 #include "platform/StdioFile.h"
 
@@ -112,7 +113,7 @@ bool SaveSettings(const std::string& folder, const CSettings& settings) {
     bool ok = file.WriteString(text);
     ok = file.Flush(true) && ok;
     ok = file.Close() && ok;
-    if (!ok || std::rename(temp.c_str(), path.c_str()) != 0) {
+    if (!ok || !ReplaceFile(temp, path)) {
         std::remove(temp.c_str());
         return false;
     }
