@@ -29,6 +29,7 @@ file(GLOB QD_GUI_SOURCES CONFIGURE_DEPENDS
      ${CMAKE_SOURCE_DIR}/src/settings/*.cpp)
 list(REMOVE_ITEM QD_GUI_SOURCES
      ${CMAKE_SOURCE_DIR}/src/app/Main.cpp
+     ${CMAKE_SOURCE_DIR}/src/settings/OAuthSettings.cpp
      ${CMAKE_SOURCE_DIR}/src/settings/Settings.cpp
      ${CMAKE_SOURCE_DIR}/src/settings/UserList.cpp)
 add_library(qd_gui STATIC ${QD_GUI_SOURCES} ${QD_RESOURCES_CPP})
@@ -37,12 +38,38 @@ target_link_libraries(qd_gui PUBLIC qd_core_gui)
 set_source_files_properties(${QD_RESOURCES_CPP} PROPERTIES COMPILE_OPTIONS "-w")
 
 # --- The program --------------------------------------------------------------
-add_executable(quendravalt src/app/Main.cpp src/platform/DefaultDataFolder.cpp)
+if(WIN32)
+    # The icon Explorer and the Start menu show, made from the PNGs, and
+    # wxWidgets' manifest (the system's common controls and DPI awareness).
+    enable_language(RC)
+    find_program(ICOTOOL icotool REQUIRED)
+    set(QD_ICO ${CMAKE_BINARY_DIR}/generated/quendravalt.ico)
+    add_custom_command(
+        OUTPUT ${QD_ICO}
+        COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/generated
+        COMMAND ${ICOTOOL} -c -o ${QD_ICO} QuenDravalt16.png QuenDravalt32.png QuenDravalt48.png
+        WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}/res
+        DEPENDS ${CMAKE_SOURCE_DIR}/res/QuenDravalt16.png ${CMAKE_SOURCE_DIR}/res/QuenDravalt32.png
+                ${CMAKE_SOURCE_DIR}/res/QuenDravalt48.png
+        VERBATIM)
+    set(QD_WINDOWS_RC ${CMAKE_SOURCE_DIR}/packaging/windows/quendravalt.rc)
+    set_source_files_properties(${QD_WINDOWS_RC} PROPERTIES OBJECT_DEPENDS ${QD_ICO})
+    add_executable(quendravalt WIN32 src/app/Main.cpp src/platform/DefaultDataFolder.cpp
+                   ${QD_WINDOWS_RC})
+    target_include_directories(quendravalt PRIVATE ${CMAKE_BINARY_DIR}/generated)
+    target_link_options(quendravalt PRIVATE -static)
+else()
+    add_executable(quendravalt src/app/Main.cpp src/platform/DefaultDataFolder.cpp)
+endif()
 target_link_libraries(quendravalt PRIVATE qd_gui)
 # Another data folder for a build that must not touch /QUENDRAVALT (the
 # screenshot script points it at a scratch folder).
 if(QD_DATA_FOLDER)
     target_compile_definitions(quendravalt PRIVATE "QD_DATA_FOLDER=\"${QD_DATA_FOLDER}\"")
+endif()
+
+if(WIN32)
+    return()  # the Windows installer is built by scripts/build-windows.sh
 endif()
 
 # --- Installation -------------------------------------------------------------

@@ -76,7 +76,12 @@ bool CQuenDravaltDoc::OnSaveDocument(const wxString& file) {
 }
 
 bool CQuenDravaltDoc::DoSaveDocument(const wxString& file) {
-    if (!WriteReportFile(std::string(file.fn_str()), m_report)) {
+#ifdef _WIN32
+    const std::string path = file.utf8_string();  // the file layer takes UTF-8 there
+#else
+    const std::string path(file.fn_str());
+#endif
+    if (!WriteReportFile(path, m_report)) {
         wxMessageBox(wxString::Format("%s\nThe file could not be written.", file), "QuenDravalt",
                      wxOK | wxICON_EXCLAMATION, GetDocumentWindow());
         return false;

@@ -9,6 +9,7 @@
 #include "platform/SocketNotifier.h"
 #include "platform/TlsSession.h"
 
+#ifndef _WIN32
 // The console loop calls only one of the three callbacks per wake-up (on a
 // refused connect it is the read one), so every callback does the same work:
 // look at the descriptor and act on whatever state it is in.
@@ -23,11 +24,11 @@ private:
     CAsyncSocket& m_owner;
 };
 
-CAsyncSocket::CAsyncSocket() : m_watcher(std::make_unique<Watcher>(*this)) {
-#ifdef _WIN32
-    m_notifier = std::make_unique<CSocketNotifier>([this](int) { Service(); });
+CAsyncSocket::CAsyncSocket() : m_watcher(std::make_unique<Watcher>(*this)) {}
+#else
+CAsyncSocket::CAsyncSocket()
+    : m_notifier(std::make_unique<CSocketNotifier>([this](int) { Service(); })) {}
 #endif
-}
 
 CAsyncSocket::~CAsyncSocket() {
     CAsyncSocket::Close();
@@ -215,8 +216,7 @@ void CAsyncSocket::Watch(bool read, bool write) {
     (void)read;
     m_notifier->Watch(m_fd, write);
     m_watchedFlags = 1;
-    return;
-#endif
+#else
     const int flags = (read ? wxEVENT_SOURCE_INPUT : 0) | (write ? wxEVENT_SOURCE_OUTPUT : 0) |
                       wxEVENT_SOURCE_EXCEPTION;
     if (m_source && flags == m_watchedFlags)
@@ -225,14 +225,16 @@ void CAsyncSocket::Watch(bool read, bool write) {
     m_source.reset();
     m_source.reset(wxEventLoopBase::AddSourceForFD(m_fd, m_watcher.get(), flags));
     m_watchedFlags = flags;
+#endif
 }
 
 void CAsyncSocket::Unwatch() {
 #ifdef _WIN32
     if (m_fd >= 0)
         m_notifier->Unwatch(m_fd);
-#endif
+#else
     m_source.reset();
+#endif
     m_watchedFlags = 0;
 }
 
@@ -273,7 +275,7 @@ void CAsyncSocket::Service() {
         ServiceTls();
         return;
     }
-    pollfd p{m_fd, static_cast<short>(POLLIN | (m_wantSend ? POLLOUT : 0)), 0};
+    pollfd p = sockapi::PollFor(m_fd, POLLIN | (m_wantSend ? POLLOUT : 0));
     if (sockapi::Poll(&p, 1, 0) <= 0)
         return;
     if (p.revents & POLLIN) {
@@ -434,7 +436,7 @@ void CAsyncSocket::ServiceTls() {
     }
     if (m_tlsState != TlsState::Ready)
         return;
-    pollfd p{m_fd, POLLIN | POLLOUT, 0};
+    pollfd p = sockapi::PollFor(m_fd, POLLIN | POLLOUT);
     if (sockapi::Poll(&p, 1, 0) < 0)
         p.revents = 0;
     const bool readable = (p.revents & POLLIN) != 0;

@@ -117,10 +117,11 @@ private:
     Error m_lastError = Error::None;
     bool m_wantSend = false;
     int m_watchedFlags = 0;
+#ifdef _WIN32
+    std::unique_ptr<class CSocketNotifier> m_notifier;
+#else
     std::unique_ptr<Watcher> m_watcher;
     std::unique_ptr<class wxEventLoopSource> m_source;
-#ifdef _WIN32
-    std::unique_ptr<class CSocketNotifier> m_notifier;  // instead of m_source
 #endif
 
     std::unique_ptr<CTlsSession> m_tls;

@@ -70,7 +70,11 @@ int CurlBits(uint32_t events) {
 // attempts, all of them once the transfer ends) while the console loop still
 // held a ready event for it would have the loop call a handler it had already
 // freed. A stale event in the private set is only a number curl ignores.
+#ifdef _WIN32
+class CHttpsPost::Transfer : public wxEvtHandler {
+#else
 class CHttpsPost::Transfer : public wxEvtHandler, private wxEventLoopSourceHandler {
+#endif
 public:
     Transfer(CHttpsPost& owner, std::function<void(const CHttpsResult&)> done)
         : m_owner(owner), m_done(std::move(done)), m_timer(this) {
@@ -84,9 +88,17 @@ public:
 
 private:
     // Only the set's readability is watched; whatever the loop calls, look at the set.
-    void OnReadWaiting() override { Service(); }
-    void OnWriteWaiting() override { Service(); }
-    void OnExceptionWaiting() override { Service(); }
+#ifndef _WIN32
+    void OnReadWaiting() override {
+        Service();
+    }
+    void OnWriteWaiting() override {
+        Service();
+    }
+    void OnExceptionWaiting() override {
+        Service();
+    }
+#endif
 
     static int OnSocket(CURL*, curl_socket_t s, int what, void* self, void*);
     static int OnCurlTimer(CURLM*, long timeoutMs, void* self);
@@ -113,7 +125,9 @@ private:
     void ServiceSocket(int s);
 #endif
     int m_epoll = -1;
+#ifndef _WIN32
     std::unique_ptr<wxEventLoopSource> m_source;
+#endif
     wxTimer m_timer;
     std::string m_body;  // curl reads it from here while sending
     std::string m_response;
@@ -132,7 +146,9 @@ CHttpsPost::Transfer::~Transfer() {
         curl_multi_cleanup(m_multi);
     curl_slist_free_all(m_headers);
     m_timer.Stop();
+#ifndef _WIN32
     m_source.reset();  // before the descriptor it watches is closed
+#endif
 #ifndef _WIN32
     if (m_epoll >= 0)
         ::close(m_epoll);
@@ -232,8 +248,7 @@ int CHttpsPost::Transfer::OnSocket(CURL*, curl_socket_t s, int what, void* self,
         notifier.Unwatch(static_cast<int>(s));
     else
         notifier.Watch(static_cast<int>(s), (what & CURL_POLL_OUT) != 0);
-    return 0;
-#endif
+#else
     const int epoll = static_cast<Transfer*>(self)->m_epoll;
     if (what == CURL_POLL_REMOVE) {
         ::epoll_ctl(epoll, EPOLL_CTL_DEL, s, nullptr);
@@ -244,6 +259,7 @@ int CHttpsPost::Transfer::OnSocket(CURL*, curl_socket_t s, int what, void* self,
     ev.data.fd = s;
     if (::epoll_ctl(epoll, EPOLL_CTL_MOD, s, &ev) != 0 && errno == ENOENT)
         ::epoll_ctl(epoll, EPOLL_CTL_ADD, s, &ev);
+#endif
     return 0;
 }
 
@@ -269,7 +285,7 @@ size_t CHttpsPost::Transfer::OnData(char* data, size_t size, size_t count, void*
 
 #ifdef _WIN32
 void CHttpsPost::Transfer::ServiceSocket(int s) {
-    pollfd p{static_cast<SOCKET>(s), POLLIN | POLLOUT, 0};
+    pollfd p = sockapi::PollFor(s, POLLIN | POLLOUT);
     if (sockapi::Poll(&p, 1, 0) <= 0)
         return;
     int bits = 0;

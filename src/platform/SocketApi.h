@@ -3,6 +3,10 @@
 #pragma once
 
 #ifdef _WIN32
+// Without wincrypt.h, whose X509_NAME and friends would shadow OpenSSL's.
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
 #include <winsock2.h>
 #include <ws2tcpip.h>
 #else
@@ -90,6 +94,9 @@ inline int Recv(int s, void* buf, int len, int flags = 0) {
 inline int Poll(pollfd* fds, unsigned n, int ms) {
     return ::WSAPoll(fds, n, ms);
 }
+inline pollfd PollFor(int s, int events) {
+    return pollfd{static_cast<SOCKET>(s), static_cast<short>(events), 0};
+}
 inline int PendingError(int s) {
     int err = 0;
     int len = sizeof err;
@@ -157,6 +164,9 @@ inline int Recv(int s, void* buf, int len, int flags = 0) {
 }
 inline int Poll(pollfd* fds, unsigned n, int ms) {
     return ::poll(fds, n, ms);
+}
+inline pollfd PollFor(int s, int events) {
+    return pollfd{s, static_cast<short>(events), 0};
 }
 inline int PendingError(int s) {
     int err = 0;

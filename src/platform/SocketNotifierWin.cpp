@@ -1,7 +1,6 @@
 #include "platform/SocketNotifier.h"
 
-#include <windows.h>
-#include <winsock2.h>
+#include "platform/SocketApi.h"  // winsock2.h, which must come before windows.h
 
 #include <map>
 

@@ -1,5 +1,6 @@
-#include <wincrypt.h>
 #include <windows.h>
+// After windows.h, which it needs.
+#include <wincrypt.h>
 
 // wincrypt.h names some types as OpenSSL does.
 #undef X509_NAME

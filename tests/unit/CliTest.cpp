@@ -38,14 +38,18 @@ public:
             ::dup2(in[0], 0), ::dup2(out[1], 1), ::dup2(err[1], 2);
             for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1]})
                 ::close(fd);
+            // QD_CLI_WINE names the Windows build, run under Wine instead.
+            const char* windows = std::getenv("QD_CLI_WINE");
             std::vector<char*> argv{const_cast<char*>(QD_CLI)};
+            if (windows)
+                argv = {const_cast<char*>("wine64"), const_cast<char*>(windows)};
             for (const std::string& arg : args)
                 argv.push_back(const_cast<char*>(arg.c_str()));
             argv.push_back(nullptr);
             ::unsetenv("QUENDRAVALT_PASSWORD");
             for (const std::string& var : env)
                 ::putenv(const_cast<char*>(var.c_str()));
-            ::execv(QD_CLI, argv.data());
+            ::execvp(argv[0], argv.data());
             ::_exit(127);
         }
         ::close(in[0]), ::close(out[1]), ::close(err[1]);
