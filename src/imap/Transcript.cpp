@@ -51,9 +51,9 @@ void CTranscript::StartNew() {
         for (int n = kKeptLogs - 1; n >= 1; --n) {
             const std::string older = KeptLogPath(m_logPath, n);
             if (std::filesystem::exists(older, error))
-                ReplaceFile(older, KeptLogPath(m_logPath, n + 1));
+                MoveReplacing(older, KeptLogPath(m_logPath, n + 1));
         }
-        if (!ReplaceFile(m_logPath, KeptLogPath(m_logPath, 1)))
+        if (!MoveReplacing(m_logPath, KeptLogPath(m_logPath, 1)))
             return;  // appended to rather than lost
     }
     CStdioFile file;

@@ -1,6 +1,7 @@
 #include "platform/AsyncSocket.h"
 
 #include <cstring>
+#include <utility>
 
 #include <wx/evtloop.h>
 #include <wx/evtloopsrc.h>
@@ -27,7 +28,11 @@ private:
 CAsyncSocket::CAsyncSocket() : m_watcher(std::make_unique<Watcher>(*this)) {}
 #else
 CAsyncSocket::CAsyncSocket()
-    : m_notifier(std::make_unique<CSocketNotifier>([this](int) { Service(); })) {}
+    : m_notifier(std::make_unique<CSocketNotifier>([this](int, int error) {
+          if (error != 0 && m_state == State::Connecting)
+              m_connectError = error;
+          Service();
+      })) {}
 #endif
 
 CAsyncSocket::~CAsyncSocket() {
@@ -242,7 +247,9 @@ void CAsyncSocket::Service() {
     if (m_fd < 0)
         return;
     if (m_state == State::Connecting) {
-        const int err = sockapi::PendingError(m_fd);
+        int err = sockapi::PendingError(m_fd);
+        if (err == 0)
+            err = std::exchange(m_connectError, 0);
         if (err == 0) {
             sockaddr_in peer{};
             socklen_t plen = sizeof peer;

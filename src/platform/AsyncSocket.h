@@ -117,6 +117,7 @@ private:
     Error m_lastError = Error::None;
     bool m_wantSend = false;
     int m_watchedFlags = 0;
+    int m_connectError = 0;  // Windows: a failed connect, as Winsock told it
 #ifdef _WIN32
     std::unique_ptr<class CSocketNotifier> m_notifier;
 #else

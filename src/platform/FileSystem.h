@@ -8,7 +8,7 @@
 // fopen with a UTF-8 path (Windows takes wide paths for anything beyond ASCII).
 std::FILE* OpenFile(const std::string& path, const char* mode);
 // Puts from in the place of to, replacing it in one step; false on failure.
-bool ReplaceFile(const std::string& from, const std::string& to);
+bool MoveReplacing(const std::string& from, const std::string& to);
 // What was written to file is on the disk.
 bool SyncFile(std::FILE* file);
 bool LocalTime(std::time_t t, std::tm* out);

@@ -121,7 +121,7 @@ private:
     curl_slist* m_headers = nullptr;
 #ifdef _WIN32
     // Winsock's notices carry the socket: one for a socket curl has closed is dropped.
-    CSocketNotifier m_notifier{[this](int s) { ServiceSocket(s); }};
+    CSocketNotifier m_notifier{[this](int s, int) { ServiceSocket(s); }};
     void ServiceSocket(int s);
 #endif
     int m_epoll = -1;

@@ -37,7 +37,14 @@ enum class Failure {
 };
 
 #ifdef _WIN32
-bool Startup();  // WSAStartup, once a process
+// WSAStartup, once a process.
+inline bool Startup() {
+    static const bool started = [] {
+        WSADATA data;
+        return ::WSAStartup(MAKEWORD(2, 2), &data) == 0;
+    }();
+    return started;
+}
 inline int LastErrno() {
     return ::WSAGetLastError();
 }

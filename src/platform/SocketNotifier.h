@@ -10,7 +10,9 @@
 
 class CSocketNotifier {
 public:
-    explicit CSocketNotifier(std::function<void(int socket)> ready);
+    // ready(socket, error): error is what Winsock said came of a connect (0: it
+    // did, or the notice is of something else).
+    explicit CSocketNotifier(std::function<void(int socket, int error)> ready);
     ~CSocketNotifier();  // watches nothing after it
     CSocketNotifier(const CSocketNotifier&) = delete;
     CSocketNotifier& operator=(const CSocketNotifier&) = delete;
@@ -23,9 +25,9 @@ public:
 
     // For the window: the socket's owner, or nullptr for one nobody watches.
     static CSocketNotifier* Owner(int socket);
-    void Notify(int socket) { m_ready(socket); }
+    void Notify(int socket, int error) { m_ready(socket, error); }
 
 private:
-    std::function<void(int)> m_ready;
+    std::function<void(int, int)> m_ready;
     std::set<int> m_sockets;
 };

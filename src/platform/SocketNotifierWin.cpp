@@ -17,8 +17,10 @@ LRESULT CALLBACK SocketWindowProc(HWND window, UINT message, WPARAM wParam, LPAR
         return ::DefWindowProcW(window, message, wParam, lParam);
     // A notice for a socket closed since (or never watched) is dropped.
     const int socket = static_cast<int>(wParam);
+    // A failed connect is told only here: Winsock need not set SO_ERROR for it.
+    const int error = WSAGETSELECTEVENT(lParam) == FD_CONNECT ? WSAGETSELECTERROR(lParam) : 0;
     if (CSocketNotifier* owner = CSocketNotifier::Owner(socket))
-        owner->Notify(socket);
+        owner->Notify(socket, error);
     return 0;
 }
 
@@ -36,7 +38,7 @@ HWND SocketWindow() {
 }
 }  // namespace
 
-CSocketNotifier::CSocketNotifier(std::function<void(int)> ready) : m_ready(std::move(ready)) {}
+CSocketNotifier::CSocketNotifier(std::function<void(int, int)> ready) : m_ready(std::move(ready)) {}
 
 CSocketNotifier::~CSocketNotifier() {
     while (!m_sockets.empty())

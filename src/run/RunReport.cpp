@@ -182,7 +182,7 @@ bool WriteReportFile(const std::string& path, const CRunReport& report) {
     bool ok = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
     ok = std::fflush(file) == 0 && SyncFile(file) && ok;
     ok = std::fclose(file) == 0 && ok;
-    if (!ok || !ReplaceFile(temp, path)) {
+    if (!ok || !MoveReplacing(temp, path)) {
         std::remove(temp.c_str());
         return false;
     }

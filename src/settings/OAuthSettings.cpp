@@ -69,7 +69,7 @@ bool SaveOAuthSettings(const std::string& folder, const COAuthSettings& oauth) {
                                 oauth.m_strCaFile + "\n");
     ok = file.Flush(true) && ok;
     ok = file.Close() && ok;
-    if (!ok || !ReplaceFile(temp, path)) {
+    if (!ok || !MoveReplacing(temp, path)) {
         std::remove(temp.c_str());
         return false;
     }

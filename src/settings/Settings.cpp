@@ -113,7 +113,7 @@ bool SaveSettings(const std::string& folder, const CSettings& settings) {
     bool ok = file.WriteString(text);
     ok = file.Flush(true) && ok;
     ok = file.Close() && ok;
-    if (!ok || !ReplaceFile(temp, path)) {
+    if (!ok || !MoveReplacing(temp, path)) {
         std::remove(temp.c_str());
         return false;
     }

@@ -42,7 +42,7 @@ public:
             const char* windows = std::getenv("QD_CLI_WINE");
             std::vector<char*> argv{const_cast<char*>(QD_CLI)};
             if (windows)
-                argv = {const_cast<char*>("wine64"), const_cast<char*>(windows)};
+                argv = {const_cast<char*>("wine"), const_cast<char*>(windows)};
             for (const std::string& arg : args)
                 argv.push_back(const_cast<char*>(arg.c_str()));
             argv.push_back(nullptr);
@@ -115,8 +115,10 @@ protected:
     }
     Texts Lines() const {
         Texts lines;
+        // Windows writes its text output with CR LF.
+        const size_t cr = std::getenv("QD_CLI_WINE") ? 1 : 0;
         for (size_t at = 0, end; (end = m_out.find('\n', at)) != std::string::npos; at = end + 1)
-            lines.push_back(m_out.substr(at, end - at));
+            lines.push_back(m_out.substr(at, end - at - (end > at ? cr : 0)));
         return lines;
     }
 
