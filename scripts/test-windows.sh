@@ -17,17 +17,21 @@ bash scripts/build-windows.sh
 
 export WINEPREFIX=${QD_WINEPREFIX:-/tmp/quendravalt-wine}
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="  # no Mono or Gecko prompts
-echo "== Wine prefix $WINEPREFIX"
-timeout 300 wineboot --init >/dev/null 2>&1 || true
+export QD_CLI_WINE="$root/build-windows/quendravalt-cli.exe"
+# One private X server for all of it: Wine needs a display even for the hidden
+# windows that carry timers and socket notices (Windows itself does not), and
+# its server keeps the display it started with.
+wineserver -k 2>/dev/null || true
+timeout 900 xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" bash -c '
+    set -euo pipefail
+    echo "== Wine prefix $WINEPREFIX"
+    wineboot --init >/dev/null 2>&1 || true
 
-echo "== quendravalt-cli.exe under Wine against Dovecot"
-# Wine needs a display even for the hidden windows that carry timers and
-# socket notices; Windows itself does not.
-QD_CLI_WINE="$root/build-windows/quendravalt-cli.exe" timeout 600 xvfb-run -a \
-    build/tests/qd_unit_tests --gtest_filter='CliRun.AListRun*:CliRun.ADryRun*:CliRun.OneAccount*:CliRun.OAuth2*'
+    echo "== quendravalt-cli.exe under Wine against Dovecot"
+    build/tests/qd_unit_tests \
+        --gtest_filter="CliRun.AListRun*:CliRun.ADryRun*:CliRun.OneAccount*:CliRun.OAuth2*"
 
-echo "== quendravalt.exe under Wine: starts, shows its window, closes"
-timeout 300 xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" bash -c '
+    echo "== quendravalt.exe under Wine: starts, shows its window, closes"
     wine build-windows/quendravalt.exe & program=$!
     for _ in $(seq 1 600); do
         xwininfo -root -tree 2>/dev/null | grep -q "QuenDravalt V" && break
@@ -36,5 +40,6 @@ timeout 300 xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" bash -c '
     xwininfo -root -tree | grep "QuenDravalt V" || { echo "no main window" >&2; kill $program; exit 1; }
     wine taskkill /IM quendravalt.exe >/dev/null
     wait $program
+    wineserver -k || true
 '
 echo "== Windows stage passed"
