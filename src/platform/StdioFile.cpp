@@ -1,5 +1,6 @@
 #include "platform/StdioFile.h"
 
+#include <cstdio>
 #include <cstdlib>
 
 #include "platform/FileSystem.h"
@@ -88,4 +89,21 @@ bool CStdioFile::Close() {
     m_lineCap = 0;
     m_failed = false;
     return ok;
+}
+
+bool ReplaceTextFile(const std::string& path, std::string_view text, bool ownerOnly) {
+    const std::string temp = path + ".new";
+    std::remove(temp.c_str());  // a stale one could keep wider permissions
+    CStdioFile file;
+    if (!file.Open(temp, CStdioFile::modeWrite | CStdioFile::modeCreate))
+        return false;
+    bool ok = !ownerOnly || RestrictToOwner(temp);
+    ok = ok && file.WriteString(text);
+    ok = file.Flush(true) && ok;
+    ok = file.Close() && ok;
+    if (!ok || !MoveReplacing(temp, path)) {
+        std::remove(temp.c_str());
+        return false;
+    }
+    return true;
 }

@@ -40,3 +40,9 @@ private:
     size_t m_lineCap = 0;
     bool m_failed = false;
 };
+
+// Writes text (each LF as CR LF) to path + ".new" and puts it in the place of
+// path only once it is complete on disk; with ownerOnly the new file is
+// readable by its owner alone before anything is in it. False, with path as
+// it was, on any failure.
+bool ReplaceTextFile(const std::string& path, std::string_view text, bool ownerOnly = false);

@@ -56,22 +56,9 @@ std::string OAuthIncomplete(const COAuthSettings& oauth) {
 
 bool SaveOAuthSettings(const std::string& folder, const COAuthSettings& oauth) {
     EnsureDataFolder(folder);
-    const std::string path = DataFilePath(folder, kOAuthFileName);
-    const std::string temp = path + ".new";
-    std::remove(temp.c_str());
-    CStdioFile file;
-    // Owner only before the secret is in it.
-    if (!file.Open(temp, CStdioFile::modeWrite | CStdioFile::modeCreate))
-        return false;
-    bool ok = RestrictToOwner(temp);
-    ok = ok && file.WriteString(oauth.m_strTokenUrl + "\n" + oauth.m_strClientId + "\n" +
-                                oauth.m_strClientSecret + "\n" + oauth.m_strScope + "\n" +
-                                oauth.m_strCaFile + "\n");
-    ok = file.Flush(true) && ok;
-    ok = file.Close() && ok;
-    if (!ok || !MoveReplacing(temp, path)) {
-        std::remove(temp.c_str());
-        return false;
-    }
-    return true;
+    return ReplaceTextFile(DataFilePath(folder, kOAuthFileName),
+                           oauth.m_strTokenUrl + "\n" + oauth.m_strClientId + "\n" +
+                               oauth.m_strClientSecret + "\n" + oauth.m_strScope + "\n" +
+                               oauth.m_strCaFile + "\n",
+                           true);
 }

@@ -8,7 +8,6 @@
 #include <cstdio>
 
 #include "platform/DataFolder.h"
-#include "platform/FileSystem.h"
 #include "platform/SafeAtoi.h"
 #include "platform/StdioFile.h"
 
@@ -97,11 +96,6 @@ bool SaveSettings(const std::string& folder, const CSettings& settings) {
     EnsureDataFolder(folder);
     if (!settings.m_oauth.IsEmpty() && !SaveOAuthSettings(folder, settings.m_oauth))
         return false;
-    const std::string path = DataFilePath(folder, kConfigFileName);
-    const std::string temp = path + ".new";
-    CStdioFile file;
-    if (!file.Open(temp, CStdioFile::modeWrite | CStdioFile::modeCreate))
-        return false;
     const bool oauth2 = settings.m_auth == AuthMode::OAuth2;
     std::string text = std::to_string(settings.m_nPauseMs) + "\n" + settings.m_strServerIP + "\n" +
                        settings.m_strPort + "\n" + SecurityModeName(settings.m_security) + "\n" +
@@ -110,14 +104,7 @@ bool SaveSettings(const std::string& folder, const CSettings& settings) {
         text += std::to_string(settings.m_nParallel) + "\n";
     if (oauth2)
         text += "oauth2\n";
-    bool ok = file.WriteString(text);
-    ok = file.Flush(true) && ok;
-    ok = file.Close() && ok;
-    if (!ok || !MoveReplacing(temp, path)) {
-        std::remove(temp.c_str());
-        return false;
-    }
-    return true;
+    return ReplaceTextFile(DataFilePath(folder, kConfigFileName), text);
 }
 
 void ApplyConfiguration(CSettings& settings, const std::string& pauseText,
