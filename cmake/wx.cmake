@@ -30,4 +30,5 @@ function(qd_wx_target name)
 endfunction()
 
 qd_wx_target(qd_wx_base base)
-qd_wx_target(qd_wx_gui std aui xrc adv html xml)
+# No html: nothing uses it, and the Windows build leaves it out.
+qd_wx_target(qd_wx_gui std aui xrc adv xml)

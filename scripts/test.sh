@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is needed, builds and runs every test: the normal build, the
 # same tests under AddressSanitizer + UndefinedBehaviorSanitizer, and a bounded
-# fuzzing run of the reply intake and of the files the program reads.
+# fuzzing run of the reply intake and of the files the program reads, then the
+# Windows build and its tests under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -24,5 +25,9 @@ run_suite build-asan -DCMAKE_BUILD_TYPE=Debug -DQD_SANITIZE=ON -DQD_BENCH=OFF
 if [ -f scripts/fuzz.sh ]; then
     echo "== fuzzing the reply intake and the files"
     bash scripts/fuzz.sh "${QD_FUZZ_SECONDS:-60}"
+fi
+if [ "${QD_WINDOWS:-1}" = 1 ]; then
+    echo "== the Windows build under Wine (QD_WINDOWS=0 leaves it out)"
+    bash scripts/test-windows.sh
 fi
 echo "== all tests passed"

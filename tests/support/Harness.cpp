@@ -5,15 +5,29 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <stdexcept>
 
 #include <wx/evtloop.h>
 
 TempFolder::TempFolder() {
+#ifdef _WIN32
+    // No mkdtemp: a random name that create_directory made and nobody had.
+    std::random_device random;
+    const auto base = std::filesystem::temp_directory_path();
+    for (int attempt = 0; attempt < 100 && m_path.empty(); ++attempt) {
+        const auto dir = base / ("qdt-" + std::to_string(random()));
+        if (std::filesystem::create_directory(dir))
+            m_path = dir.u8string();
+    }
+    if (m_path.empty())
+        throw std::runtime_error("no temporary folder");
+#else
     char name[] = "/tmp/qdt-XXXXXX";  // short: Dovecot's socket paths must stay short
     if (!::mkdtemp(name))
         throw std::runtime_error("mkdtemp failed");
     m_path = name;
+#endif
 }
 
 TempFolder::~TempFolder() {

@@ -1,42 +1,35 @@
 #include "support/ScriptedServer.h"
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <poll.h>
-#include <unistd.h>
-
+#include <algorithm>
 #include <stdexcept>
+
+#include "support/Loopback.h"
 
 using Clock = std::chrono::steady_clock;
 
 ScriptedServer::ScriptedServer(Responder responder, Reply greeting)
     : m_responder(std::move(responder)), m_greeting(std::move(greeting)) {
-    sockaddr_in addr{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
-    socklen_t len = sizeof addr;
-    m_listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (::bind(m_listener, reinterpret_cast<sockaddr*>(&addr), len) != 0 ||
-        ::listen(m_listener, 4) != 0 ||
-        ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&addr), &len) != 0 ||
-        ::pipe2(m_wake, O_CLOEXEC) != 0)
+    m_listener = loopback::Listen(m_port);
+    if (m_listener < 0 || !loopback::Pair(m_wake))
         throw std::runtime_error("scripted server: no listener");
-    m_port = ntohs(addr.sin_port);
     m_thread = std::thread([this] {
         for (int connection = 1;; ++connection) {
-            pollfd p[2] = {{m_wake[0], POLLIN, 0}, {m_listener, POLLIN, 0}};
-            if (::poll(p, 2, -1) < 0 || (p[0].revents & POLLIN))
+            pollfd p[2] = {sockapi::PollFor(m_wake[0], POLLIN),
+                           sockapi::PollFor(m_listener, POLLIN)};
+            if (sockapi::Poll(p, 2, -1) < 0 || (p[0].revents & POLLIN))
                 return;
-            const int fd = ::accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC);
+            const int fd = loopback::Accept(m_listener);
             Converse(fd, connection);
-            ::close(fd);
+            sockapi::Close(fd);
         }
     });
 }
 
 ScriptedServer::~ScriptedServer() {
-    ::write(m_wake[1], "x", 1);
+    sockapi::Send(m_wake[1], "x", 1);
     m_thread.join();
     for (int fd : {m_listener, m_wake[0], m_wake[1]})
-        ::close(fd);
+        sockapi::Close(fd);
 }
 
 std::vector<std::string> ScriptedServer::Received() const {
@@ -52,12 +45,13 @@ void ScriptedServer::Converse(int fd, int connection) {
     std::string input;
     for (;;) {
         const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(due - Clock::now());
-        pollfd p[2] = {{m_wake[0], POLLIN, 0}, {fd, POLLIN, 0}};
-        if (::poll(p, 2, answering ? std::max(0, int(wait.count())) : -1) < 0 || p[0].revents)
+        pollfd p[2] = {sockapi::PollFor(m_wake[0], POLLIN), sockapi::PollFor(fd, POLLIN)};
+        if (sockapi::Poll(p, 2, answering ? std::max(0, int(wait.count())) : -1) < 0 ||
+            p[0].revents)
             return;
         if (p[1].revents) {
             char chunk[4096];
-            const ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
+            const int n = sockapi::Recv(fd, chunk, sizeof chunk);
             if (n <= 0)
                 return;
             input.append(chunk, static_cast<size_t>(n));
@@ -77,11 +71,9 @@ void ScriptedServer::Converse(int fd, int connection) {
             }
         } else if (answering && Clock::now() >= due) {
             answering = false;
-            ::send(fd, answer.bytes.data(), answer.bytes.size(), MSG_NOSIGNAL);
-            if (answer.end == Reply::Reset) {
-                const linger abort{1, 0};  // close() then sends RST
-                ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
-            }
+            sockapi::Send(fd, answer.bytes.data(), static_cast<int>(answer.bytes.size()));
+            if (answer.end == Reply::Reset)
+                loopback::ResetOnClose(fd);
             if (answer.end != Reply::Stay)
                 return;
         }

@@ -2,8 +2,7 @@
 // server's bytes arrives as one read of the client's. No timing is involved.
 #pragma once
 
-#include <unistd.h>
-
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -12,9 +11,9 @@
 class SessionPair {
 public:
     // tcp: a connection on the loopback instead of a socket pair (which knows
-    // no urgent data).
+    // no urgent data). Winsock has no socket pairs: there it is always tcp.
     explicit SessionPair(std::string logPath = {}, bool tcp = false);
-    ~SessionPair() { ::close(m_server); }  // the session closes its own end
+    ~SessionPair();  // the session closes its own end
 
     // Writes bytes in pieces of at most `piece` bytes and lets the session
     // take in each before the next is written.
@@ -23,8 +22,10 @@ public:
     std::string Sent();
     // The server closes its end.
     void HangUp();
+#ifndef _WIN32
     // Sends one byte of TCP urgent data and waits until the client has it.
     void ServeUrgent();
+#endif
 
     CTranscript transcript;
     CImapSocket imap;
