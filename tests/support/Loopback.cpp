@@ -64,6 +64,8 @@ bool Pair(int fds[2]) {
         ::connect(fds[0], reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0)
         fds[1] = Accept(listener);
     sockapi::Close(listener);
+    if (fds[1] < 0 && fds[0] >= 0)
+        sockapi::Close(fds[0]);
     return fds[1] >= 0;
 }
 
