@@ -10,9 +10,14 @@
 namespace {
 void (*g_handler)(int) = nullptr;
 
-BOOL WINAPI OnConsoleEvent(DWORD) {
+BOOL WINAPI OnConsoleEvent(DWORD event) {
     if (g_handler)
         g_handler(SIGINT);
+    // Windows ends the process once this returns from a console being closed
+    // (or the user logging off): the run gets the few seconds Windows allows
+    // to take back its flags and log out. The program's own exit ends this wait.
+    if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT)
+        ::Sleep(4500);
     return TRUE;  // the loop stops the run; the process is not ended here
 }
 }  // namespace

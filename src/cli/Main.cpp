@@ -1,8 +1,8 @@
 // quendravalt-cli: the deletion run without a window, for cron and systemd
 // timers. Exit status: 0 every account done, 1 an account failed, 2 a usage
 // or configuration error (nothing contacted), 130 stopped by SIGINT or SIGTERM.
+#include <atomic>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
@@ -35,10 +35,12 @@ constexpr int kStopped = 130;
 // How long a stop may wait for the accounts in progress to take their flags back.
 constexpr auto kStopGrace = std::chrono::seconds(20);
 
-volatile std::sig_atomic_t g_signals = 0;
+// Counted by a signal handler, or on Windows by the console's handler thread.
+std::atomic<int> g_signals{0};
+static_assert(std::atomic<int>::is_always_lock_free, "safe in a signal handler");
 
 void OnSignal(int) {
-    g_signals = g_signals + 1;
+    ++g_signals;
 }
 
 int Fail(const std::string& message) {
