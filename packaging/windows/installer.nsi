@@ -5,7 +5,8 @@
 ;
 ;   makensis -DVERSION=1.0.0.1 -DBIN=<folder with the .exe and .ico> -DOUT=<setup.exe> installer.nsi
 
-Unicode true
+; 64-bit like the programs it installs (and Wine without its 32-bit part can run it).
+Target amd64-unicode
 SetCompressor /SOLID lzma
 Name "QuenDravalt ${VERSION}"
 OutFile "${OUT}"
