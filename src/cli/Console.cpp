@@ -18,7 +18,7 @@ BOOL WINAPI OnConsoleEvent(DWORD event) {
     // to take back its flags and log out. The program's own exit ends this wait.
     if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT)
         ::Sleep(4500);
-    return TRUE;  // the loop stops the run; the process is not ended here
+    return TRUE;  // handled: the loop stops the run
 }
 }  // namespace
 
