@@ -56,8 +56,13 @@ void CCliHost::ResultChanged(size_t) {
     const auto& results = m_run->m_results;
     if (m_progress && m_printed < results.size() && results[m_printed].finished)
         std::fprintf(m_progress, "\r\033[K");  // the progress line gives way
-    for (; m_printed < results.size() && results[m_printed].finished; ++m_printed)
-        std::fprintf(m_out, "%s\n", ResultLine(results[m_printed], m_run->IsPreview()).c_str());
+    for (; m_printed < results.size() && results[m_printed].finished; ++m_printed) {
+        const CAccountResult& result = results[m_printed];
+        std::fprintf(m_out, "%s\n", ResultLine(result, m_run->IsPreview()).c_str());
+        if (result.inClear)  // the lines on standard output stay as scripts read them
+            std::fprintf(stderr, "quendravalt-cli: warning: %s: no TLS: password sent in clear\n",
+                         result.account.c_str());
+    }
     std::fflush(m_out);
     ShowProgress();
 }

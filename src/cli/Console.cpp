@@ -49,6 +49,10 @@ void CatchStopSignals(void (*handler)(int)) {
     ::SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
 }
 
+void DisableCoreDumps() {
+    // Windows writes no core files; its error reporting is the user's choice.
+}
+
 bool FolderWritable(const std::string& file) {
     const size_t slash = file.find_last_of("/\\");
     const std::string folder = slash == std::string::npos ? "." : file.substr(0, slash + 1);
@@ -58,8 +62,12 @@ bool FolderWritable(const std::string& file) {
 }
 #else
 #include <signal.h>
+#include <sys/resource.h>
 #include <termios.h>
 #include <unistd.h>
+#ifdef __linux__
+#include <sys/prctl.h>
+#endif
 
 bool StdinIsTerminal() {
     return ::isatty(STDIN_FILENO);
@@ -95,6 +103,14 @@ void CatchStopSignals(void (*handler)(int)) {
     ::sigaction(SIGINT, &action, nullptr);
     ::sigaction(SIGTERM, &action, nullptr);
     ::signal(SIGPIPE, SIG_IGN);
+}
+
+void DisableCoreDumps() {
+    const rlimit none{0, 0};
+    ::setrlimit(RLIMIT_CORE, &none);
+#ifdef __linux__
+    ::prctl(PR_SET_DUMPABLE, 0);
+#endif
 }
 
 bool FolderWritable(const std::string& file) {

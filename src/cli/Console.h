@@ -26,3 +26,6 @@ void CatchStopSignals(void (*handler)(int));
 
 // The folder file would be written in exists and may be written.
 bool FolderWritable(const std::string& file);
+
+// No core file, and no other process of the user reading this one's memory.
+void DisableCoreDumps();

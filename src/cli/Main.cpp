@@ -21,6 +21,7 @@
 #include "run/CutoffDate.h"
 #include "run/RunReport.h"
 #include "run/RunSequencer.h"
+#include "settings/RunFiles.h"
 #include "settings/Settings.h"
 #include "settings/UserList.h"
 
@@ -108,6 +109,8 @@ int main(int argc, char** argv) {
         std::printf("quendravalt-cli %s\n", QD_VERSION);
         return 0;
     }
+    // The process holds passwords and tokens: no core file may keep them.
+    DisableCoreDumps();
     wxInitializer wx;
     if (!wx.IsOk())
         return Fail("the console library could not start");
@@ -123,16 +126,24 @@ int main(int argc, char** argv) {
             return Fail("the configuration file " + configPath + " cannot be read");
         case ConfigLoad::NotOurs:
             return Fail("the configuration file " + configPath + " is not one of this program");
+        case ConfigLoad::Invalid:
         case ConfigLoad::Loaded:
             break;
     }
+    if (const std::string problem = ConfigurationProblem(settings); !problem.empty())
+        return Fail(problem);
+    const bool token = settings.m_auth == AuthMode::OAuth2;
+    const CRunFilesCheck files = CheckRunFiles(folder, options.list, token);
+    for (const std::string& warning : files.warnings)
+        std::fprintf(stderr, "quendravalt-cli: warning: %s\n", warning.c_str());
+    if (!files.errors.empty())
+        return Fail(files.errors.front());
     if (!settings.m_strNotice.empty())
         std::fprintf(stderr, "quendravalt-cli: %s\n", settings.m_strNotice.c_str());
     if (options.pauseMs > 0)
         settings.m_nPauseMs = options.pauseMs;
     if (options.parallel > 0)
         settings.m_nParallel = options.parallel;
-    const bool token = settings.m_auth == AuthMode::OAuth2;
     if (token) {
         // A scheduler's secret store may hold the secret instead of the file.
         if (const char* secret = std::getenv("QUENDRAVALT_CLIENT_SECRET"); secret && *secret)

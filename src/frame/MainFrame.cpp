@@ -348,17 +348,27 @@ void CMainFrame::ShowStatus(const std::string& text) {
 }
 
 void CMainFrame::AskTrust(const CTlsPeer& peer, const std::string& server,
-                          std::function<void(bool)> answer) {
+                          const std::string& pinned, std::function<void(bool)> answer) {
     // The run asks from its timer tick: a modal loop started there would
     // dispatch the run's own events while the tick is half done.
-    CallAfter([this, peer, server, answer = std::move(answer)] {
-        CDlgFiduciaCertificato dlg(this, peer, server);
+    CallAfter([this, peer, server, pinned, answer = std::move(answer)] {
+        CDlgFiduciaCertificato dlg(this, peer, server, pinned);
         const bool trusted = dlg.IsLoaded() && dlg.ShowModal() == wxID_OK;
-        if (trusted)
-            m_settings.m_strTrustedFingerprint = peer.fingerprint;
-        m_bConfigChanged = m_bConfigChanged || trusted;
+        if (trusted) {
+            // The pin belongs to the server; line 5 names the configured one's.
+            m_settings.m_known.m_servers[server].fingerprint = peer.fingerprint;
+            RememberPin(m_dataFolder, server, peer.fingerprint);
+            if (server == m_settings.Server())
+                m_settings.m_strTrustedFingerprint = peer.fingerprint;
+            m_bConfigChanged = true;
+        }
         answer(trusted);
     });
+}
+
+void CMainFrame::ServerSpokeTls(const std::string& server) {
+    m_settings.m_known.m_servers[server].tls = true;
+    RememberTls(m_dataFolder, server);
 }
 
 void CMainFrame::PlaceGauge() {

@@ -79,9 +79,11 @@ public:
     void SetTimer(int id, int elapseMs) override;
     void KillTimer(int id) override;
     void ShowStatus(const std::string& text) override;
-    // Asks with the trust form once the current event is handled.
-    void AskTrust(const CTlsPeer& peer, const std::string& server,
+    // Asks with the trust form once the current event is handled; a trusted
+    // certificate is saved at once.
+    void AskTrust(const CTlsPeer& peer, const std::string& server, const std::string& pinned,
                   std::function<void(bool)> answer) override;
+    void ServerSpokeTls(const std::string& server) override;
     // The report of the open document follows the run.
     void RunStarted() override;
     void ResultChanged(size_t index) override;

@@ -1,3 +1,5 @@
+// The connection and its security, the bytes going out, and the replies
+// coming in; the commands themselves are in ImapCommands.cpp.
 #include "imap/ImapSocket.h"
 
 #include <algorithm>
@@ -7,8 +9,7 @@
 #include <utility>
 
 #include "imap/AsciiCase.h"
-#include "imap/LoginArgument.h"
-#include "imap/MessageSet.h"
+#include "imap/ReplyWords.h"
 #include "imap/Xoauth2.h"
 
 namespace {
@@ -16,85 +17,6 @@ constexpr size_t kReceiveBuffer = 64 * 1024;
 // One notification reads at most this much; the event loop calls again for
 // the rest, so a fast server cannot hold the GUI thread.
 constexpr size_t kMaxPerNotification = 8u << 20;
-
-// The word at the start of text, upper-cased, up to a space or the end.
-std::string_view FirstWord(std::string_view text) {
-    const size_t sp = text.find(' ');
-    return text.substr(0, sp);
-}
-
-bool WordIs(std::string_view text, std::string_view upperWord) {
-    const std::string_view w = FirstWord(text);
-    return EqualsNoCase(w, upperWord);
-}
-
-// n of an untagged "* n WORD" response.
-bool UntaggedNumber(std::string_view line, std::string_view upperWord, uint32_t* n) {
-    const size_t space = line.find(' ', 2);
-    if (space == std::string_view::npos || !EqualsNoCase(line.substr(space + 1), upperWord))
-        return false;
-    uint64_t value = 0;
-    for (const char c : line.substr(2, space - 2)) {
-        if (c < '0' || c > '9' || (value = value * 10 + (c - '0')) > UINT32_MAX)
-            return false;
-    }
-    *n = static_cast<uint32_t>(value);
-    return space > 2;
-}
-
-// Messages named by the set of "* VANISHED [(EARLIER)] set".
-uint32_t CountVanished(std::string_view line) {
-    uint32_t count = 0;
-    const char* p = line.data() + line.rfind(' ') + 1;
-    while (*p >= '0' && *p <= '9') {
-        char* end = nullptr;
-        const unsigned long first = std::strtoul(p, &end, 10);
-        const unsigned long last = *end == ':' ? std::strtoul(end + 1, &end, 10) : first;
-        count += static_cast<uint32_t>(last >= first ? last - first + 1 : first - last + 1);
-        p = *end == ',' ? end + 1 : end;
-    }
-    return count;
-}
-
-bool IsCutoffDate(std::string_view d) {
-    // d-Mon-yyyy or dd-Mon-yyyy
-    auto digit = [](char c) { return c >= '0' && c <= '9'; };
-    auto alpha = [](char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); };
-    const size_t dayLen = d.size() == 11 ? 2 : d.size() == 10 ? 1 : 0;
-    if (dayLen == 0)
-        return false;
-    for (size_t i = 0; i < dayLen; ++i)
-        if (!digit(d[i]))
-            return false;
-    const std::string_view rest = d.substr(dayLen);
-    return rest[0] == '-' && alpha(rest[1]) && alpha(rest[2]) && alpha(rest[3]) && rest[4] == '-' &&
-           digit(rest[5]) && digit(rest[6]) && digit(rest[7]) && digit(rest[8]);
-}
-
-// Where upperNeedle begins in text, ASCII case ignored; npos when nowhere.
-size_t FindNoCase(std::string_view text, std::string_view upperNeedle) {
-    for (size_t i = 0; i + upperNeedle.size() <= text.size(); ++i)
-        if (StartsWithNoCase(text.substr(i), upperNeedle))
-            return i;
-    return std::string_view::npos;
-}
-
-// Exchange Online refuses a burst with "BAD Request is throttled. Suggested
-// Backoff Time: N milliseconds": N (1000 when it names none); 0 for any other
-// refusal.
-unsigned SuggestedBackoff(std::string_view status) {
-    if (!WordIs(status, "BAD") || FindNoCase(status, "THROTTLED") == std::string_view::npos)
-        return 0;
-    const size_t at = FindNoCase(status, "BACKOFF TIME:");
-    if (at == std::string_view::npos)
-        return 1000;
-    std::string_view digits = status.substr(at + 13);
-    digits.remove_prefix(std::min(digits.find_first_not_of(' '), digits.size()));
-    uint64_t ms = 0;
-    for (size_t i = 0; i < digits.size() && i < 10 && digits[i] >= '0' && digits[i] <= '9'; ++i)
-        ms = ms * 10 + static_cast<uint64_t>(digits[i] - '0');
-    return static_cast<unsigned>(std::clamp<uint64_t>(ms, 1, UINT32_MAX));
-}
 
 const char* RejectedReason(int32_t command) {
     switch (command) {
@@ -117,17 +39,22 @@ const char* RejectedReason(int32_t command) {
         case CMD_CHECK:
             return "search for deleted mail rejected";
         case CMD_UNFLAG:
+        case CMD_TAKEBACK:
             return "unflagging rejected";
         default:
             return "command rejected";
     }
 }
+
+constexpr const char* kTlsGone =
+    "server offered TLS before and does not now: the password was not sent";
 }  // namespace
 
 CImapSocket::CImapSocket(CTranscript& transcript)
     : m_transcript(transcript),
       m_buffer(std::make_unique<char[]>(kReceiveBuffer)),
-      m_lastActivity(std::chrono::steady_clock::now()) {}
+      m_lastActivity(std::chrono::steady_clock::now()),
+      m_deadline(m_lastActivity + m_deadlineBase) {}
 
 CImapSocket::~CImapSocket() {
     CImapSocket::Close();
@@ -135,31 +62,29 @@ CImapSocket::~CImapSocket() {
 
 // ---------------------------------------------------------------- connection
 
-void CImapSocket::SetSecurity(SecurityMode mode, const std::string& host,
-                              const std::string& trustedFingerprint) {
-    m_mode = mode;
+void CImapSocket::SetSecurity(const CSecurityPolicy& policy, const std::string& host) {
+    m_policy = policy;
     m_host = host;
-    m_trusted = trustedFingerprint;
-    m_bUntrusted = false;
+    m_bUntrusted = m_bChanged = false;
 }
 
-bool CImapSocket::ConnectToServer(const std::string& host, unsigned port, SecurityMode mode,
-                                  const std::string& trustedFingerprint) {
-    SetSecurity(mode, host, trustedFingerprint);
-    m_nCommand = CMD_CONNECT;
+bool CImapSocket::ConnectToServer(const std::string& host, unsigned port,
+                                  const CSecurityPolicy& policy) {
+    SetSecurity(policy, host);
+    BeginCommand(CMD_CONNECT, "");
     m_bConnected = m_bLoggedIn = m_bSelected = m_bSearched = m_bStored = m_bExpunged = 0;
-    m_bCapable = m_bChecked = m_bUnflagged = 0;
+    m_bCapable = m_bChecked = m_bUnflagged = m_bTakenBack = 0;
     m_bCapsKnown = m_bUidPlus = m_bStartTls = m_bLoginDisabled = m_bSaslIr = m_bXoauth2 = false;
+    m_bTlsBoundary = m_bSignedInClear = false;
+    m_nExists = -1;
+    m_nUidNext = m_nUidValidity = 0;
     m_selected.clear();
+    m_tracker.Clear();
     m_flagged.clear();
-    m_nFlagged = m_nDeleted = 0;
-    m_bNumbersAtRisk = m_bRenumbered = m_bFlagsUncertain = false;
-    m_bFailed = false;
-    m_bCompleted = false;
-    m_strFailure.clear();
+    m_nFlaggedUpTo = m_nGoneFlagged = m_nFlagged = 0;
+    m_nDeleted = m_nExcess = 0;
+    m_bNumbersAtRisk = m_bRenumbered = m_bFlagsUncertain = m_bExpungeAfterCheck = false;
     m_strLost.clear();
-    m_commandBytes = 0;
-    m_nThrottleMs = 0;
     m_reader.Reset();
     m_lastActivity = std::chrono::steady_clock::now();
     Close();
@@ -188,7 +113,7 @@ void CImapSocket::OnConnect(int nErrorCode) {
     CAsyncSocket::OnConnect(nErrorCode);
     if (nErrorCode != 0)
         Fail(DescribeError(GetLastError()), true);
-    else if (m_mode == SecurityMode::Tls && !StartTls(m_host))
+    else if (m_policy.mode == SecurityMode::Tls && !StartTls(m_host))
         Fail("TLS could not start", true);
 }
 
@@ -199,13 +124,26 @@ void CImapSocket::OnTlsReady(bool ok) {
         Fail("TLS handshake failed: " + peer.problem, true);
         return;
     }
-    std::string fingerprint;
-    for (size_t i = 0; i < peer.fingerprint.size(); i += 2)
-        fingerprint += (i ? ":" : "") + peer.fingerprint.substr(i, 2);
-    const bool pinned = !m_trusted.empty() && peer.fingerprint == m_trusted;
+    const auto grouped = [](const std::string& hex) {
+        std::string text;
+        for (size_t i = 0; i < hex.size(); i += 2)
+            text += (i ? ":" : "") + hex.substr(i, 2);
+        return text;
+    };
+    const std::string fingerprint = grouped(peer.fingerprint);
+    const bool pinned = !m_policy.pin.empty() && peer.fingerprint == m_policy.pin;
     if (!peer.problem.empty() && !pinned) {
         m_bUntrusted = true;
-        Fail("untrusted certificate (" + peer.problem + "), SHA-256 " + fingerprint, true);
+        if (!m_policy.pin.empty()) {
+            // Not a first meeting: somebody may stand between us and the server.
+            m_bChanged = true;
+            m_transcript.Append("\nCertificate CHANGED since it was trusted: trusted SHA-256 " +
+                                grouped(m_policy.pin) + ", now SHA-256 " + fingerprint + " (" +
+                                peer.problem + ")\n");
+            Fail("certificate CHANGED since it was trusted", true);
+        } else {
+            Fail("untrusted certificate (" + peer.problem + "), SHA-256 " + fingerprint, true);
+        }
         return;
     }
     m_transcript.Append(
@@ -215,27 +153,46 @@ void CImapSocket::OnTlsReady(bool ok) {
     // Capabilities told before TLS can't be believed after it.
     m_bCapsKnown = false;
     if (m_nCommand == CMD_STARTTLS)
-        ContinueSecure();
+        ContinueSecure();  // with TLS from the first byte, the greeting comes first
 }
 
 void CImapSocket::ContinueSecure() {
+    const bool plain = !IsTls();
     if (!m_bCapsKnown) {
         BeginCommand(CMD_CAPABILITY, "CAPABILITY");
         SendCommandLine();
-    } else if (!IsTls() && m_mode != SecurityMode::None && m_bStartTls) {
+    } else if (plain && m_policy.mode != SecurityMode::None && m_bStartTls) {
         BeginCommand(CMD_STARTTLS, "STARTTLS");
         SendCommandLine();
-    } else if (!IsTls() && m_mode == SecurityMode::StartTls) {
+    } else if (plain && m_policy.mode == SecurityMode::StartTls) {
         Fail("server does not offer STARTTLS", true);
-    } else if (m_bLoginDisabled && !(m_bTokenSignIn && IsTls())) {
+    } else if (plain && m_policy.mode == SecurityMode::Auto && m_policy.tlsBefore) {
+        // Whoever stripped STARTTLS from the capabilities wants the password.
+        Fail(kTlsGone, true);
+    } else if (plain && m_policy.tokenSignIn) {
+        Fail("no TLS: an access token is never sent in the clear", true);
+    } else if (m_bLoginDisabled && !(m_policy.tokenSignIn && !plain)) {
         // Never a password in the clear, never a silent fall back to plain.
-        Fail(IsTls() ? "server refuses LOGIN"
-                     : "server requires TLS: set the security to starttls or tls",
+        Fail(plain ? "server requires TLS: set the security to starttls or tls"
+                   : "server refuses LOGIN",
              true);
     } else {
         m_bConnected = 1;
         m_bCompleted = true;
     }
+}
+
+void CImapSocket::StartTlsAtBoundary() {
+    m_bTlsBoundary = false;
+    // What came in the clear after the answer, whole or in part, is nobody's
+    // word: it could pose as the server's over TLS.
+    if (!m_reader.Idle()) {
+        Fail("data after the STARTTLS answer: possible injection", true);
+        return;
+    }
+    m_reader.Reset();
+    if (!StartTls(m_host))
+        Fail("TLS could not start", true);
 }
 
 void CImapSocket::OnClose(int nErrorCode) {
@@ -253,10 +210,10 @@ std::string CImapSocket::NextTag() {
     return tag;
 }
 
-// ---------------------------------------------------------------- composers
+// ---------------------------------------------------------------- sending
 
-void CImapSocket::BeginCommand(int32_t code, std::string verb) {
-    m_strTag = NextTag();
+void CImapSocket::BeginCommand(int32_t code, std::string verb, size_t messages) {
+    m_strTag.clear();
     m_strVerb = std::move(verb);
     m_nCommand = code;
     m_bFailed = false;
@@ -264,9 +221,12 @@ void CImapSocket::BeginCommand(int32_t code, std::string verb) {
     m_strFailure.clear();
     m_commandBytes = 0;
     m_nThrottleMs = 0;
+    const auto now = std::chrono::steady_clock::now();
+    m_deadline = now + m_deadlineBase + kDeadlinePerMessage * static_cast<int64_t>(messages);
 }
 
 void CImapSocket::SendCommandLine(std::string args) {
+    TakeTag();
     m_strArgs = std::move(args);
     std::string line = m_strTag + m_strVerb;
     if (!m_strArgs.empty())
@@ -319,206 +279,6 @@ void CImapSocket::OnSend(int nErrorCode) {
     FlushOutput();
 }
 
-int CImapSocket::SendLogin(const std::string& account, const std::string& password) {
-    m_bLoggedIn = 0;
-    m_bCapsKnown = false;  // those after LOGIN may differ
-    BeginCommand(CMD_LOGIN, "LOGIN");
-    m_loginParts.clear();
-
-    const ArgumentForm accountForm = ClassifyArgument(account);
-    const ArgumentForm passwordForm = ClassifyArgument(password);
-    if (accountForm == ArgumentForm::Refused || passwordForm == ArgumentForm::Refused) {
-        Fail("account or password contains CR, LF or NUL", false);
-        return 0;
-    }
-    // Each literal ends a part: the next part goes out after the server's "+".
-    std::vector<std::string> parts;
-    std::string current = m_strTag + "LOGIN ";
-    auto add = [&](const std::string& arg, ArgumentForm form) {
-        if (form == ArgumentForm::Literal) {
-            current += '{' + std::to_string(arg.size()) + "}\r\n";
-            parts.push_back(std::move(current));
-            current = arg;
-        } else {
-            current += QuoteArgument(arg);
-        }
-    };
-    add(account, accountForm);
-    // The transcript and the log never see the password; the line is logged
-    // with its last part.
-    m_loginLog.clear();
-    for (const auto& p : parts)
-        m_loginLog += p;
-    m_loginLog += current + " ****\r\n";
-    current += ' ';
-    add(password, passwordForm);
-    current += "\r\n";
-    parts.push_back(std::move(current));
-
-    for (size_t i = 1; i < parts.size(); ++i)
-        m_loginParts.push_back(std::move(parts[i]));
-    SendRaw(std::move(parts[0]), parts.size() == 1 ? m_loginLog : std::string());
-    return m_bFailed ? 0 : 1;
-}
-
-int CImapSocket::SendAuthenticate(const std::string& account, const std::string& token) {
-    m_bLoggedIn = 0;
-    m_bCapsKnown = false;
-    BeginCommand(CMD_LOGIN, "AUTHENTICATE");
-    m_authResponse.clear();
-    m_authRefusal.clear();
-    if (!m_bXoauth2) {
-        Fail("server does not offer AUTHENTICATE XOAUTH2", false);
-        return 0;
-    }
-    // The SASL string separates its fields with ^A: none may hold one.
-    const auto unsafe = [](const std::string& s) {
-        return s.find_first_of(std::string("\r\n\0\x01", 4)) != std::string::npos;
-    };
-    if (unsafe(account) || unsafe(token)) {
-        Fail("account or token contains CR, LF, NUL or ^A", false);
-        return 0;
-    }
-    std::string response = Xoauth2Response(account, token);
-    // The token never reaches the transcript.
-    if (m_bSaslIr) {
-        SendRaw(m_strTag + "AUTHENTICATE XOAUTH2 " + response + "\r\n",
-                m_strTag + "AUTHENTICATE XOAUTH2 ****\r\n");
-    } else {
-        m_authResponse = std::move(response) + "\r\n";
-        SendRaw(m_strTag + "AUTHENTICATE XOAUTH2\r\n", m_strTag + "AUTHENTICATE XOAUTH2\r\n");
-    }
-    return m_bFailed ? 0 : 1;
-}
-
-void CImapSocket::SendCapability() {
-    m_bCapable = 0;
-    if (m_bCapsKnown) {
-        m_strTag.clear();
-        m_bCapable = 1;
-        return;
-    }
-    BeginCommand(CMD_CAPABILITY, "CAPABILITY");
-    SendCommandLine();
-}
-
-void CImapSocket::SendSelect() {
-    m_bSelected = 0;
-    m_nExists = -1;
-    m_nUidNext = 0;
-    BeginCommand(CMD_SELECT, "SELECT");
-    SendCommandLine("INBOX");
-}
-
-void CImapSocket::SendSearch(const std::string& date) {
-    m_bSearched = 0;
-    m_searchNumbers.clear();
-    m_searchProblem.clear();
-    m_selected.clear();
-    m_flagged.clear();
-    m_nFlagged = m_nDeleted = 0;
-    m_bRenumbered = m_bFlagsUncertain = false;
-    m_nRenumberings = 0;
-    m_bNumbersAtRisk = !m_bUidPlus;
-    // The mailbox bounds the result, and with it the memory a reply can take.
-    m_reader.SetSearchLimit(m_nExists >= 0 ? static_cast<size_t>(m_nExists)
-                                           : CResponseReader::kMaxSearchNumbers);
-    BeginCommand(CMD_SEARCH, m_bUidPlus ? "UID SEARCH" : "SEARCH");
-    if (!IsCutoffDate(date)) {
-        // Never let a malformed date (or a line break in it) reach the server.
-        Fail("invalid cut-off date", false);
-        return;
-    }
-    SendCommandLine("ALL BEFORE " + date);
-}
-
-void CImapSocket::SendStore() {
-    m_bStored = 0;
-    if (m_bRenumbered) {
-        Fail("server renumbered the mailbox", false);
-        return;
-    }
-    if (m_selected.empty()) {
-        m_strTag.clear();
-        m_bStored = 1;
-        m_transcript.Append("\nVUOTA\n");
-        return;
-    }
-    SendSets(CMD_STORE, m_selected);
-}
-
-void CImapSocket::SendCheck() {
-    m_bChecked = 0;
-    m_searchNumbers.clear();
-    m_searchProblem.clear();
-    BeginCommand(CMD_CHECK, "SEARCH");
-    if (m_bRenumbered)
-        Fail("server renumbered the mailbox", false);
-    else
-        SendCommandLine("DELETED");
-}
-
-void CImapSocket::SendExpunge() {
-    m_bExpunged = 0;
-    m_nDeleted = 0;
-    if (m_bUidPlus) {
-        SendSets(CMD_EXPUNGE, m_flagged);
-        return;
-    }
-    BeginCommand(CMD_EXPUNGE, "EXPUNGE");
-    if (m_bRenumbered)
-        Fail("server renumbered the mailbox", false);
-    else
-        SendCommandLine();
-}
-
-void CImapSocket::SendUnflag() {
-    m_bUnflagged = 0;
-    if (m_flagged.empty()) {
-        m_strTag.clear();
-        m_bUnflagged = 1;
-        return;
-    }
-    SendSets(CMD_UNFLAG, m_flagged);
-}
-
-void CImapSocket::SendLogout() {
-    BeginCommand(CMD_LOGOUT, "LOGOUT");
-    SendCommandLine();
-}
-
-void CImapSocket::RetrySet() {
-    if (m_nextSet > 0)
-        --m_nextSet;
-    if (m_nextSet < m_sets.size())
-        SendNextSet();
-}
-
-void CImapSocket::SendSets(int32_t code, const std::vector<uint32_t>& numbers) {
-    // Room for the tag, the verb and the flags around the set.
-    constexpr size_t kAround = 64;
-    m_sets = FormatMessageSets(numbers, kMaxStoreLine - kAround, &m_setEnds);
-    m_nextSet = 0;
-    m_nCommand = code;
-    if (m_sets.empty())
-        FlagOf(code) = 1;
-    else
-        SendNextSet();
-}
-
-void CImapSocket::SendNextSet() {
-    const int32_t code = m_nCommand;
-    const std::string uid = m_bUidPlus ? "UID " : "";
-    BeginCommand(code, uid + (code == CMD_EXPUNGE ? "EXPUNGE" : "STORE"));
-    const std::string& set = m_sets[m_nextSet++];
-    if (code == CMD_STORE)
-        SendCommandLine(set + (m_bUidPlus ? " +FLAGS (\\Deleted)" : " +FLAGS \\Deleted"));
-    else if (code == CMD_UNFLAG)
-        SendCommandLine(set + " -FLAGS (\\Deleted)");
-    else
-        SendCommandLine(set);
-}
-
 // ---------------------------------------------------------------- intake
 
 void CImapSocket::OnReceive(int nErrorCode) {
@@ -545,11 +305,16 @@ void CImapSocket::DrainSocket() {
         }
         const auto n = static_cast<size_t>(r);
         m_lastActivity = std::chrono::steady_clock::now();
-        m_transcript.Append(std::string_view(buf, n));
+        m_transcript.AppendServerText(std::string_view(buf, n));
         m_commandBytes += n;
         if (!m_reader.Feed(buf, n,
                            [this](const CResponseReader::Response& resp) { OnResponse(resp); })) {
             Fail("response line too long", true);
+            return;
+        }
+        if (m_bTlsBoundary && IsOpen()) {
+            // Nothing more is read in the clear: the handshake comes next.
+            StartTlsAtBoundary();
             return;
         }
         if (m_commandBytes > kMaxCommandBytes) {
@@ -563,6 +328,12 @@ void CImapSocket::DrainSocket() {
 }
 
 void CImapSocket::OnResponse(const CResponseReader::Response& r) {
+    if (!IsOpen())
+        return;
+    if (m_bTlsBoundary) {
+        Fail("data after the STARTTLS answer: possible injection", true);
+        return;
+    }
     const std::string_view head = r.head;
     if (StartsWithNoCase(head, "* ")) {
         OnUntagged(head, r);
@@ -603,12 +374,16 @@ void CImapSocket::OnUntagged(std::string_view head, const CResponseReader::Respo
         m_nExists = n;
     else if (UntaggedNumber(head, "EXPUNGE", &n))
         OnExpunged(n);
-    else if (WordIs(rest, "VANISHED") && m_nCommand == CMD_EXPUNGE && !m_bCompleted)
-        m_nDeleted += CountVanished(head);
+    // VANISHED is QRESYNC's, which is never enabled: it counts for nothing.
     if (m_bFailed)
         return;
     if (m_nCommand == CMD_CONNECT && m_bConnected != 1) {
-        if (WordIs(rest, "OK") || WordIs(rest, "PREAUTH")) {
+        if (WordIs(rest, "PREAUTH") && m_policy.mode != SecurityMode::None) {
+            Fail(m_policy.mode == SecurityMode::Auto && m_policy.tlsBefore
+                     ? kTlsGone
+                     : "server greeted with PREAUTH: refusing an unauthenticated session",
+                 true);
+        } else if (WordIs(rest, "OK") || WordIs(rest, "PREAUTH")) {
             if (const size_t caps = rest.find("[CAPABILITY "); caps != std::string_view::npos)
                 NoteCapabilities(rest.substr(caps + 1));
             ContinueSecure();
@@ -618,61 +393,18 @@ void CImapSocket::OnUntagged(std::string_view head, const CResponseReader::Respo
         return;
     }
     if (r.isSearch) {
-        if ((m_nCommand != CMD_SEARCH && m_nCommand != CMD_CHECK) || m_bCompleted)
-            return;
-        if (!r.searchValid ||
-            m_searchNumbers.size() + m_reader.SearchNumbers().size() >
-                static_cast<uint64_t>(m_nExists >= 0 ? m_nExists
-                                                     : CResponseReader::kMaxSearchNumbers)) {
-            if (m_searchProblem.empty())
-                m_searchProblem = r.searchOverflow || r.searchValid
-                                      ? "search names more messages than the mailbox holds"
-                                      : "malformed search result";
-            return;
-        }
-        auto& numbers = m_reader.SearchNumbers();
-        m_searchNumbers.insert(m_searchNumbers.end(), numbers.begin(), numbers.end());
+        OnSearchResponse(r);
     } else if (WordIs(rest, "CAPABILITY") &&
                (m_nCommand == CMD_LOGIN || m_nCommand == CMD_CAPABILITY ||
                 m_nCommand == CMD_STARTTLS)) {
         NoteCapabilities(rest);
-    } else if (StartsWithNoCase(rest, "OK [UIDNEXT ") && m_nCommand == CMD_SELECT) {
+    } else if (m_nCommand == CMD_SELECT && StartsWithNoCase(rest, "OK [UIDNEXT ")) {
         m_nUidNext = static_cast<uint32_t>(std::strtoul(rest.data() + 12, nullptr, 10));
+    } else if (m_nCommand == CMD_SELECT && StartsWithNoCase(rest, "OK [UIDVALIDITY ")) {
+        m_nUidValidity = static_cast<uint32_t>(std::strtoul(rest.data() + 16, nullptr, 10));
     } else if (WordIs(rest, "BYE") && m_nCommand != CMD_LOGOUT) {
         Fail("server ended the session", true);
     }
-}
-
-void CImapSocket::OnExpunged(uint32_t number) {
-    if (m_nExists > 0)
-        --m_nExists;
-    if (m_nCommand == CMD_EXPUNGE && !m_bCompleted) {
-        ++m_nDeleted;
-        return;
-    }
-    if (m_bUidPlus)
-        return;  // UIDs stay what they are
-    if (++m_nRenumberings > kMaxRenumberings) {
-        // Following a server that renumbers without end would cost without end.
-        m_bFlagsUncertain = true;
-        m_flagged.clear();
-    }
-    // Sequence numbers above the expunged one move down by one.
-    const auto at = std::lower_bound(m_flagged.begin(), m_flagged.end(), number);
-    auto next = at;
-    if (next != m_flagged.end() && *next == number)
-        ++next;
-    for (auto it = next; it != m_flagged.end(); ++it)
-        --*it;
-    m_flagged.erase(at, next);
-    if (!m_bNumbersAtRisk)
-        return;
-    // The numbers about to be flagged no longer name what the search found.
-    m_bRenumbered = true;
-    if (m_nCommand == CMD_STORE && !m_bCompleted)
-        m_bFlagsUncertain = true;  // did the server take the STORE before or after?
-    if ((m_nCommand == CMD_SEARCH || m_nCommand == CMD_STORE) && !m_bCompleted)
-        Fail("server renumbered the mailbox", false);
 }
 
 void CImapSocket::NoteCapabilities(std::string_view text) {
@@ -701,11 +433,19 @@ void CImapSocket::OnTagged(std::string_view line) {
     if (match == ReplyMatch::Failed) {
         if (const unsigned ms = SuggestedBackoff(status)) {
             m_nThrottleMs = std::min(ms, kMaxThrottleMs);
+            if (m_nCommand == CMD_STORE)
+                UndoStoreSet();  // not applied: sent again after the pause
             Fail("throttled by the server (" + std::to_string(m_nThrottleMs) + " ms)", false);
             return;
         }
+        if (m_nCommand == CMD_STORE)
+            UndoStoreSet();  // refused
         const bool readOnly = m_nCommand == CMD_SELECT && WordIs(status, "OK");
-        if (readOnly)
+        if (m_nCommand == CMD_EXPUNGE && m_nExcess > 0)
+            Fail("the server expunged " + std::to_string(m_nExcess) +
+                     " messages more than the run flagged",
+                 false);
+        else if (readOnly)
             Fail("mailbox is read-only", false);
         else if (m_strVerb == "AUTHENTICATE")
             Fail(m_authRefusal.empty() ? "token refused" : m_authRefusal, false);
@@ -717,6 +457,7 @@ void CImapSocket::OnTagged(std::string_view line) {
         case CMD_LOGIN:
             if (const size_t caps = status.find("[CAPABILITY "); caps != std::string_view::npos)
                 NoteCapabilities(status.substr(caps + 1));
+            m_bSignedInClear = !IsTls();
             m_bLoggedIn = 1;
             break;
         case CMD_LOGOUT:
@@ -726,89 +467,36 @@ void CImapSocket::OnTagged(std::string_view line) {
             if (!m_bCapsKnown)  // none listed
                 NoteCapabilities("");
             if (m_bConnected != 1) {
-                ContinueSecure();  // before LOGIN
+                ContinueSecure();  // before a sign-in
                 return;
             }
             m_bCapable = 1;
             break;
         case CMD_STARTTLS:
-            if (!StartTls(m_host))
-                Fail("TLS could not start", true);
-            return;  // the handshake goes on; OnTlsReady continues
+            m_bTlsBoundary = true;  // the handshake starts once these bytes are read
+            return;
         case CMD_SELECT:
             m_bSelected = 1;
             break;
         case CMD_SEARCH:
         case CMD_CHECK:
             OnSearchDone();
-            break;
-        case CMD_STORE:
-        case CMD_UNFLAG:
+            return;
         case CMD_EXPUNGE:
-            if (m_nCommand == CMD_STORE) {
-                // The set just stored is the next part of the run's set.
-                const size_t from = m_nextSet > 1 ? m_setEnds[m_nextSet - 2] : 0;
-                m_flagged.insert(m_flagged.end(), m_selected.begin() + from,
-                                 m_selected.begin() + m_setEnds[m_nextSet - 1]);
-                m_nFlagged = m_flagged.size();
-            }
-            if (m_nextSet < m_sets.size()) {
-                SendNextSet();
+            if (!m_bUidPlus) {
+                OnExpungeDone();
                 return;
             }
-            FlagOf(m_nCommand) = 1;
-            m_bNumbersAtRisk = m_bNumbersAtRisk && m_nCommand != CMD_STORE;
-            if (m_nCommand == CMD_EXPUNGE || m_nCommand == CMD_UNFLAG)
-                m_flagged.clear();
-            if (m_nCommand == CMD_EXPUNGE && m_nDeleted > m_nFlagged)
-                m_transcript.Append("\nThe server deleted " + std::to_string(m_nDeleted) +
-                                    " messages, " + std::to_string(m_nFlagged) + " were flagged\n");
-            break;
+            [[fallthrough]];
+        case CMD_STORE:
+        case CMD_UNFLAG:
+        case CMD_TAKEBACK:
+            OnSetDone();
+            return;
         default:
             break;
     }
     m_bCompleted = !m_bFailed;
-}
-
-void CImapSocket::OnSearchDone() {
-    std::vector<uint32_t> numbers;
-    numbers.swap(m_searchNumbers);
-    const uint32_t bound =
-        m_bUidPlus ? m_nUidNext : static_cast<uint32_t>(std::max<int64_t>(m_nExists, 0));
-    const bool known = m_bUidPlus ? m_nUidNext > 0 : m_nExists >= 0;
-    for (const uint32_t n : numbers)
-        if (m_searchProblem.empty() && known && (m_bUidPlus ? n >= bound : n > bound))
-            m_searchProblem = "search names a message the mailbox does not hold";
-    if (!m_searchProblem.empty()) {
-        Fail(m_searchProblem, false);
-        return;
-    }
-    if (m_bRenumbered) {
-        Fail("server renumbered the mailbox", false);
-        return;
-    }
-    if (m_nCommand == CMD_CHECK) {
-        for (const uint32_t n : numbers)
-            if (!std::binary_search(m_flagged.begin(), m_flagged.end(), n)) {
-                Fail("other messages are marked deleted", false);
-                return;
-            }
-        m_bChecked = 1;
-        return;
-    }
-    m_selected = SortedDistinct(std::move(numbers));
-    m_bSearched = 1;
-}
-
-int32_t& CImapSocket::FlagOf(int32_t command) {
-    switch (command) {
-        case CMD_STORE:
-            return m_bStored;
-        case CMD_UNFLAG:
-            return m_bUnflagged;
-        default:
-            return m_bExpunged;
-    }
 }
 
 ReplyMatch CImapSocket::MatchReply(std::string_view line, std::string_view tag,
@@ -826,6 +514,19 @@ ReplyMatch CImapSocket::MatchReply(std::string_view line, std::string_view tag,
     if (WordIs(rest, "NO") || WordIs(rest, "BAD"))
         return ReplyMatch::Failed;
     return ReplyMatch::None;
+}
+
+int32_t& CImapSocket::FlagOf(int32_t command) {
+    switch (command) {
+        case CMD_STORE:
+            return m_bStored;
+        case CMD_UNFLAG:
+            return m_bUnflagged;
+        case CMD_TAKEBACK:
+            return m_bTakenBack;
+        default:
+            return m_bExpunged;
+    }
 }
 
 void CImapSocket::Fail(std::string reason, bool closeConnection) {

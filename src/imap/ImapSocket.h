@@ -2,8 +2,10 @@
 // composes the tagged commands, takes in the server's replies and raises a
 // completion flag when a command has completed. It deletes exactly the
 // messages its search selected: by UID when the server offers UIDPLUS, else
-// by sequence number guarded against other deleted-flagged mail and against
-// a server that renumbers; what it flagged and could not expunge it unflags.
+// by sequence number guarded against other deleted-flagged mail and followed
+// through every EXPUNGE; what it flagged and could not expunge it unflags,
+// and what it could not unflag it hands to the run (LeaveFlags) for the
+// account's next session.
 #pragma once
 
 #include <chrono>
@@ -14,8 +16,10 @@
 #include <string_view>
 #include <vector>
 
+#include "imap/FlagLedger.h"
 #include "imap/ResponseReader.h"
 #include "imap/SecurityMode.h"
+#include "imap/SequenceTracker.h"
 #include "imap/Transcript.h"
 #include "platform/AsyncSocket.h"
 
@@ -29,12 +33,22 @@ enum : int32_t {
     CMD_EXPUNGE = 6,
     CMD_CAPABILITY = 7,
     CMD_CHECK = 8,   // SEARCH DELETED before a plain EXPUNGE
-    CMD_UNFLAG = 9,  // STORE -FLAGS (\Deleted) of what the account flagged
+    CMD_UNFLAG = 9,  // STORE -FLAGS (\Deleted) of what the session flagged
     CMD_STARTTLS = 10,
+    CMD_TAKEBACK = 11,  // UID STORE -FLAGS (\Deleted) of what an earlier session left
 };
 
 // How a response line stands to the command in progress.
 enum class ReplyMatch { None, Completed, Failed };
+
+// How a connection to one server is secured, from the settings and what is
+// known of the server.
+struct CSecurityPolicy {
+    SecurityMode mode = SecurityMode::None;
+    std::string pin;           // SHA-256 fingerprint trusted for this server; "" none
+    bool tlsBefore = false;    // the server has completed TLS with this program before
+    bool tokenSignIn = false;  // a token never goes out without TLS
+};
 
 class CImapSocket : public CAsyncSocket {
 public:
@@ -43,18 +57,17 @@ public:
 
     // Clears the flags and the failure, creates the socket and starts
     // connecting. The connection counts as made (m_bConnected) once it is as
-    // secure as mode asks and LOGIN may go out: TLS from the first byte, or
-    // STARTTLS when the server's capabilities offer it (required for StartTls),
-    // never LOGIN in the clear to a server that says LOGINDISABLED. A
-    // certificate nobody trusts fails it unless its SHA-256 fingerprint is
-    // trusted. False only when no socket could be created.
-    bool ConnectToServer(const std::string& host, unsigned port,
-                         SecurityMode mode = SecurityMode::None,
-                         const std::string& trustedFingerprint = {});
+    // secure as the policy asks and a sign-in may go out: TLS from the first
+    // byte, or STARTTLS when the server's capabilities offer it (required for
+    // StartTls, and in Auto for a server that completed TLS before, and for a
+    // token); never LOGIN in the clear to a server that says LOGINDISABLED,
+    // never a PREAUTH session unless the mode is None. A certificate nobody
+    // trusts fails it unless it is the one pinned. False only when no socket
+    // could be created.
+    bool ConnectToServer(const std::string& host, unsigned port, const CSecurityPolicy& policy);
     // What ConnectToServer sets of the connection's security; for a socket
     // that was attached rather than connected.
-    void SetSecurity(SecurityMode mode, const std::string& host,
-                     const std::string& trustedFingerprint);
+    void SetSecurity(const CSecurityPolicy& policy, const std::string& host);
     void Close() override;
 
     // Nonzero when the command went out (or waits for the server's "+");
@@ -62,26 +75,33 @@ public:
     int SendLogin(const std::string& account, const std::string& password);
     // Signs in with an OAuth2 access token instead: AUTHENTICATE XOAUTH2, the
     // response on the command line when the server offers SASL-IR, else after
-    // its "+". Completes as LOGIN does (m_bLoggedIn). Before ConnectToServer,
-    // SetTokenSignIn(true) lets a server that says LOGINDISABLED take it over TLS.
+    // its "+". Completes as LOGIN does (m_bLoggedIn). Only over TLS.
     int SendAuthenticate(const std::string& account, const std::string& token);
-    void SetTokenSignIn(bool token) { m_bTokenSignIn = token; }
     // The command in progress was refused as throttled: the wait the server
     // suggested, in milliseconds (at most kMaxThrottleMs); 0 otherwise.
     unsigned ThrottleMs() const { return m_nThrottleMs; }
-    // Sends the throttled part of STORE, UNFLAG or UID EXPUNGE again (the sets
-    // before it completed); other commands are sent again by their Send*.
+    // Sends the throttled part of STORE, UNFLAG, TAKEBACK or UID EXPUNGE again
+    // (the sets before it completed); other commands are sent again by their Send*.
     void RetrySet();
     // Asks for the capabilities unless LOGIN's answer told them.
     void SendCapability();
     void SendSelect();
+    // The messages received before date (dd-Mon-yyyy). The answer must carry a
+    // result: SEARCH, or ESEARCH naming the command's tag.
     void SendSearch(const std::string& date);
     void SendStore();
-    // Without UIDPLUS: checks that no other message is flagged \Deleted.
-    void SendCheck();
+    // Without UIDPLUS: checks that no other message is flagged \Deleted
+    // (m_bChecked) and, when none is, sends EXPUNGE at once, so that none can
+    // be flagged in between by a pause (m_bExpunged completes both).
+    void SendCheckAndExpunge();
+    // With UIDPLUS: UID EXPUNGE of what the session flagged.
     void SendExpunge();
-    // Removes \Deleted from what this account flagged and did not expunge.
+    // Removes \Deleted from what this session flagged and did not expunge.
     void SendUnflag();
+    // Removes \Deleted from what an earlier session of the account left
+    // (ledger.uids, same UIDVALIDITY, UIDPLUS); on completion the ledger's
+    // UIDs are cleared.
+    void SendTakeback(CFlagLedger& ledger);
     void SendLogout();
 
     // A definitive failure of the command in progress, with a short reason.
@@ -89,21 +109,35 @@ public:
     const std::string& FailureReason() const { return m_strFailure; }
     // Last time bytes arrived from the server or a command went out.
     std::chrono::steady_clock::time_point LastActivity() const { return m_lastActivity; }
+    // When the command in progress must have completed, however the server
+    // trickles: the base (kDefaultDeadline unless set) and kDeadlinePerMessage
+    // for each message it names.
+    std::chrono::steady_clock::time_point Deadline() const { return m_deadline; }
+    void SetDeadlineBase(std::chrono::steady_clock::duration base) { m_deadlineBase = base; }
 
     // The server offers UIDPLUS: messages are named by UID.
     bool UsesUids() const { return m_bUidPlus; }
-    // Distinct messages the search found, flagged so far, and the EXPUNGE
-    // responses to the account's EXPUNGE.
+    uint32_t UidValidity() const { return m_nUidValidity; }
+    // The session signed in without TLS (a password in the clear).
+    bool SignedInInClear() const { return m_bSignedInClear; }
+    // Distinct messages the search found, flagged so far (STORE answered OK),
+    // and the session's own messages expunged.
     size_t FoundCount() const { return m_selected.size(); }
     size_t FlaggedCount() const { return m_nFlagged; }
     unsigned DeletedCount() const { return m_nDeleted; }
-    // Messages flagged \Deleted by this account and neither expunged nor unflagged.
-    bool HasFlagged() const { return !m_flagged.empty(); }
-    // False when the server renumbered under a STORE in flight: which
-    // messages that STORE flagged can't be known.
-    bool FlaggedKnown() const { return !m_bFlagsUncertain; }
-    // The connection failed on a certificate nobody trusts (see Peer()).
+    // Messages this session may have flagged \Deleted (stored, or sent in a
+    // STORE not yet answered) and neither expunged nor unflagged.
+    bool HasFlagged() const;
+    // False when which messages this session flagged can't be known (the
+    // server renumbered under a STORE in flight, or expunged past counting).
+    bool FlaggedKnown() const { return !m_bFlagsUncertain && !m_tracker.Lost(); }
+    // Hands what this session may have left flagged to the account's ledger
+    // and forgets it: called when the session ends before it could unflag.
+    void LeaveFlags(CFlagLedger& ledger);
+    // The connection failed on a certificate nobody trusts (see Peer()), and
+    // whether a pin for the server existed that it does not match.
     bool UntrustedCertificate() const { return m_bUntrusted; }
+    bool CertificateChanged() const { return m_bChanged; }
 
     // Classifies a response line against the command whose tag and verb are given.
     static ReplyMatch MatchReply(std::string_view line, std::string_view tag,
@@ -113,6 +147,8 @@ public:
     static constexpr size_t kMaxStoreLine = 8000;
     static constexpr unsigned kMaxThrottleMs = 5 * 60 * 1000;
     static constexpr uint64_t kMaxCommandBytes = 256ull << 20;
+    static constexpr std::chrono::minutes kDefaultDeadline{5};
+    static constexpr std::chrono::milliseconds kDeadlinePerMessage{3};
 
     int32_t m_bConnected = 0;
     int32_t m_bLoggedIn = 0;
@@ -123,6 +159,7 @@ public:
     int32_t m_bCapable = 0;
     int32_t m_bChecked = 0;
     int32_t m_bUnflagged = 0;
+    int32_t m_bTakenBack = 0;
     int32_t m_nCommand = CMD_CONNECT;
     std::string m_strTag;
     std::string m_strVerb;
@@ -137,23 +174,36 @@ protected:
     void OnTlsReady(bool ok) override;
 
 private:
-    // The next step towards a connection LOGIN may use (see ConnectToServer).
+    // The next step towards a connection a sign-in may use (see ConnectToServer).
     void ContinueSecure();
+    void StartTlsAtBoundary();
     void DrainSocket();
     void OnResponse(const CResponseReader::Response& r);
     void OnUntagged(std::string_view line, const CResponseReader::Response& r);
+    void OnSearchResponse(const CResponseReader::Response& r);
     void OnTagged(std::string_view line);
     void OnSearchDone();
+    void OnSetDone();
+    void OnExpungeDone();
     void OnExpunged(uint32_t number);
+    // The STORE set just answered was not applied.
+    void UndoStoreSet();
     void NoteCapabilities(std::string_view text);
-    void BeginCommand(int32_t code, std::string verb);
-    // Tag, verb, a space and args when there are any, CR LF.
+    // A new command: its flags, failure and deadline reset; no tag taken yet,
+    // so that a command that fails before it is sent costs none.
+    void BeginCommand(int32_t code, std::string verb, size_t messages = 0);
+    void TakeTag() { m_strTag = NextTag(); }
+    // Takes a tag and sends tag, verb, a space and args when there are any, CR LF.
     void SendCommandLine(std::string args = {});
     // Sends bytes; log reaches the transcript once their last byte is handed over.
     void SendRaw(std::string bytes, std::string log);
-    // One tagged command per set of m_sets, in turn (STORE, UNFLAG, UID EXPUNGE).
+    // One tagged command per set of numbers, in turn (STORE, UNFLAG, TAKEBACK,
+    // UID EXPUNGE).
     void SendSets(int32_t code, const std::vector<uint32_t>& numbers);
     void SendNextSet();
+    // The numbers this session may have flagged and not seen expunged, as the
+    // server numbers them now.
+    std::vector<uint32_t> Outstanding() const;
     int32_t& FlagOf(int32_t command);
     void Fail(std::string reason, bool closeConnection);
     void FlushOutput();
@@ -170,6 +220,8 @@ private:
     std::string m_strLost;
     std::string m_strFailure;
     std::chrono::steady_clock::time_point m_lastActivity;
+    std::chrono::steady_clock::time_point m_deadline;
+    std::chrono::steady_clock::duration m_deadlineBase = kDefaultDeadline;
     uint64_t m_commandBytes = 0;
     // LOGIN parts still waiting for the server's "+" continuation.
     std::deque<std::string> m_loginParts;
@@ -178,13 +230,16 @@ private:
     // challenge after it refused the token.
     std::string m_authResponse;
     std::string m_authRefusal;
-    bool m_bTokenSignIn = false;
     unsigned m_nThrottleMs = 0;
 
-    SecurityMode m_mode = SecurityMode::None;
+    CSecurityPolicy m_policy;
     std::string m_host;
-    std::string m_trusted;
     bool m_bUntrusted = false;
+    bool m_bChanged = false;
+    // STARTTLS was answered OK in the bytes being read: nothing may follow it
+    // in the clear.
+    bool m_bTlsBoundary = false;
+    bool m_bSignedInClear = false;
     bool m_bCapsKnown = false;
     bool m_bUidPlus = false;
     bool m_bStartTls = false;
@@ -193,24 +248,41 @@ private:
     bool m_bXoauth2 = false;
     int64_t m_nExists = -1;  // -1: the server has not said
     uint32_t m_nUidNext = 0;
-    // SEARCH and SEARCH DELETED: numbers gathered from untagged SEARCH responses.
+    uint32_t m_nUidValidity = 0;
+    // SEARCH and SEARCH DELETED: numbers gathered from the result responses,
+    // whether one came, and what was wrong with them.
     std::vector<uint32_t> m_searchNumbers;
+    bool m_bSearchAnswered = false;
     std::string m_searchProblem;
-    // The run's set: what the search found, sorted, and the part of it flagged
-    // so far (sequence numbers follow the server's EXPUNGE responses).
+    // The run's set: what the search found, sorted. What of it may be flagged
+    // (sent in a STORE, not refused, not yet expunged or unflagged): with
+    // UIDPLUS the UIDs in m_flagged; without it the first m_nFlaggedUpTo found
+    // messages, less the m_nGoneFlagged of them the tracker saw expunged.
     std::vector<uint32_t> m_selected;
     std::vector<uint32_t> m_flagged;
+    size_t m_nFlaggedUpTo = 0;
+    size_t m_nGoneFlagged = 0;
     size_t m_nFlagged = 0;
     unsigned m_nDeleted = 0;
+    // Without UIDPLUS: the found messages followed through EXPUNGE responses,
+    // and the messages a plain EXPUNGE removed that the session never flagged.
+    CSequenceTracker m_tracker;
+    unsigned m_nExcess = 0;
+    // A STORE set the server renumbered under: its numbers as sent.
+    std::vector<uint32_t> m_uncertain;
+    // With UIDPLUS: EXPUNGE responses to the UID EXPUNGE set in progress.
+    size_t m_nSetExpunges = 0;
     // Without UIDPLUS, from SEARCH until the last STORE: an EXPUNGE now
     // shifts the numbers the account is about to flag.
     bool m_bNumbersAtRisk = false;
     bool m_bRenumbered = false;
     bool m_bFlagsUncertain = false;
-    unsigned m_nRenumberings = 0;
-    static constexpr unsigned kMaxRenumberings = 1000;
-    // Sets of the multi-set command in progress, and the next one to send.
+    // The check passed: EXPUNGE follows at once.
+    bool m_bExpungeAfterCheck = false;
+    // Sets of the multi-set command in progress, where each ends in the
+    // numbers it came from, and the next one to send.
     std::vector<std::string> m_sets;
     std::vector<size_t> m_setEnds;
     size_t m_nextSet = 0;
+    CFlagLedger* m_takeback = nullptr;
 };

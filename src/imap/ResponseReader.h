@@ -1,8 +1,9 @@
 // Cuts the server's byte stream into responses, however the stream was split
 // into reads. A response is one line, together with the literals ({n} CR LF
 // and n bytes) that it announces. Only the first bytes of a response are kept,
-// enough to recognise it; the numbers of a "* SEARCH" response are parsed as
-// they stream by, so memory stays small whatever the server sends.
+// enough to recognise it; the numbers of a "* SEARCH" response, and the ALL
+// set of a "* ESEARCH" response, are parsed as they stream by, so memory stays
+// small whatever the server sends.
 #pragma once
 
 #include <algorithm>
@@ -15,16 +16,20 @@
 class CResponseReader {
 public:
     struct Response {
-        std::string_view head;  // first bytes of the response, without its CR LF
-        bool headComplete;      // head is the whole response
-        bool isSearch;          // an untagged SEARCH response
-        bool searchValid;       // ... whose numbers were all well-formed (1 to 4294967295)
-        bool searchOverflow;    // ... that named more numbers than the search limit
+        std::string_view head;        // first bytes of the response, without its CR LF
+        bool headComplete;            // head is the whole response
+        bool isSearch;                // an untagged SEARCH or ESEARCH response
+        bool searchValid;             // ... whose numbers were all well-formed (1 to 4294967295)
+        bool searchOverflow;          // ... that named more numbers than the search limit
+        bool esearch = false;         // ... an ESEARCH response (RFC 4731, IMAP4rev2)
+        bool esearchUid = false;      // ... whose numbers are UIDs
+        std::string_view esearchTag;  // ... the tag it names ("" when none)
     };
 
     static constexpr size_t kHeadMax = 1024;
     static constexpr uint64_t kDefaultMaxResponse = 64ull << 20;
-    static constexpr size_t kMaxSearchNumbers = 16u << 20;
+    // No search result is taken with more numbers than this (8 MB of them).
+    static constexpr size_t kMaxSearchNumbers = 2'000'000;
 
     explicit CResponseReader(uint64_t maxResponse = kDefaultMaxResponse)
         : m_maxResponse(maxResponse) {
@@ -43,9 +48,11 @@ public:
     void SetSearchLimit(size_t limit) { m_searchLimit = limit; }
 
     void Reset();
+    // Nothing of a response has been read since the last one ended.
+    bool Idle() const { return m_length == 0 && m_mode == Mode::Line && !m_failed; }
 
 private:
-    enum class Mode { Line, Search, Literal };
+    enum class Mode { Line, Search, ESearch, Literal };
 
     // Returns true when a complete response is ready in m_head.
     bool EndOfLine();
@@ -53,7 +60,11 @@ private:
     void CheckSearchPrefix();
     enum class SearchStep { More, End, Malformed };
     SearchStep SearchByte(char c);
+    SearchStep ESearchByte(char c);
+    // The ESEARCH item just read: a word, a correlator, a value skipped.
+    bool ESearchItemEnds();
     void PushNumber();
+    bool PushRange(uint64_t first, uint64_t last);
     void SearchInvalid();
     void TrackTail(const char* p, size_t n);
 
@@ -64,7 +75,9 @@ private:
     Mode m_mode = Mode::Line;
     uint64_t m_literalLeft = 0;
     bool m_prefixChecked = false;
+    size_t m_prefixWant = 9;  // "* SEARCH ", or "* ESEARCH " once its first 9 bytes match
     bool m_isSearch = false;
+    bool m_isESearch = false;
     bool m_searchValid = true;
     bool m_searchOverflow = false;
     size_t m_searchLimit = kMaxSearchNumbers;
@@ -72,6 +85,15 @@ private:
     uint64_t m_value = 0;
     int m_digits = 0;
     std::vector<uint32_t> m_numbers;
+    // ESEARCH: what is being read, the word or correlator so far, the tag
+    // named, whether UIDs; the first number of a range "a:b" (0: none).
+    enum class ESearchPart { Word, Correlator, Value, All } m_esPart = ESearchPart::Word;
+    std::string m_esWord;
+    std::string m_esTag;
+    bool m_esUid = false;
+    int m_esDepth = 0;
+    bool m_esQuoted = false;
+    uint64_t m_esFirst = 0;
     char m_tail[24] = {};  // last bytes of the line part since the last literal
     size_t m_tailLen = 0;
     bool m_failed = false;
@@ -89,9 +111,10 @@ bool CResponseReader::Feed(const char* data, size_t size, F&& onResponse) {
                 m_mode = Mode::Line;
             continue;
         }
-        if (m_mode == Mode::Search) {
+        if (m_mode == Mode::Search || m_mode == Mode::ESearch) {
+            const bool esearch = m_mode == Mode::ESearch;
             while (pos < size) {
-                const SearchStep step = SearchByte(data[pos]);
+                const SearchStep step = esearch ? ESearchByte(data[pos]) : SearchByte(data[pos]);
                 if (step == SearchStep::Malformed)
                     break;  // m_mode is Line now: the rest is read as a plain line
                 ++pos;
@@ -101,8 +124,8 @@ bool CResponseReader::Feed(const char* data, size_t size, F&& onResponse) {
                     break;
                 }
                 if (step == SearchStep::End) {
-                    onResponse(
-                        Response{m_head, m_headComplete, true, m_searchValid, m_searchOverflow});
+                    onResponse(Response{m_head, m_headComplete, true, m_searchValid,
+                                        m_searchOverflow, esearch, m_esUid, m_esTag});
                     StartResponse();
                     break;
                 }
@@ -113,8 +136,8 @@ bool CResponseReader::Feed(const char* data, size_t size, F&& onResponse) {
         const char* lf = static_cast<const char*>(std::memchr(data + pos, '\n', size - pos));
         size_t end = lf ? static_cast<size_t>(lf - data) : size;
         if (!m_prefixChecked) {
-            // Look at the first 9 bytes before going on, to catch "* SEARCH ".
-            const size_t want = 9 - m_head.size();
+            // Look at the first bytes before going on, to catch "* SEARCH ".
+            const size_t want = m_prefixWant - m_head.size();
             if (end - pos >= want) {
                 m_head.append(data + pos, want);
                 TrackTail(data + pos, want);
@@ -143,8 +166,14 @@ bool CResponseReader::Feed(const char* data, size_t size, F&& onResponse) {
                 break;
             }
             if (EndOfLine()) {
-                onResponse(Response{m_head, m_headComplete, m_isSearch, m_isSearch && m_searchValid,
-                                    m_searchOverflow});
+                onResponse(Response{m_head,
+                                    m_headComplete,
+                                    m_isSearch,
+                                    m_isSearch && m_searchValid,
+                                    m_searchOverflow,
+                                    m_isESearch,
+                                    false,
+                                    {}});
                 StartResponse();
             }
         }

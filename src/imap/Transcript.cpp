@@ -24,6 +24,42 @@ void CTranscript::Append(std::string_view text) {
     Write(text);
 }
 
+void CTranscript::AppendServerText(std::string_view text) {
+    const uint64_t before = m_serverBytes;
+    m_serverBytes += text.size();
+    if (before >= kServerTextCap)
+        return;
+    text = text.substr(
+        0, static_cast<size_t>(std::min<uint64_t>(text.size(), kServerTextCap - before)));
+    const auto control = [](unsigned char c) {
+        return (c < ' ' && c != '\r' && c != '\n' && c != '\t') || c == 0x7F;
+    };
+    if (std::none_of(text.begin(), text.end(), control)) {
+        Append(text);
+        return;
+    }
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string shown;
+    shown.reserve(text.size() + 16);
+    for (const unsigned char c : text) {
+        if (control(c)) {
+            shown += "\\x";
+            shown += kHex[c >> 4];
+            shown += kHex[c & 15];
+        } else {
+            shown += static_cast<char>(c);
+        }
+    }
+    Append(shown);
+}
+
+void CTranscript::EndAccount() {
+    if (m_serverBytes > kServerTextCap)
+        Append("\n[" + std::to_string(m_serverBytes - kServerTextCap) +
+               " more bytes from the server were not logged]\n");
+    m_serverBytes = 0;
+}
+
 void CTranscript::Write(std::string_view text) const {
     // Opened and closed per append: no file stays open between two events. A
     // log that cannot be written (folder missing, disk full) never stops a run.
@@ -56,9 +92,9 @@ void CTranscript::StartNew() {
         if (!MoveReplacing(m_logPath, KeptLogPath(m_logPath, 1)))
             return;  // appended to rather than lost
     }
-    CStdioFile file;
-    if (file.Open(m_logPath, CStdioFile::modeWrite | CStdioFile::modeCreate))
-        file.Close();
+    // Made anew for its owner only; a link planted in its place is not followed.
+    std::remove(m_logPath.c_str());
+    CreateExclusive(m_logPath);
 }
 
 uint64_t CTranscript::Size() const {

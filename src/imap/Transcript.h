@@ -17,6 +17,15 @@ public:
     explicit CTranscript(std::string logPath = {}) : m_logPath(std::move(logPath)) {}
 
     void Append(std::string_view text);
+    // Text from a server: control characters other than CR, LF and TAB (and
+    // DEL) are written as \xNN, so that a terminal showing the log obeys none
+    // of them; beyond kServerTextCap bytes an account the rest is only counted.
+    void AppendServerText(std::string_view text);
+    static constexpr uint64_t kServerTextCap = 16ull << 20;
+    // An account begins: its server text counts from zero.
+    void BeginAccount() { m_serverBytes = 0; }
+    // An account ends: one line says how much of its server text was not logged.
+    void EndAccount();
     // While held, what is appended stays in memory until Release() returns
     // it: each of several sessions logging at once keeps its lines together.
     // Beyond kHoldLimit bytes (a server flooding the session) the held part
@@ -49,6 +58,7 @@ private:
     bool m_bHold = false;
     std::string m_held;
     std::optional<uint64_t> m_spilledAt;
+    uint64_t m_serverBytes = 0;
 
     void Write(std::string_view text) const;
 };

@@ -7,12 +7,9 @@
 
 bool CStdioFile::Open(const std::string& path, unsigned flags) {
     Close();
-    const char* mode = "rb";
-    if (flags & modeWrite)
-        mode = (flags & modeAppend) ? "ab" : "wb";
     if (path.find('\0') != std::string::npos)
         return false;
-    m_fp = OpenFile(path, mode);
+    m_fp = (flags & modeWrite) ? OpenForAppend(path) : OpenFile(path, "rb");
     m_failed = false;
     return m_fp != nullptr;
 }
@@ -91,19 +88,17 @@ bool CStdioFile::Close() {
     return ok;
 }
 
-bool ReplaceTextFile(const std::string& path, std::string_view text, bool ownerOnly) {
-    const std::string temp = path + ".new";
-    std::remove(temp.c_str());  // a stale one could keep wider permissions
-    CStdioFile file;
-    if (!file.Open(temp, CStdioFile::modeWrite | CStdioFile::modeCreate))
-        return false;
-    bool ok = !ownerOnly || RestrictToOwner(temp);
-    ok = ok && file.WriteString(text);
-    ok = file.Flush(true) && ok;
-    ok = file.Close() && ok;
-    if (!ok || !MoveReplacing(temp, path)) {
-        std::remove(temp.c_str());
-        return false;
+std::string ToCrLf(std::string_view text) {
+    std::string bytes;
+    bytes.reserve(text.size() + text.size() / 16);
+    for (const char c : text) {
+        if (c == '\n')
+            bytes += '\r';
+        bytes += c;
     }
-    return true;
+    return bytes;
+}
+
+bool ReplaceTextFile(const std::string& path, std::string_view text) {
+    return ReplaceFile(path, ToCrLf(text), FileAccess::OwnerOnly);
 }

@@ -10,9 +10,10 @@ class CStdioFile {
 public:
     enum OpenFlags : unsigned {
         modeRead = 0x1,
+        // With modeWrite: written at its end (made owner-only when missing),
+        // never through a link.
         modeWrite = 0x2,
-        modeCreate = 0x4,  // with modeWrite: create, or truncate to empty
-        modeAppend = 0x8,  // with modeWrite: create when missing, write at the end
+        modeAppend = 0x8,
     };
 
     CStdioFile() = default;
@@ -41,8 +42,8 @@ private:
     bool m_failed = false;
 };
 
-// Writes text (each LF as CR LF) to path + ".new" and puts it in the place of
-// path only once it is complete on disk; with ownerOnly the new file is
-// readable by its owner alone before anything is in it. False, with path as
-// it was, on any failure.
-bool ReplaceTextFile(const std::string& path, std::string_view text, bool ownerOnly = false);
+// text with every LF as CR LF.
+std::string ToCrLf(std::string_view text);
+
+// Replaces path with text in CR LF lines, owner-only (see ReplaceFile).
+bool ReplaceTextFile(const std::string& path, std::string_view text);

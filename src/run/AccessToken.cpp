@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
+#include <utility>
+
+#include <wx/timer.h>
 
 #include "platform/FlatJson.h"
 #include "platform/HttpsPost.h"
@@ -34,12 +37,36 @@ std::string OneLine(std::string text) {
 }
 }  // namespace
 
-CAccessToken::CAccessToken() = default;
+// Holds a request back until its turn.
+class CAccessToken::Delay : public wxTimer {
+public:
+    std::function<void()> fire;
+    void Notify() override { std::exchange(fire, nullptr)(); }
+};
+
+CAccessToken::CAccessToken() : m_delay(std::make_unique<Delay>()) {}
 CAccessToken::~CAccessToken() = default;
 
 void CAccessToken::Request(const COAuthSettings& oauth,
                            std::function<void(const std::string&)> done) {
     m_token.clear();
+    Cancel();
+    const auto now = std::chrono::steady_clock::now();
+    const auto wait = m_requested ? m_lastRequest + kMinSpacing - now : now - now;
+    if (wait.count() > 0) {
+        m_delay->fire = [this, oauth, done = std::move(done)]() mutable {
+            Send(oauth, std::move(done));
+        };
+        m_delay->StartOnce(static_cast<int>(
+            std::chrono::duration_cast<std::chrono::milliseconds>(wait).count() + 1));
+        return;
+    }
+    Send(oauth, std::move(done));
+}
+
+void CAccessToken::Send(const COAuthSettings& oauth, std::function<void(const std::string&)> done) {
+    m_requested = true;
+    m_lastRequest = std::chrono::steady_clock::now();
     if (!m_post)
         m_post = std::make_unique<CHttpsPost>();
     const std::string scope = oauth.m_strScope.empty() ? kDefaultOAuthScope : oauth.m_strScope;
@@ -51,7 +78,8 @@ void CAccessToken::Request(const COAuthSettings& oauth,
                    done = std::move(done)](const CHttpsResult& reply) {
                       std::string token;
                       long lifetime = 0;
-                      const std::string failure = ReadReply(reply, secret, &token, &lifetime);
+                      const std::string failure =
+                          ReadReply(reply, secret, &token, &lifetime, m_nMinLifetime);
                       if (failure.empty()) {
                           m_token = std::move(token);
                           m_nLifetime = lifetime;
@@ -65,10 +93,12 @@ void CAccessToken::Request(const COAuthSettings& oauth,
 }
 
 bool CAccessToken::Pending() const {
-    return m_post && m_post->Busy();
+    return (m_post && m_post->Busy()) || m_delay->IsRunning();
 }
 
 void CAccessToken::Cancel() {
+    m_delay->Stop();
+    m_delay->fire = nullptr;
     if (m_post)
         m_post->Cancel();
 }
@@ -78,7 +108,7 @@ std::string CAccessToken::Valid() const {
 }
 
 std::string CAccessToken::ReadReply(const CHttpsResult& reply, const std::string& secret,
-                                    std::string* token, long* lifetime) {
+                                    std::string* token, long* lifetime, long minLifetime) {
     std::string failure;
     const auto members = ParseFlatJson(reply.body);
     const auto member = [&members](const char* name) -> std::string {
@@ -108,16 +138,20 @@ std::string CAccessToken::ReadReply(const CHttpsResult& reply, const std::string
             const std::string expires = member("expires_in");
             *lifetime = expires.empty()
                             ? 3600
-                            : std::clamp(std::strtol(expires.c_str(), nullptr, 10), 1L, 86400L);
+                            : std::clamp(std::strtol(expires.c_str(), nullptr, 10), 0L, 86400L);
+            if (*lifetime < minLifetime)
+                failure = "token endpoint granted a token for " + std::to_string(*lifetime) +
+                          " s, too short to use (at least " + std::to_string(minLifetime) + " s)";
         }
     }
     if (failure.empty())
         return "";
     token->clear();
-    // Whatever the endpoint says, the secret never goes further.
-    failure = OneLine(std::move(failure));
-    for (size_t at = 0; !secret.empty() && (at = failure.find(secret, at)) != std::string::npos;
-         at += 4)
-        failure.replace(at, secret.size(), "****");
-    return failure;
+    // Whatever the endpoint says, the secret never goes further: masked as it
+    // is and as the form sent it, before anything is cut.
+    for (const std::string& form : {secret, FormEscape(secret)})
+        for (size_t at = 0; !form.empty() && (at = failure.find(form, at)) != std::string::npos;
+             at += 4)
+            failure.replace(at, form.size(), "****");
+    return OneLine(std::move(failure));
 }

@@ -19,7 +19,8 @@ public:
 
     // Asks for a new token; later, from the event loop, done("") once it is
     // here, or done(why not) with the endpoint's own error and description.
-    // A request in progress is dropped without its done.
+    // A request in progress is dropped without its done. Requests are at least
+    // kMinSpacing apart: a later one waits for its turn.
     void Request(const COAuthSettings& oauth, std::function<void(const std::string&)> done);
     bool Pending() const;
     void Cancel();
@@ -29,13 +30,28 @@ public:
     long Lifetime() const { return m_nLifetime; }
 
     // What a reply of the endpoint gives: "" and the token and its lifetime,
-    // or why there is none. secret is kept out of the reason.
+    // or why there is none (a token for less than kMinLifetime seconds is
+    // none: it would be renewed without end). secret, as it is and as a form
+    // encodes it, is kept out of the reason.
     static std::string ReadReply(const CHttpsResult& reply, const std::string& secret,
-                                 std::string* token, long* lifetime);
+                                 std::string* token, long* lifetime,
+                                 long minLifetime = kMinLifetime);
+
+    static constexpr long kMinLifetime = 60;
+    // Tests shorten it to see renewals within seconds.
+    void SetMinLifetime(long seconds) { m_nMinLifetime = seconds; }
+    static constexpr std::chrono::seconds kMinSpacing{10};
 
 private:
+    class Delay;
+    void Send(const COAuthSettings& oauth, std::function<void(const std::string&)> done);
+
     std::unique_ptr<CHttpsPost> m_post;
+    std::unique_ptr<Delay> m_delay;
+    std::chrono::steady_clock::time_point m_lastRequest{};
+    bool m_requested = false;
     std::string m_token;
     long m_nLifetime = 0;
+    long m_nMinLifetime = kMinLifetime;
     std::chrono::steady_clock::time_point m_renewAt;
 };

@@ -31,13 +31,18 @@ public:
     virtual void RunStarted() {}
     virtual void ResultChanged(size_t index) { (void)index; }
     virtual void RunEnded() {}
-    // The run met a certificate nobody trusts: shows it (server is the
-    // configured address) and calls answer(true) when the administrator trusts
-    // it, after storing peer.fingerprint as the trusted certificate; answer
-    // may come later, from the event loop. Without anyone to ask: no.
+    // The run met a certificate nobody trusts: shows it (server is
+    // "host:port"; pinned the fingerprint trusted for it before, "" when this
+    // is a first meeting, else the certificate CHANGED) and calls answer(true)
+    // when the administrator trusts it, after storing peer.fingerprint as the
+    // server's pin; answer may come later, from the event loop. Without anyone
+    // to ask: no.
     virtual void AskTrust(const CTlsPeer& peer, const std::string& server,
-                          std::function<void(bool)> answer) {
-        (void)peer, (void)server;
+                          const std::string& pinned, std::function<void(bool)> answer) {
+        (void)peer, (void)server, (void)pinned;
         answer(false);
     }
+    // server ("host:port") completed TLS: from now on it gets no password in
+    // the clear. Hosts with a data folder write the known-servers file at once.
+    virtual void ServerSpokeTls(const std::string& server) { (void)server; }
 };

@@ -13,7 +13,17 @@ namespace {
 constexpr const char* kHeader[] = {"Account", "Found", "Deleted", "Result", "Seconds"};
 constexpr size_t kColumns = std::size(kHeader);
 
+// A spreadsheet takes a cell beginning with one of these for a formula.
+bool LooksLikeFormula(std::string_view field) {
+    return !field.empty() && std::string_view("=+-@\t\r").find(field[0]) != std::string_view::npos;
+}
+
 void AppendField(std::string& out, std::string_view field) {
+    std::string guarded;
+    if (LooksLikeFormula(field)) {
+        guarded = "'" + std::string(field);
+        field = guarded;
+    }
     if (field.find_first_of(",\"\r\n") == std::string_view::npos) {
         out += field;
         return;
@@ -80,6 +90,9 @@ public:
                     field += m_bytes[m_pos++];
                 }
             }
+            if (field.size() > 1 && field[0] == '\'' &&
+                LooksLikeFormula(std::string_view(field).substr(1)))
+                field.erase(0, 1);  // the guard AppendField put there
             fields.push_back(std::move(field));
             field.clear();
             if (m_pos >= m_bytes.size())
@@ -174,19 +187,7 @@ CRunReport NewReport(const std::string& cutoff, bool preview) {
 }
 
 bool WriteReportFile(const std::string& path, const CRunReport& report) {
-    const std::string bytes = FormatReport(report);
-    const std::string temp = path + ".new";
-    std::FILE* file = OpenFile(temp, "wb");
-    if (!file)
-        return false;
-    bool ok = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-    ok = std::fflush(file) == 0 && SyncFile(file) && ok;
-    ok = std::fclose(file) == 0 && ok;
-    if (!ok || !MoveReplacing(temp, path)) {
-        std::remove(temp.c_str());
-        return false;
-    }
-    return true;
+    return ReplaceFile(path, FormatReport(report), FileAccess::Shared);
 }
 
 std::string FormatReport(const CRunReport& report) {

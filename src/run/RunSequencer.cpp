@@ -1,49 +1,26 @@
+// The run as a whole: its start, its lanes, the access token, the results
+// and the ending. What happens to one account is in AccountSteps.cpp.
 #include "run/RunSequencer.h"
 
 #include <algorithm>
 #include <climits>
 
-#include "imap/ImapSocket.h"
-#include "imap/Transcript.h"
-#include "platform/SafeAtoi.h"
 #include "run/AccessToken.h"
-#include "settings/OAuthSettings.h"
-#include "settings/Settings.h"
-#include "settings/UserList.h"
-
-// One session of the run and the account it is working on.
-struct CRunSequencer::Lane {
-    Lane(int number, const std::string& logPath)
-        : log(logPath),
-          socket(log),
-          stepTimer(TIMER_STEP + 2 * number),
-          nextTimer(TIMER_NEXT_USER + 2 * number) {}
-
-    CTranscript log;  // held while other sessions log too
-    CImapSocket socket;
-    const int stepTimer;
-    const int nextTimer;
-    bool active = false;  // has an account, or waits for the pause after one
-    int32_t step = STEP_LOGOUT;
-    int32_t userIndex = 0;
-    std::string account;
-    std::string password;
-    size_t row = 0;                // its entry in m_results
-    std::string ending;            // why the account ends, while its flags are removed
-    bool throttled = false;        // the account had its one retry after throttling
-    bool waitingThrottle = false;  // the step timer runs the server's suggested pause
-    unsigned carried = 0;          // deleted by a session the server hung up on
-};
+#include "run/RunLane.h"
 
 CRunSequencer::CRunSequencer(IRunHost& host, CTranscript& transcript, const CSettings& settings,
                              const CUserList& users)
     : m_host(host),
       m_transcript(transcript),
-      m_settings(settings),
-      m_users(users),
+      m_liveSettings(settings),
+      m_liveUsers(users),
       m_token(std::make_unique<CAccessToken>()) {}
 
 CRunSequencer::~CRunSequencer() = default;
+
+void CRunSequencer::SetMinTokenLifetime(long seconds) {
+    m_token->SetMinLifetime(seconds);
+}
 
 int32_t CRunSequencer::Step() const {
     return m_lanes.empty() ? STEP_LOGOUT : m_lanes.front()->step;
@@ -53,6 +30,8 @@ void CRunSequencer::BeginRun(const std::string& beforeDate, bool preview, int la
     // A tick the previous run had armed must not reach this one.
     StopTimers();
     ++m_nRunId;
+    // The run's own copy: what is changed while it runs counts from the next.
+    m_settings = m_liveSettings;
     m_bStopping = m_bTrustAsked = m_bTrustPending = false;
     m_bPreview = preview;
     m_results.clear();
@@ -68,6 +47,7 @@ void CRunSequencer::BeginRun(const std::string& beforeDate, bool preview, int la
             std::make_unique<Lane>(static_cast<int>(m_lanes.size()), m_transcript.Path()));
     for (const auto& lane : m_lanes) {
         lane->socket.Close();
+        lane->socket.SetDeadlineBase(m_deadline);
         // A replaced run's unfinished accounts still go into its log.
         m_transcript.Append(lane->log.Release());
         lane->log.Hold(m_nLanes > 1);
@@ -81,6 +61,7 @@ void CRunSequencer::BeginRun(const std::string& beforeDate, bool preview, int la
 void CRunSequencer::StartSingleRun(const std::string& account, const std::string& password,
                                    const std::string& beforeDate, bool preview) {
     BeginRun(beforeDate, preview, 1);
+    m_users = CUserList();
     m_nUserCount = 0;
     Lane& lane = *m_lanes.front();
     lane.account = m_strAccount = account;
@@ -95,7 +76,8 @@ void CRunSequencer::StartSingleRun(const std::string& account, const std::string
 }
 
 void CRunSequencer::StartListRun(const std::string& beforeDate, bool preview) {
-    BeginRun(beforeDate, preview, m_settings.m_nParallel);
+    BeginRun(beforeDate, preview, m_liveSettings.m_nParallel);
+    m_users = m_liveUsers;
     m_nUserCount =
         static_cast<int32_t>(std::min(m_users.m_arrAccounts.size(), m_users.m_arrPasswords.size()));
     if (m_nUserCount <= 0) {
@@ -117,6 +99,10 @@ void CRunSequencer::StartListRun(const std::string& beforeDate, bool preview) {
 }
 
 void CRunSequencer::Launch(std::function<void()> start) {
+    if (const std::string problem = ConfigurationProblem(m_settings); !problem.empty()) {
+        FailRun(problem, false);  // the hosts refuse first; this is the last guard
+        return;
+    }
     if (m_settings.m_auth != AuthMode::OAuth2) {
         start();
         return;
@@ -170,10 +156,11 @@ void CRunSequencer::TokenArrived(const std::string& failure) {
     }
 }
 
-void CRunSequencer::FailRun(const std::string& reason) {
+void CRunSequencer::FailRun(const std::string& reason, bool token) {
     m_strRunFailure = reason;
-    m_transcript.Append("\nNo access token: " + reason + "\n");
-    ShowStatus("No access token: " + reason);
+    const std::string text = token ? "No access token: " + reason : reason;
+    m_transcript.Append("\n" + text + "\n");
+    ShowStatus(text);
     EndRun();
 }
 
@@ -196,8 +183,8 @@ void CRunSequencer::AddSkippedLines(int line) {
 }
 
 void CRunSequencer::BeginResult(Lane& lane) {
-    lane.throttled = lane.waitingThrottle = false;
-    lane.carried = 0;
+    lane.BeginAccount();
+    lane.log.BeginAccount();
     if (m_nUserCount > 0 && static_cast<size_t>(lane.userIndex) < m_users.m_arrLines.size())
         AddSkippedLines(m_users.m_arrLines[lane.userIndex]);
     CAccountResult row;
@@ -214,14 +201,18 @@ void CRunSequencer::FinishResult(Lane& lane, std::string failure) {
         return;
     CAccountResult& row = m_results[lane.row];
     const CImapSocket& socket = lane.socket;
-    row.searched = socket.m_bSearched == 1;
-    row.found = socket.FoundCount() + lane.carried;
-    row.flagged = socket.FlaggedCount() + lane.carried;
-    row.deleted = socket.DeletedCount() + lane.carried;
+    // What ended sessions deleted counts too; a recovery session searched nothing.
+    const unsigned earlier = lane.ledger.deleted;
+    row.searched = lane.recovering ? lane.searched : socket.m_bSearched == 1;
+    row.found = lane.recovering ? lane.found : socket.FoundCount() + earlier;
+    row.flagged = lane.recovering ? lane.flagged : socket.FlaggedCount() + earlier;
+    row.deleted = socket.DeletedCount() + earlier;
     row.stopped = failure.rfind("run stopped", 0) == 0;
     row.failure = std::move(failure);
+    row.inClear = lane.inClear;
     row.finished = true;
     row.taken = std::chrono::steady_clock::now() - row.begun;
+    lane.log.EndAccount();
     if (m_nLanes > 1) {
         // The account's lines go into the log together, now that it is over.
         row.logBegin = lane.log.SpilledAt().value_or(m_transcript.Size());
@@ -280,37 +271,15 @@ void CRunSequencer::Stop(std::function<void()> done) {
         } else if (lane.waitingThrottle) {
             lane.waitingThrottle = false;
             FailAccount(lane, "run stopped");  // its flags go now, not after the server's pause
-        } else if (lane.step < STEP_STORE && !lane.socket.HasFlagged()) {
-            EndAccount(lane, "run stopped");  // nothing flagged, nothing that could flag in flight
+        } else if (lane.step < STEP_TAKEBACK && !lane.recovering && lane.ledger.Empty() &&
+                   !lane.socket.HasFlagged()) {
+            // Nothing flagged, nothing that could flag in flight, nothing to take back.
+            EndAccount(lane, "run stopped");
         }
         // Otherwise the command in flight completes first (see OnTimer).
     }
     if (run == m_nRunId)
         EndRunWhenIdle();
-}
-
-void CRunSequencer::StartAccount(Lane& lane) {
-    const bool token = m_settings.m_auth == AuthMode::OAuth2;
-    if (token && m_token->Valid().empty()) {
-        if (!m_strTokenFailure.empty()) {
-            EndAccount(lane, "no access token: " + m_strTokenFailure);
-            return;
-        }
-        lane.step = STEP_TOKEN;  // no timer of its own runs meanwhile
-        RequestToken();
-        return;
-    }
-    lane.step = STEP_CONNECT;
-    lane.socket.SetTokenSignIn(token);
-    ShowStatus("Connected to server " + m_settings.m_strServerIP);
-    lane.socket.Close();
-    const unsigned port = static_cast<unsigned>(SafeAtoi(m_settings.m_strPort));
-    if (!lane.socket.ConnectToServer(m_settings.m_strServerIP, port, m_settings.m_security,
-                                     m_settings.m_strTrustedFingerprint)) {
-        FailAccount(lane, lane.socket.FailureReason());
-        return;
-    }
-    ArmTimer(lane.stepTimer);
 }
 
 void CRunSequencer::NextAccount(Lane& lane) {
@@ -330,213 +299,13 @@ void CRunSequencer::NextAccount(Lane& lane) {
         CompleteRun();
 }
 
-int32_t CRunSequencer::AwaitedFlag(const Lane& lane) const {
-    const CImapSocket& socket = lane.socket;
-    switch (lane.step) {
-        case STEP_CONNECT:
-            return socket.m_bConnected;
-        case STEP_LOGIN:
-            return socket.m_bLoggedIn;
-        case STEP_CAPABILITY:
-            return socket.m_bCapable;
-        case STEP_SELECT:
-            return socket.m_bSelected;
-        case STEP_SEARCH:
-            return socket.m_bSearched;
-        case STEP_STORE:
-            return socket.m_bStored;
-        case STEP_CHECK:
-            return socket.m_bChecked;
-        case STEP_EXPUNGE:
-            return socket.m_bExpunged;
-        case STEP_UNFLAG:
-            return socket.m_bUnflagged;
-        default:
-            return 0;
-    }
-}
-
-int32_t CRunSequencer::NextStep(const Lane& lane) const {
-    if (m_bPreview && lane.step == STEP_LOGIN)
-        return STEP_SELECT;
-    if (m_bPreview && lane.step == STEP_SEARCH)
-        return STEP_LOGOUT;
-    switch (lane.step) {
-        case STEP_STORE:
-            // Nothing flagged, nothing to expunge: other clients' flags stay theirs.
-            if (!lane.socket.HasFlagged())
-                return STEP_LOGOUT;
-            return lane.socket.UsesUids() ? STEP_EXPUNGE : STEP_CHECK;
-        case STEP_EXPUNGE:
-            return STEP_LOGOUT;
-        default:
-            return lane.step + 1;
-    }
-}
-
-void CRunSequencer::OnTimer(int id) {
-    const int number = (id - TIMER_STEP) / 2;
-    if (id < TIMER_STEP || static_cast<size_t>(number) >= m_nLanes)
-        return;
-    Lane& lane = *m_lanes[static_cast<size_t>(number)];
-    if (id == lane.nextTimer) {
-        m_host.KillTimer(id);
-        NextAccount(lane);
-        return;
-    }
-    if (lane.waitingThrottle) {
-        lane.waitingThrottle = false;
-        m_host.KillTimer(lane.stepTimer);
-        RetryThrottled(lane);
-        return;
-    }
-    if (lane.step >= STEP_LOGOUT)
-        return;
-    CImapSocket& socket = lane.socket;
-    const bool removing = lane.step == STEP_UNFLAG;
-    if (socket.HasFailed() && socket.ThrottleMs() > 0 && !lane.throttled) {
-        // Once an account: after the pause the server asked for, the same command again.
-        lane.throttled = lane.waitingThrottle = true;
-        lane.log.Append("\nThrottled: trying again in " + std::to_string(socket.ThrottleMs()) +
-                        " ms\n");
-        m_host.SetTimer(lane.stepTimer,
-                        std::max(static_cast<int>(socket.ThrottleMs()), kShortestTimerMs));
-        return;
-    }
-    if (socket.HasFailed()) {
-        if (removing)
-            EndAccount(lane, lane.ending + "; deleted flags may remain");
-        else
-            FailAccount(lane, socket.FailureReason());
-        return;
-    }
-    if (AwaitedFlag(lane) != 1) {
-        if (std::chrono::steady_clock::now() - socket.LastActivity() < m_silenceLimit)
-            return;
-        // A silent server would not answer the unflagging either.
-        socket.Close();
-        if (removing)
-            EndAccount(lane, lane.ending + "; deleted flags may remain");
-        else
-            FailAccount(lane, "no answer from server");
-        return;
-    }
-    m_host.KillTimer(lane.stepTimer);
-    if (removing) {
-        EndAccount(lane, lane.ending + (socket.FlaggedKnown() ? "; deleted flags removed"
-                                                              : "; deleted flags may remain"));
-        return;
-    }
-    const int32_t next = NextStep(lane);
-    if (m_bStopping && next != STEP_LOGOUT)
-        FailAccount(lane, "run stopped");
-    else
-        RunStep(lane, next);
-}
-
-void CRunSequencer::RetryThrottled(Lane& lane) {
-    CImapSocket& socket = lane.socket;
-    if (!socket.IsConnected() || lane.step == STEP_CONNECT) {
-        // What the lost session deleted stays counted; the new one searches
-        // again and finds the rest, flagged or not.
-        lane.carried += socket.DeletedCount();
-        lane.log.Append("\nConnecting again\n");
-        StartAccount(lane);
-        return;
-    }
-    const bool sets = lane.step == STEP_STORE || lane.step == STEP_UNFLAG ||
-                      (lane.step == STEP_EXPUNGE && socket.UsesUids());
-    if (!sets) {
-        RunStep(lane, lane.step);
-        return;
-    }
-    socket.RetrySet();  // the sets before it completed
-    ArmTimer(lane.stepTimer);
-}
-
-void CRunSequencer::RunStep(Lane& lane, int32_t step) {
-    CImapSocket& socket = lane.socket;
-    lane.step = step;
-    switch (step) {
-        case STEP_LOGIN:
-            ShowStatus("Login User " + lane.account);
-            if ((m_settings.m_auth == AuthMode::OAuth2
-                     ? socket.SendAuthenticate(lane.account, m_token->Valid())
-                     : socket.SendLogin(lane.account, lane.password)) == 0) {
-                FailAccount(lane, socket.FailureReason());
-                return;
-            }
-            break;
-        case STEP_CAPABILITY:
-            socket.SendCapability();
-            break;
-        case STEP_SELECT:
-            socket.SendSelect();
-            break;
-        case STEP_SEARCH:
-            ShowStatus("Search mails with date before " + m_strBeforeDate);
-            socket.SendSearch(m_strBeforeDate);
-            break;
-        case STEP_STORE:
-            if (socket.FoundCount() == 0)
-                ShowStatus("No message found");
-            else
-                ShowStatus("Deleting " + std::to_string(socket.FoundCount()) + " mails");
-            socket.SendStore();
-            break;
-        case STEP_CHECK:
-            socket.SendCheck();
-            break;
-        case STEP_EXPUNGE:
-            socket.SendExpunge();
-            break;
-        default:  // logout: the account is done
-            socket.SendLogout();
-            socket.Close();
-            ShowStatus("Logout from exchange server.");
-            FinishResult(lane, "");
-            LaneDone(lane);
-            return;
-    }
-    ArmTimer(lane.stepTimer);
-}
-
-void CRunSequencer::FailAccount(Lane& lane, std::string reason) {
-    // Taken by value: the reason often lives in the socket, which the next command resets.
-    CImapSocket& socket = lane.socket;
-    m_host.KillTimer(lane.stepTimer);
-    if (socket.UntrustedCertificate() && (!m_bTrustAsked || m_bTrustPending)) {
-        // Once a run: the administrator may trust the certificate, and the
-        // accounts waiting for the answer start again with it trusted. No timer
-        // of theirs runs while asked.
-        lane.step = STEP_TRUST;
-        lane.ending = std::move(reason);
-        if (m_bTrustAsked)
-            return;
-        m_bTrustAsked = m_bTrustPending = true;
-        m_host.AskTrust(socket.Peer(), m_settings.m_strServerIP,
-                        [this, run = m_nRunId](bool trusted) {
-                            if (run == m_nRunId)  // not a run replaced meanwhile
-                                AnswerTrust(trusted);
-                        });
-        return;
-    }
-    if (socket.HasFlagged() || !socket.FlaggedKnown()) {
-        if (socket.IsConnected()) {
-            // What this account flagged must not wait for somebody else's EXPUNGE.
-            lane.ending = std::move(reason);
-            lane.step = STEP_UNFLAG;
-            socket.SendUnflag();
-            ArmTimer(lane.stepTimer);
-            return;
-        }
-        reason += "; deleted flags may remain";
-    }
-    EndAccount(lane, std::move(reason));
-}
-
-void CRunSequencer::AnswerTrust(bool trusted) {
+void CRunSequencer::AnswerTrust(bool trusted, const std::string& fingerprint) {
     m_bTrustPending = false;
+    if (trusted) {
+        // The host stored the pin; the run's copy follows.
+        m_settings.m_strTrustedFingerprint = fingerprint;
+        m_settings.m_known.m_servers[m_settings.Server()].fingerprint = fingerprint;
+    }
     const unsigned run = m_nRunId;  // a stop ending here may start the next run
     for (size_t i = 0; i < m_nLanes && run == m_nRunId; ++i) {
         Lane& lane = *m_lanes[i];
@@ -549,18 +318,9 @@ void CRunSequencer::AnswerTrust(bool trusted) {
     }
 }
 
-void CRunSequencer::EndAccount(Lane& lane, std::string failure) {
-    CImapSocket& socket = lane.socket;
-    m_host.KillTimer(lane.stepTimer);
-    if (socket.m_bLoggedIn == 1 && socket.IsConnected())
-        socket.SendLogout();
-    socket.Close();
-    lane.step = STEP_LOGOUT;
-    const std::string text = "Failed for user " + lane.account + ": " + failure;
-    lane.log.Append("\n" + text + "\n");
-    FinishResult(lane, std::move(failure));
-    ShowStatus(text);
-    LaneDone(lane);
+void CRunSequencer::RememberTls() {
+    m_settings.m_known.m_servers[m_settings.Server()].tls = true;
+    m_host.ServerSpokeTls(m_settings.Server());
 }
 
 void CRunSequencer::LaneDone(Lane& lane) {
@@ -592,7 +352,6 @@ void CRunSequencer::EndRun() {
 }
 
 void CRunSequencer::ArmTimer(int id) {
-    // The pause is read at every arming, so a change applies from the next step.
     m_host.SetTimer(id, std::max(m_settings.m_nPauseMs, kShortestTimerMs));
 }
 

@@ -1,12 +1,15 @@
 // The deletion run: walks each account through connect (with TLS as the
-// settings ask), LOGIN, CAPABILITY, SELECT, SEARCH, STORE, the check for other
-// deleted mail (without UIDPLUS), EXPUNGE and LOGOUT, one step per timer tick,
-// a step starting only once the session has completed the previous one. An
-// account whose command fails, or whose server goes silent, is ended (its
-// \Deleted flags removed first while the connection allows) and the run goes
-// on with the next one. A list run may have several accounts in progress, each
-// in a session (a lane) of its own, paced the same; the accounts still start
-// in the list's order.
+// settings and the known servers ask), LOGIN, CAPABILITY, SELECT, SEARCH,
+// STORE, the check for other deleted mail with its EXPUNGE (without UIDPLUS)
+// or UID EXPUNGE, and LOGOUT, one step per timer tick, a step starting only
+// once the session has completed the previous one. An account whose command
+// fails, whose server goes silent or too slow, is ended (its \Deleted flags
+// taken back first, on a new connection when the old one is gone) and the run
+// goes on with the next one. Flags follow the account: what a lost session
+// left is taken back by the account's next session. A list run may have
+// several accounts in progress, each in a session (a lane) of its own, paced
+// the same; the accounts still start in the list's order. A run works on the
+// settings and the user list as they were when it started.
 #pragma once
 
 #include <chrono>
@@ -17,11 +20,11 @@
 #include <vector>
 
 #include "run/RunHost.h"
+#include "settings/Settings.h"
+#include "settings/UserList.h"
 
 class CAccessToken;
 class CTranscript;
-struct CSettings;
-struct CUserList;
 
 // The steps of one account, in the order they can come.
 enum : int32_t {
@@ -29,6 +32,7 @@ enum : int32_t {
     STEP_LOGIN,
     STEP_CAPABILITY,
     STEP_SELECT,
+    STEP_TAKEBACK,  // the flags an earlier session of the account left
     STEP_SEARCH,
     STEP_STORE,
     STEP_CHECK,
@@ -51,6 +55,7 @@ struct CAccountResult {
     bool finished = false;  // its turn has ended
     bool searched = false;  // found is known
     bool stopped = false;   // ended because the run was stopped
+    bool inClear = false;   // a password went to the server without TLS
     std::chrono::steady_clock::time_point begun;
     std::chrono::steady_clock::duration taken{};
     // Its part of the log file: [logBegin, logEnd).
@@ -63,7 +68,8 @@ struct CAccountResult {
 
 class CRunSequencer {
 public:
-    // The run's sessions log to transcript.
+    // The run's sessions log to transcript. Each run takes the settings and
+    // the user list as they are when it starts.
     CRunSequencer(IRunHost& host, CTranscript& transcript, const CSettings& settings,
                   const CUserList& users);
     ~CRunSequencer();
@@ -93,11 +99,17 @@ public:
     // used, or no access token came. "" otherwise.
     const std::string& RunFailure() const { return m_strRunFailure; }
 
-    // How long the server may stay silent while a step waits.
+    // How long the server may stay silent while a step waits, and how long a
+    // command may take however the server trickles (before the allowance
+    // for the messages it names).
     void SetSilenceLimit(std::chrono::milliseconds limit) { m_silenceLimit = limit; }
+    void SetDeadline(std::chrono::milliseconds base) { m_deadline = base; }
+    // The shortest token lifetime a run takes (CAccessToken::kMinLifetime).
+    void SetMinTokenLifetime(long seconds);
 
     static constexpr int kShortestTimerMs = 10;
     static constexpr std::chrono::minutes kDefaultSilenceLimit{5};
+    static constexpr std::chrono::minutes kDefaultDeadline{5};
 
     // The account started last, and its password.
     std::string m_strAccount;
@@ -117,7 +129,9 @@ private:
     void Launch(std::function<void()> start);
     void RequestToken();
     void TokenArrived(const std::string& failure);
-    void FailRun(const std::string& reason);
+    // The run ends before any account: no access token (token), or settings
+    // no run may use.
+    void FailRun(const std::string& reason, bool token = true);
     // The pause a throttling server asked for is over: the same command again,
     // or the account again on a new connection when the server hung up.
     void RetryThrottled(Lane& lane);
@@ -133,9 +147,18 @@ private:
     void NextAccount(Lane& lane);
     void RunStep(Lane& lane, int32_t step);
     int32_t NextStep(const Lane& lane) const;
+    // The step in progress completed, failed, or ran out of time.
+    void StepDone(Lane& lane);
+    void StepFailed(Lane& lane);
+    void StepOverdue(Lane& lane);
     void FailAccount(Lane& lane, std::string reason);
-    void AnswerTrust(bool trusted);
+    void AnswerTrust(bool trusted, const std::string& fingerprint);
+    // Ends the account; when it had flags to take back, the reason says
+    // whether they were or may remain.
     void EndAccount(Lane& lane, std::string failure);
+    bool FlagsLeft(const Lane& lane) const;
+    // The configured server completed TLS: the run and the host remember it.
+    void RememberTls();
     // After an account: the pause before the lane's next one, or, when
     // stopping, the lane's end.
     void LaneDone(Lane& lane);
@@ -148,8 +171,11 @@ private:
 
     IRunHost& m_host;
     CTranscript& m_transcript;
-    const CSettings& m_settings;
-    const CUserList& m_users;
+    const CSettings& m_liveSettings;
+    const CUserList& m_liveUsers;
+    // The run's own copies, taken when it starts.
+    CSettings m_settings;
+    CUserList m_users;
     // Sessions, kept from run to run; the run uses the first m_nLanes.
     std::vector<std::unique_ptr<Lane>> m_lanes;
     size_t m_nLanes = 1;
@@ -168,4 +194,5 @@ private:
     std::string m_strRunFailure;
     std::function<void()> m_onStopped;
     std::chrono::steady_clock::duration m_silenceLimit = kDefaultSilenceLimit;
+    std::chrono::steady_clock::duration m_deadline = kDefaultDeadline;
 };

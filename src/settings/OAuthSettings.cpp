@@ -59,6 +59,5 @@ bool SaveOAuthSettings(const std::string& folder, const COAuthSettings& oauth) {
     return ReplaceTextFile(DataFilePath(folder, kOAuthFileName),
                            oauth.m_strTokenUrl + "\n" + oauth.m_strClientId + "\n" +
                                oauth.m_strClientSecret + "\n" + oauth.m_strScope + "\n" +
-                               oauth.m_strCaFile + "\n",
-                           true);
+                               oauth.m_strCaFile + "\n");
 }

@@ -6,6 +6,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "platform/DataFolder.h"
 #include "platform/SafeAtoi.h"
@@ -19,11 +20,52 @@ const char* SecurityModeName(SecurityMode mode) {
     return kModeNames[static_cast<int>(mode)];
 }
 
-SecurityMode ParseSecurityMode(const std::string& word) {
+namespace {
+std::string Lower(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
+}
+}  // namespace
+
+bool ParseSecurityMode(const std::string& word, SecurityMode& mode) {
+    const std::string lower = Lower(Trim(word));
     for (int i = 0; i < 4; ++i)
-        if (word == kModeNames[i])
-            return static_cast<SecurityMode>(i);
-    return SecurityMode::Auto;
+        if (lower == kModeNames[i]) {
+            mode = static_cast<SecurityMode>(i);
+            return true;
+        }
+    return false;
+}
+
+bool ParseFingerprintText(const std::string& text, std::string& fingerprint) {
+    std::string rest = Trim(text);
+    // As `openssl x509 -noout -fingerprint -sha256` prints it.
+    for (const char* prefix : {"sha256 fingerprint=", "sha2-256 fingerprint="})
+        if (Lower(rest.substr(0, std::strlen(prefix))) == prefix)
+            rest.erase(0, std::strlen(prefix));
+    std::string hex;
+    for (const char c : rest)
+        if (c != ' ' && c != '\t')
+            hex += c;
+    fingerprint = NormalizeFingerprint(hex);
+    return hex.empty() || !fingerprint.empty();
+}
+
+std::string CSettings::Pin() const {
+    if (!m_strTrustedFingerprint.empty())
+        return m_strTrustedFingerprint;
+    const CKnownServer* known = m_known.Find(Server());
+    return known ? known->fingerprint : std::string();
+}
+
+std::string ConfigurationProblem(const CSettings& settings) {
+    if (!settings.m_strConfigError.empty())
+        return settings.m_strConfigError;
+    if (settings.m_auth == AuthMode::OAuth2 && settings.m_security == SecurityMode::None)
+        return "an access token is never sent without TLS: the security (line 4) must be auto, "
+               "starttls or tls for OAuth2 sign-in";
+    return "";
 }
 
 std::string GroupFingerprint(const std::string& hex) {
@@ -50,6 +92,7 @@ std::string NormalizeFingerprint(const std::string& text) {
 ConfigLoad LoadSettings(const std::string& folder, CSettings& settings) {
     settings = CSettings();
     settings.m_strServerIP = kDefaultServerIP;
+    settings.m_strConfigError = LoadKnownServers(folder, settings.m_known);
     const std::string path = DataFilePath(folder, kConfigFileName);
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0)
@@ -82,14 +125,37 @@ ConfigLoad LoadSettings(const std::string& folder, CSettings& settings) {
             "The configured port \"" + lines[2] + "\" is not one of 1 to 65535: port 143 is used.";
         settings.m_strPort = "143";
     }
-    settings.m_security = ParseSecurityMode(lines[3]);
-    settings.m_strTrustedFingerprint = NormalizeFingerprint(lines[4]);
-    settings.m_nParallel = std::clamp(SafeAtoi(lines[5]), 1, kMaxParallel);
-    if (lines[6] == "oauth2") {
+    // Beyond the first three lines a value the program does not know is an
+    // error, never a default: "STARTTLS " must not end up as auto.
+    const auto invalid = [&](int line, const std::string& expected) {
+        std::string value = Trim(lines[line - 1]);
+        if (value.size() > 80)
+            value = value.substr(0, 80) + "...";
+        settings.m_strConfigError = "line " + std::to_string(line) + " of " + path + " is \"" +
+                                    value + "\", not " + expected;
+        settings.m_nConfigErrorLine = line;
+        return ConfigLoad::Invalid;
+    };
+    if (!Trim(lines[3]).empty() && !ParseSecurityMode(lines[3], settings.m_security))
+        return invalid(4, "one of auto, starttls, tls and none");
+    if (!ParseFingerprintText(lines[4], settings.m_strTrustedFingerprint))
+        return invalid(5, "a SHA-256 fingerprint");
+    const std::string parallel = Trim(lines[5]);
+    if (!parallel.empty()) {
+        const int n = SafeAtoi(parallel);
+        if (std::to_string(n) != parallel || n < 1 || n > kMaxParallel)
+            return invalid(
+                6, "a number of accounts at once from 1 to " + std::to_string(kMaxParallel));
+        settings.m_nParallel = n;
+    }
+    const std::string auth = Lower(Trim(lines[6]));
+    if (auth == "oauth2") {
         settings.m_auth = AuthMode::OAuth2;
         settings.m_strOAuthProblem = LoadOAuthSettings(folder, settings.m_oauth);
+    } else if (!auth.empty() && auth != "password") {
+        return invalid(7, "password or oauth2");
     }
-    return ConfigLoad::Loaded;
+    return settings.m_strConfigError.empty() ? ConfigLoad::Loaded : ConfigLoad::Invalid;
 }
 
 bool SaveSettings(const std::string& folder, const CSettings& settings) {
@@ -119,6 +185,11 @@ void ApplyConfiguration(CSettings& settings, const std::string& pauseText,
     settings.m_strServerIP = TrimRight(addressText);
     settings.m_strPort = std::to_string(SafeAtoi(portText));
     settings.m_nParallel = std::clamp(SafeAtoi(parallelText), 1, kMaxParallel);
+}
+
+std::string Trim(const std::string& text) {
+    const size_t begin = text.find_first_not_of(" \t\r\n");
+    return begin == std::string::npos ? std::string() : TrimRight(text.substr(begin));
 }
 
 std::string TrimRight(std::string text) {

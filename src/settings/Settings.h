@@ -7,6 +7,7 @@
 #include <string>
 
 #include "imap/SecurityMode.h"
+#include "settings/KnownServers.h"
 #include "settings/OAuthSettings.h"
 
 // A fixed private-network address, used when there is no configuration file.
@@ -16,13 +17,18 @@ inline constexpr int kMaxPauseMs = 30000;
 // How many accounts a run may have in progress at once.
 inline constexpr int kMaxParallel = 16;
 
-// The word of line 4 for mode, and back; an unknown word reads as Auto.
+// The word of line 4 for mode, and back: case and surrounding blanks do not
+// count; false for a word that is none of them.
 const char* SecurityModeName(SecurityMode mode);
-SecurityMode ParseSecurityMode(const std::string& word);
+bool ParseSecurityMode(const std::string& word, SecurityMode& mode);
 
 // A SHA-256 fingerprint as 64 upper-case hex digits, colons and case ignored
 // on input; "" when text is not one.
 std::string NormalizeFingerprint(const std::string& text);
+// A fingerprint as an administrator pastes it: blanks, colons, case and the
+// "sha256 Fingerprint=" that `openssl x509 -fingerprint -sha256` prints do not
+// count; empty text trusts none. False when text is no SHA-256 fingerprint.
+bool ParseFingerprintText(const std::string& text, std::string& fingerprint);
 // The 64 hex digits of a SHA-256 fingerprint as colon-separated pairs, the way
 // `openssl x509 -fingerprint` prints them; other text is returned as it is.
 std::string GroupFingerprint(const std::string& hex);
@@ -31,8 +37,9 @@ std::string GroupFingerprint(const std::string& hex);
 // with the app's access token (line 7: "password" or "oauth2").
 enum class AuthMode { Password, OAuth2 };
 
-// How the configuration file was found at load.
-enum class ConfigLoad { Missing, Loaded, Unreadable, NotOurs };
+// How the configuration file was found at load. Invalid: read, but a value
+// of lines 4 to 7 (or the known-servers file) is none the program knows.
+enum class ConfigLoad { Missing, Loaded, Unreadable, NotOurs, Invalid };
 
 struct CSettings {
     // Elapse of both run timers, kMinPauseMs ... kMaxPauseMs when loaded or set
@@ -50,19 +57,38 @@ struct CSettings {
     // With OAuth2: the OAuth file, and why it cannot be used ("" when it can).
     COAuthSettings m_oauth;
     std::string m_strOAuthProblem;
+    // The servers met before (see KnownServers.h).
+    CKnownServers m_known;
     // What the load had to put right, for the transcript of each run.
     std::string m_strNotice;
+    // Why these settings must not steer a run ("" when they may): a line the
+    // program does not know, naming the line and its value. Which line (4 to
+    // 7; 0 for the known-servers file), for the form that mends it.
+    std::string m_strConfigError;
+    int m_nConfigErrorLine = 0;
+
+    // The server the settings name, as the known-servers file names it.
+    std::string Server() const { return HostPort(m_strServerIP, m_strPort); }
+    // The fingerprint trusted for the configured server: line 5, else the
+    // known-servers file's.
+    std::string Pin() const;
 };
 
-// Reads the configuration file of folder. A missing file, one that can't be
-// read, and one that is not this program's (larger than a few KiB, a line
-// over 1,000 characters, control bytes) give the defaults (1000,
-// kDefaultServerIP, "143", auto, none). In a file that is read, a missing line
-// reads as empty, the pause is clamped to kMinPauseMs ... kMaxPauseMs, a port
-// outside 1 ... 65535 becomes "143" (m_strNotice says so), a fingerprint
-// that is not one reads as none, the accounts at once (line 6) are clamped
-// to 1 ... kMaxParallel (missing: 1), and line 7 other than "oauth2" is the
-// password. With OAuth2 the OAuth file is read too (see LoadOAuthSettings).
+// "" when settings may steer a run; else why not (m_strConfigError, or a
+// combination no run may use: an access token without TLS).
+std::string ConfigurationProblem(const CSettings& settings);
+
+// Reads the configuration file of folder, and the known-servers file. A
+// missing file, one that can't be read, and one that is not this program's
+// (larger than a few KiB, a line over 1,000 characters, control bytes) give
+// the defaults (1000, kDefaultServerIP, "143", auto, none). In a file that is
+// read, a missing line reads as empty, the pause is clamped to kMinPauseMs ...
+// kMaxPauseMs and a port outside 1 ... 65535 becomes "143" (m_strNotice says
+// so). Lines 4 to 7 are trimmed and read without case; empty, they are auto,
+// none, 1 and password; any other value they do not know (a security mode, a
+// fingerprint, 1 ... kMaxParallel, password or oauth2) makes the load Invalid,
+// m_strConfigError naming the line. With OAuth2 the OAuth file is read too
+// (see LoadOAuthSettings).
 ConfigLoad LoadSettings(const std::string& folder, CSettings& settings);
 
 // Writes the configuration file, creating the folder when it is missing; line 6
@@ -84,3 +110,5 @@ void ApplyConfiguration(CSettings& settings, const std::string& pauseText,
 
 // Removes blanks, tabs and line breaks at the end of text only.
 std::string TrimRight(std::string text);
+// ... at both ends.
+std::string Trim(const std::string& text);

@@ -27,7 +27,7 @@ void (*const kBegin[])(CImapSocket&) = {
     [](CImapSocket& s) { s.SendSearch("01-Jan-2020"); },
     [](CImapSocket& s) { s.SendStore(); },
     [](CImapSocket& s) { s.SendStore(); },
-    [](CImapSocket& s) { s.SendCheck(); },
+    [](CImapSocket& s) { s.SendCheckAndExpunge(); },
     [](CImapSocket& s) { s.SendExpunge(); },
     [](CImapSocket& s) { s.SendUnflag(); },
     [](CImapSocket& s) { s.SendLogout(); },

@@ -258,21 +258,31 @@ TEST_F(Forms, TrustFormComesAfterTheRunsEventAndOnlyTrustKeepsTheCertificate) {
     CTlsPeer peer;
     peer.subject = "CN = imap.example.com";
     peer.fingerprint = kHex;
-    for (const int button : {int(wxID_CANCEL), kPressEnter, int(IDC_TRUST)}) {
-        m_driver.fill = [&peer, button](wxDialog& form) {
+    const std::string server = m_frame->m_settings.Server();
+    // A first meeting three times, then a certificate that changed since kKept.
+    const std::pair<int, std::string> rows[] = {
+        {wxID_CANCEL, ""}, {kPressEnter, ""}, {IDC_TRUST, ""}, {kPressEnter, kKept}};
+    for (const auto& [button, pinned] : rows) {
+        m_driver.fill = [&peer, &pinned = pinned, button = button](wxDialog& form) {
             EXPECT_EQ(Control<wxStaticText>(form, IDC_STATIC_SUBJECT).GetLabelText(), peer.subject);
             EXPECT_EQ(Control<wxStaticText>(form, IDC_STATIC_FINGERPRINT).GetLabelText(),
                       "01:23:45:67:89:AB:CD:EF:01:23:45:67:89:AB:CD:EF\n"
                       "01:23:45:67:89:AB:CD:EF:01:23:45:67:89:AB:CD:EF");
+            EXPECT_EQ(form.GetTitle() == "Certificate CHANGED", !pinned.empty());
+            EXPECT_EQ(Control<wxStaticText>(form, IDC_STATIC_PINNED).GetLabelText().Left(5),
+                      pinned.empty() ? "none" : "EE:EE");
             return button;
         };
         int trusted = -1;
-        m_frame->AskTrust(peer, "127.0.0.2", [&trusted](bool yes) { trusted = yes; });
+        m_frame->AskTrust(peer, server, pinned, [&trusted](bool yes) { trusted = yes; });
         EXPECT_EQ(trusted, -1);  // not asked inside the run's timer event
         ASSERT_TRUE(PumpUntil([&trusted] { return trusted >= 0; }));
         EXPECT_EQ(trusted, button == IDC_TRUST) << button;
-        EXPECT_EQ(m_frame->m_settings.m_strTrustedFingerprint, button == IDC_TRUST ? kHex : kKept);
     }
+    // Trusted at once for its server: the known servers and line 5 hold it.
+    EXPECT_EQ(m_frame->m_settings.m_strTrustedFingerprint, kHex);
+    EXPECT_NE(ReadFile(m_folder.File(kKnownServersFileName)).find(server + " - " + kHex),
+              std::string::npos);
 }
 
 }  // namespace

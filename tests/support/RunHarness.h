@@ -23,8 +23,9 @@ struct TestRun : wxEvtHandler, IRunHost {
     void KillTimer(int id) override { timers[id].Stop(); }
     void ShowStatus(const std::string& text) override { statuses.push_back(text); }
     // Answers with trust, storing the fingerprint when yes.
-    void AskTrust(const CTlsPeer& peer, const std::string&,
+    void AskTrust(const CTlsPeer& peer, const std::string&, const std::string& pinned,
                   std::function<void(bool)> answer) override {
+        changed = !pinned.empty();
         ++asked;
         if (trust)
             settings.m_strTrustedFingerprint = peer.fingerprint;
@@ -32,6 +33,7 @@ struct TestRun : wxEvtHandler, IRunHost {
     }
     int asked = 0;
     bool trust = false;
+    bool changed = false;  // the last question was about a certificate that changed
 
     std::vector<std::string> statuses;
     std::map<int, wxTimer> timers;

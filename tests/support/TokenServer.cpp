@@ -13,8 +13,10 @@
 #include <stdexcept>
 
 #include <openssl/evp.h>
+#include <openssl/pem.h>
 #include <openssl/rand.h>
 #include <openssl/ssl.h>
+#include <openssl/x509.h>
 
 namespace {
 constexpr size_t kMaxRequest = 64 * 1024;
@@ -54,6 +56,25 @@ std::string NewToken() {
     return token.substr(0, token.find('='));
 }
 }  // namespace
+
+std::string TokenServer::CertFingerprint() const {
+    std::string hex;
+    if (FILE* file = std::fopen(CertFile().c_str(), "r")) {
+        if (X509* cert = PEM_read_X509(file, nullptr, nullptr, nullptr)) {
+            unsigned char md[EVP_MAX_MD_SIZE];
+            unsigned len = 0;
+            X509_digest(cert, EVP_sha256(), md, &len);
+            for (unsigned i = 0; i < len; ++i) {
+                char pair[3];
+                std::snprintf(pair, sizeof pair, "%02X", md[i]);
+                hex += pair;
+            }
+            X509_free(cert);
+        }
+        std::fclose(file);
+    }
+    return hex;
+}
 
 TokenServer::TokenServer(std::string clientId, std::string clientSecret, std::string domain)
     : m_clientId(std::move(clientId)),

@@ -30,6 +30,11 @@ public:
     // PEM files: the CA that signed the server's certificate, and one that did not.
     std::string CaFile() const { return m_folder.File("ca.pem"); }
     std::string OtherCaFile() const { return m_folder.File("other.pem"); }
+    // The server's certificate and key, for an IMAP server that speaks TLS
+    // beside it, and the certificate's SHA-256 fingerprint (64 hex digits).
+    std::string CertFile() const { return m_folder.File("server.pem"); }
+    std::string KeyFile() const { return m_folder.File("server.key"); }
+    std::string CertFingerprint() const;
 
     int TokenRequests() const { return m_tokenRequests; }
     int Introspections() const { return m_introspections; }

@@ -24,8 +24,8 @@ TEST(ConfigurationFile, LoadsWhatTheFileSaysAndSavesItInCrLfLines) {
     using L = ConfigLoad;
     struct Row {
         std::string file, saved;  // the file ("-": none, "/": a folder), and as saved again
-        ConfigLoad load;
-        bool notice;  // the port had to be put right
+        ConfigLoad load;          // Invalid: saved is the line named in the error
+        bool notice;              // the port had to be put right
     } rows[] = {
         // clang-format off
         {"-", defaults, L::Missing, false},
@@ -33,14 +33,19 @@ TEST(ConfigurationFile, LoadsWhatTheFileSaysAndSavesItInCrLfLines) {
         {"250\r\n 10.1.2.3 \r\n0143\r\n", "250\r\n 10.1.2.3 \r\n0143\r\nauto\r\n\r\n", L::Loaded, false},
         {"7\n10.1.2.3", "100\r\n10.1.2.3\r\n143\r\nauto\r\n\r\n", L::Loaded, true},
         {"99999999999999999999\r\nh\r\n70000\r\n", "30000\r\nh\r\n143\r\nauto\r\n\r\n", L::Loaded, true},
-        {"1000\r\nh\r\n993\r\ntls\r\n", "1000\r\nh\r\n993\r\ntls\r\n\r\n", L::Loaded, false},
-        {"1000\nh\n143\nstarttls\n" + colons.substr(0, 95), "1000\r\nh\r\n143\r\nstarttls\r\n" + fp + "\r\n", L::Loaded, false},
-        {"1000\nh\n143\nsecure\n" + fp + "0", "1000\r\nh\r\n143\r\nauto\r\n\r\n", L::Loaded, false},  // unknown, too long
-        {"1000\nh\n143\nnone\n" + fp.substr(1) + "G", "1000\r\nh\r\n143\r\nnone\r\n\r\n", L::Loaded, false},
-        {"1000\nh\n143\nnone\n\n99\n", "1000\r\nh\r\n143\r\nnone\r\n\r\n16\r\n", L::Loaded, false},  // accounts at once
-        {"1000\nh\n143\nnone\n\n0\n", "1000\r\nh\r\n143\r\nnone\r\n\r\n", L::Loaded, false},
-        {"1000\nh\n143\nnone\n\n\noauth2\n", "1000\r\nh\r\n143\r\nnone\r\n\r\n1\r\noauth2\r\n", L::Loaded, false},
-        {"1000\nh\n143\nnone\n\n3\nOAuth2\n", "1000\r\nh\r\n143\r\nnone\r\n\r\n3\r\n", L::Loaded, false},  // passwords
+        {"1000\r\nh\r\n993\r\n Tls \r\n", "1000\r\nh\r\n993\r\ntls\r\n\r\n", L::Loaded, false},
+        {"1000\nh\n143\nSTARTTLS\n" + colons.substr(0, 95), "1000\r\nh\r\n143\r\nstarttls\r\n" + fp + "\r\n", L::Loaded, false},
+        // as `openssl x509 -noout -fingerprint -sha256` prints it
+        {"1000\nh\n143\nnone\nsha256 Fingerprint=" + colons.substr(0, 95) + " ", "1000\r\nh\r\n143\r\nnone\r\n" + fp + "\r\n", L::Loaded, false},
+        {"1000\nh\n143\nstarttls\n\n 3 \nOAuth2\n", "1000\r\nh\r\n143\r\nstarttls\r\n\r\n3\r\noauth2\r\n", L::Loaded, false},
+        {"1000\nh\n143\nnone\n\n16\npassword\n", "1000\r\nh\r\n143\r\nnone\r\n\r\n16\r\n", L::Loaded, false},
+        // typos are errors, never defaults
+        {"1000\nh\n143\nrequired\n", "4", L::Invalid, false},
+        {"1000\nh\n143\nnone\n" + fp + "0", "5", L::Invalid, false},
+        {"1000\nh\n143\nnone\n" + fp.substr(1) + "G", "5", L::Invalid, false},
+        {"1000\nh\n143\nnone\n\n99\n", "6", L::Invalid, false},
+        {"1000\nh\n143\nnone\n\n0\n", "6", L::Invalid, false},
+        {"1000\nh\n143\nnone\n\n1\ntoken\n", "7", L::Invalid, false},
         {"1000\r\nh\0st\r\n143\r\n"s, defaults, L::NotOurs, false},
         {"1000\r\n" + std::string(1001, 'h'), defaults, L::NotOurs, false},
         // clang-format on
@@ -57,6 +62,14 @@ TEST(ConfigurationFile, LoadsWhatTheFileSaysAndSavesItInCrLfLines) {
         s.m_strServerIP = "stale";
         EXPECT_EQ(LoadSettings(dir.Path(), s), row.load);
         EXPECT_EQ(s.m_strNotice.empty(), !row.notice);
+        if (row.load == L::Invalid) {
+            EXPECT_EQ(std::to_string(s.m_nConfigErrorLine), row.saved);
+            EXPECT_NE(s.m_strConfigError.find("line " + row.saved + " of " + path),
+                      std::string::npos);
+            EXPECT_NE(ConfigurationProblem(s), "");
+            continue;
+        }
+        EXPECT_EQ(ConfigurationProblem(s), "");
         std::filesystem::remove_all(path);
         ASSERT_TRUE(SaveSettings(dir.Path(), s));
         EXPECT_EQ(ReadFile(path), row.saved);

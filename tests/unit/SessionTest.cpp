@@ -72,16 +72,16 @@ const Dialogue kExchange2016 = {
 };
 
 void Command(CImapSocket& s, Step step) {
-    const std::function<void()> commands[] = {[] {},
-                                              [&] { s.SendLogin("admin@example.com", "s3cret"); },
-                                              [&] { s.SendCapability(); },
-                                              [&] { s.SendSelect(); },
-                                              [&] { s.SendSearch("01-Jan-2024"); },
-                                              [&] { s.SendStore(); },
-                                              [&] { s.SendCheck(); },
-                                              [&] { s.SendExpunge(); },
-                                              [&] { s.SendLogout(); },
-                                              [&] { s.SendUnflag(); }};
+    const std::function<void()> commands[] = {
+        [] {}, [&] { s.SendLogin("admin@example.com", "s3cret"); }, [&] { s.SendCapability(); },
+        [&] { s.SendSelect(); }, [&] { s.SendSearch("01-Jan-2024"); }, [&] { s.SendStore(); },
+        [&] { s.SendCheckAndExpunge(); },
+        // without UIDPLUS the check sent it
+        [&] {
+            if (s.UsesUids())
+                s.SendExpunge();
+        },
+        [&] { s.SendLogout(); }, [&] { s.SendUnflag(); }};
     commands[step]();
 }
 
@@ -326,7 +326,9 @@ TEST(Session, NoLoginGoesOutInTheClearWhereTlsIsAskedForOrRequired) {
     for (const Row& row : rows) {
         SCOPED_TRACE(row.outcome);
         SessionPair pair;
-        pair.imap.SetSecurity(row.mode, "127.0.0.1", "");
+        CSecurityPolicy policy;
+        policy.mode = row.mode;
+        pair.imap.SetSecurity(policy, "127.0.0.1");
         std::string sent;
         for (const std::string& bytes : row.server) {
             pair.Serve(bytes);
@@ -413,7 +415,7 @@ TEST(Session, TokenSignInSendsXoauth2AndReadsTheRefusal) {
     for (const Row& row : rows) {
         SCOPED_TRACE(row.wire.back().second);
         TempFolder dir;
-        SessionPair pair(dir.File("log"));
+        SessionPair pair(dir.File("log"), false, true);
         pair.Serve(row.greeting);
         pair.imap.SendAuthenticate("anna@example.com", "tok-1");
         for (const auto& [client, server] : row.wire) {
