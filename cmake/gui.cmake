@@ -27,11 +27,10 @@ file(GLOB QD_GUI_SOURCES CONFIGURE_DEPENDS
      ${CMAKE_SOURCE_DIR}/src/dialogs/*.cpp
      ${CMAKE_SOURCE_DIR}/src/forms/*.cpp
      ${CMAKE_SOURCE_DIR}/src/settings/*.cpp)
-list(REMOVE_ITEM QD_GUI_SOURCES
-     ${CMAKE_SOURCE_DIR}/src/app/Main.cpp
-     ${CMAKE_SOURCE_DIR}/src/settings/OAuthSettings.cpp
-     ${CMAKE_SOURCE_DIR}/src/settings/Settings.cpp
-     ${CMAKE_SOURCE_DIR}/src/settings/UserList.cpp)
+list(REMOVE_ITEM QD_GUI_SOURCES ${CMAKE_SOURCE_DIR}/src/app/Main.cpp)
+foreach(core ${QD_CORE_SOURCES})  # the settings files the core holds already
+    list(REMOVE_ITEM QD_GUI_SOURCES ${CMAKE_SOURCE_DIR}/${core})
+endforeach()
 add_library(qd_gui STATIC ${QD_GUI_SOURCES} ${QD_RESOURCES_CPP})
 target_link_libraries(qd_gui PUBLIC qd_core_gui)
 # wxrc's output is not ours to keep warning-free.

@@ -94,7 +94,7 @@ bool MakeFolder(const std::string& path) {
     return made;
 }
 
-bool ReplaceFile(const std::string& path, std::string_view bytes, FileAccess) {
+bool ReplaceFileAtomically(const std::string& path, std::string_view bytes, FileAccess) {
     // The folder's access list decides who may read it.
     std::string temp;
     HANDLE file = INVALID_HANDLE_VALUE;
@@ -213,7 +213,7 @@ bool MakeFolder(const std::string& path) {
     return ::mkdir(path.c_str(), 0700) == 0 || errno == EEXIST;
 }
 
-bool ReplaceFile(const std::string& path, std::string_view bytes, FileAccess access) {
+bool ReplaceFileAtomically(const std::string& path, std::string_view bytes, FileAccess access) {
     // open() applies the umask: 0644 becomes stricter if the administrator's is.
     const mode_t mode = access == FileAccess::OwnerOnly ? 0600 : 0644;
     std::string temp;

@@ -27,8 +27,8 @@ enum class FileAccess { OwnerOnly, Shared };
 // never through a link, with access from the first moment), syncs it and
 // renames it over path: path is then either the old file or the whole new
 // one. False, with path as it was and no temporary file left, on any failure.
-bool ReplaceFile(const std::string& path, std::string_view bytes,
-                 FileAccess access = FileAccess::OwnerOnly);
+bool ReplaceFileAtomically(const std::string& path, std::string_view bytes,
+                           FileAccess access = FileAccess::OwnerOnly);
 // Creates path as a new empty owner-only file, never through a link: false
 // when anything (a file, a planted link) is there already.
 bool CreateExclusive(const std::string& path);

@@ -100,5 +100,5 @@ std::string ToCrLf(std::string_view text) {
 }
 
 bool ReplaceTextFile(const std::string& path, std::string_view text) {
-    return ReplaceFile(path, ToCrLf(text), FileAccess::OwnerOnly);
+    return ReplaceFileAtomically(path, ToCrLf(text), FileAccess::OwnerOnly);
 }

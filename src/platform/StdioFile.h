@@ -45,5 +45,5 @@ private:
 // text with every LF as CR LF.
 std::string ToCrLf(std::string_view text);
 
-// Replaces path with text in CR LF lines, owner-only (see ReplaceFile).
+// Replaces path with text in CR LF lines, owner-only (see ReplaceFileAtomically).
 bool ReplaceTextFile(const std::string& path, std::string_view text);

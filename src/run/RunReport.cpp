@@ -187,7 +187,7 @@ CRunReport NewReport(const std::string& cutoff, bool preview) {
 }
 
 bool WriteReportFile(const std::string& path, const CRunReport& report) {
-    return ReplaceFile(path, FormatReport(report), FileAccess::Shared);
+    return ReplaceFileAtomically(path, FormatReport(report), FileAccess::Shared);
 }
 
 std::string FormatReport(const CRunReport& report) {
