@@ -75,7 +75,10 @@ for page in "$here"/packaging/man/*.1; do
     [ -z "$warnings" ] || fail "$(basename "$page"): $warnings"
 done
 for option in $options; do
-    grep -qF -- "${option//-/\\-}" "$here/packaging/man/quendravalt-cli.1" || fail "quendravalt-cli.1 lacks $option"
+    # An entry (the line after .TP) with the option as a word: \-q, not \-\-quiet.
+    word="(^|[^-])$(printf '%s' "$option" | sed 's/-/\\\\-/g')([^A-Za-z-]|\$)"
+    grep -A1 '^\.TP' "$here/packaging/man/quendravalt-cli.1" | grep -qE -- "$word" ||
+        fail "quendravalt-cli.1 has no entry for $option"
     grep -qE -- "(^|[ '])$option( |'|$)" "$completion" || fail "the completion lacks $option"
 done
 echo "man pages: no warnings; they and the completion know $(echo $options | wc -w) options"
@@ -93,7 +96,7 @@ bash -c '
     }
     [ "$(complete_at quendravalt-cli --dr)" = --dry-run ] || exit 1
     [ "$(complete_at quendravalt-cli --list --data "$2/fo")" = "$2/folder" ] || exit 2
-    [ -z "$(complete_at quendravalt-cli --data "$2/packages/qu")" ] || exit 3
+    [ -z "$(complete_at quendravalt-cli --data "$2/root/usr/bin/qu")" ] || exit 3
 ' bash "$completion" "$work" || fail "the completion does not complete (step $?)"
 echo "completion: options, and folders only after --data"
 
