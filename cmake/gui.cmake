@@ -1,5 +1,5 @@
-# The desktop program: XRC resources, the GUI library, the executable, its
-# installation and the Debian package.
+# The desktop program: XRC resources, the GUI library, the executable and its
+# installation.
 
 # --- XRC resources ----------------------------------------------------------
 # Every res/*.xrc goes into one generated source, together with the images the
@@ -71,35 +71,13 @@ if(WIN32)
     return()  # the Windows installer is built by scripts/build-windows.sh
 endif()
 
-# --- Installation -------------------------------------------------------------
+# --- Installation: the package quendravalt (see cmake/package.cmake) -----------
 include(GNUInstallDirs)
-install(TARGETS quendravalt RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-install(FILES packaging/quendravalt.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+install(TARGETS quendravalt RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT gui)
+install(FILES packaging/quendravalt.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications
+        COMPONENT gui)
 foreach(size 16 32 48)
     install(FILES res/QuenDravalt${size}.png
             DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps
-            RENAME quendravalt.png)
+            RENAME quendravalt.png COMPONENT gui)
 endforeach()
-
-# --- Debian package (cpack -G DEB) ----------------------------------------------
-set(CPACK_GENERATOR DEB)
-set(CPACK_PACKAGE_NAME QuenDravalt)
-set(CPACK_PACKAGE_VENDOR QuenDravalt)
-set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
-set(CPACK_PACKAGE_INSTALL_DIRECTORY QuenDravalt)
-set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
-set(CPACK_DEBIAN_PACKAGE_NAME quendravalt)
-set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-set(CPACK_DEBIAN_PACKAGE_MAINTAINER "QuenDravalt <quendravalt@localhost>")
-set(CPACK_DEBIAN_PACKAGE_SECTION mail)
-set(CPACK_PACKAGE_DESCRIPTION
-    "A desktop tool with which a mail administrator deletes the messages older than a chosen day from the IMAP inboxes of one user or of a list of users.")
-set(CPACK_STRIP_FILES ON)
-# The libraries the executable is linked against, by their Debian 12 packages.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS
-    "libwxgtk3.2-1 (>= 3.2.2), libwxbase3.2-1 (>= 3.2.2), libssl3 (>= 3.0.0), libstdc++6 (>= 12), libgcc-s1, libc6 (>= 2.36)")
-if(QD_SANITIZE)
-    message(STATUS "QD_SANITIZE is on: a package built here needs the sanitizer runtimes")
-endif()
-include(CPack)

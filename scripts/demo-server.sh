@@ -10,10 +10,12 @@
 #
 # Port 10143 (DEMO_PORT) is IMAP with STARTTLS, the one configured; port 10993
 # (DEMO_TLS_PORT) is IMAPS. The certificate is self-signed, made afresh at each
-# start, so the program's first run asks whether to trust it.
+# start, and trusted by its fingerprint in the configuration it writes.
 # The program's folder is /QUENDRAVALT; DEMO_DATA_FOLDER names another one.
+# Run as root, or as a user who may use sudo to create that folder.
 # The server lives in /tmp/qd-demo; DEMO_DIR names another folder (it is
-# emptied at start and removed at stop).
+# emptied at start and removed at stop). Dovecot's programs are installed
+# with apt when they are missing.
 set -euo pipefail
 DATA=${DEMO_DATA_FOLDER:-/QUENDRAVALT}
 DIR=${DEMO_DIR:-/tmp/qd-demo}
@@ -43,10 +45,38 @@ for user, password in zip(users, passwords):
 PY
 }
 
+fail() { echo "demo-server: $*" >&2; exit 1; }
+SUDO=""
+[ "$(id -u)" -eq 0 ] || SUDO="sudo"
+listening() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
+running() { [ -f "$DIR/pid" ] && kill -0 "$(cat "$DIR/pid")" 2>/dev/null; }
+
+# The data folder and the files start replaces must be usable before anything
+# starts: a missing folder is made for this user (with sudo when needed).
+check_data_folder() {
+    if [ ! -d "$DATA" ]; then
+        mkdir -m 700 "$DATA" 2>/dev/null ||
+            $SUDO install -d -m 700 -o "$(id -u)" -g "$(id -g)" "$DATA" ||
+            fail "cannot create $DATA"
+        echo "made $DATA for $(id -un)"
+    fi
+    [ -w "$DATA" ] || fail "$DATA is not writable by $(id -un) (sudo chown $(id -un) $DATA)"
+    local f
+    for f in CFG_QUEN_DRAVALT.TXT USR_QUEN_DRAVALT.TXT; do
+        [ ! -e "$DATA/$f" ] || [ -r "$DATA/$f" ] || fail "$DATA/$f is not readable by $(id -un)"
+    done
+}
+
 start() {
-    if [ -f "$DIR/pid" ] && kill -0 "$(cat "$DIR/pid")" 2>/dev/null; then
+    if running; then
         echo "already running on 127.0.0.1: port $PORT (STARTTLS), port $TLS_PORT (IMAPS)"; return
     fi
+    check_data_folder
+    local port
+    for port in "$PORT" "$TLS_PORT"; do
+        ! listening "$port" || fail "port $port of 127.0.0.1 is in use (DEMO_PORT, DEMO_TLS_PORT name others)"
+    done
+    bash "$(dirname "${BASH_SOURCE[0]}")/install-deps.sh" --only dovecot-imapd openssl python3
     rm -rf "$DIR"; mkdir -p "$DIR"/{run,state,pw,home,tls}; chmod 755 "$DIR"; chmod 700 "$DIR/tls"
     # Self-signed and named for the address the program connects to, so that
     # "self-signed certificate" is the only reason not to trust it.
@@ -122,11 +152,15 @@ CONF
     [ "$(id -u)" -eq 0 ] && chown -R "$uid:$gid" "$DIR/home"
     TZ=UTC nohup /usr/sbin/dovecot -F -c "$DIR/dovecot.conf" > "$DIR/out" 2>&1 < /dev/null &
     echo $! > "$DIR/pid"
-    for _ in $(seq 50); do
-        if (exec 3<>"/dev/tcp/127.0.0.1/$PORT") 2>/dev/null; then break; fi
+    for _ in $(seq 100); do
+        listening "$PORT" && listening "$TLS_PORT" && break
+        running || break
         sleep 0.1
     done
-    mkdir -p "$DATA"
+    if ! listening "$PORT"; then
+        stop_dovecot >/dev/null || true
+        fail "Dovecot did not start: $(cat "$DIR/out" "$DIR/log" 2>/dev/null | tail -n 5)"
+    fi
     for f in CFG_QUEN_DRAVALT.TXT USR_QUEN_DRAVALT.TXT; do
         if [ -e "$DATA/$f" ] && [ ! -e "$DATA/$f.demo-kept" ]; then
             cp -p "$DATA/$f" "$DATA/$f.demo-kept"
@@ -134,8 +168,12 @@ CONF
             : > "$DATA/$f.demo-none"
         fi
     done
-    # Security automatic and no certificate trusted yet.
-    printf '1000\r\n127.0.0.1\r\n%s\r\nauto\r\n\r\n' "$PORT" > "$DATA/CFG_QUEN_DRAVALT.TXT"
+    # The user list holds passwords: the files are the owner's only.
+    umask 077
+    # Security automatic, the demo's own certificate trusted by its fingerprint.
+    local fingerprint
+    fingerprint=$(openssl x509 -noout -fingerprint -sha256 -in "$DIR/tls/cert.pem" | cut -d= -f2 | tr -d :)
+    printf '500\r\n127.0.0.1\r\n%s\r\nauto\r\n%s\r\n' "$PORT" "$fingerprint" > "$DATA/CFG_QUEN_DRAVALT.TXT"
     : > "$DATA/USR_QUEN_DRAVALT.TXT"
     for i in "${!USERS[@]}"; do
         printf '%s;%s\r\n' "${USERS[$i]}" "${PASSWORDS[$i]}" >> "$DATA/USR_QUEN_DRAVALT.TXT"
@@ -143,16 +181,25 @@ CONF
     echo "demo IMAP server on 127.0.0.1; accounts: ${USERS[*]} (see $DATA/USR_QUEN_DRAVALT.TXT)"
     echo "  port $PORT: IMAP with STARTTLS (configured, security Automatic)"
     echo "  port $TLS_PORT: IMAPS (choose TLS (IMAPS) and this port in Manage > Configuration)"
-    echo "the certificate is self-signed: the first run asks whether to trust it; its SHA-256 fingerprint:"
-    echo "  $(openssl x509 -noout -fingerprint -sha256 -in "$DIR/tls/cert.pem" | cut -d= -f2)"
+    echo "the certificate is self-signed and trusted by its SHA-256 fingerprint (line 5 of the configuration)"
     imap_show
 }
 
+# Ends Dovecot and waits (10 s at most) until it has: false if it is still there.
+stop_dovecot() {
+    [ -f "$DIR/pid" ] || return 0
+    local pid
+    pid=$(cat "$DIR/pid")
+    kill "$pid" 2>/dev/null || return 0
+    for _ in $(seq 100); do
+        kill -0 "$pid" 2>/dev/null || return 0
+        sleep 0.1
+    done
+    return 1
+}
+
 stop() {
-    if [ -f "$DIR/pid" ]; then
-        kill "$(cat "$DIR/pid")" 2>/dev/null || true
-        sleep 1
-    fi
+    stop_dovecot || fail "Dovecot (pid $(cat "$DIR/pid")) is still running 10 s after it was told to stop; nothing restored"
     for f in CFG_QUEN_DRAVALT.TXT USR_QUEN_DRAVALT.TXT; do
         if [ -e "$DATA/$f.demo-kept" ]; then
             mv -f "$DATA/$f.demo-kept" "$DATA/$f"
@@ -166,7 +213,7 @@ stop() {
 
 case "${1:-}" in
     start) start ;;
-    show) imap_show ;;
+    show) running || fail "not running"; imap_show ;;
     stop) stop ;;
-    *) sed -n '2,16p' "$0"; exit 2 ;;
+    *) sed -n '2,/^set -e/{/^#/p}' "$0"; exit 2 ;;
 esac

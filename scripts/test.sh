@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# Installs what is needed, builds and runs every test: the normal build, the
-# same tests under AddressSanitizer + UndefinedBehaviorSanitizer, and a bounded
-# fuzzing run of the reply intake and of the files the program reads, then the
-# Windows build and its tests under Wine.
+# Installs what is needed, builds and runs every test: the normal build and its
+# Debian packages (scripts/check-packages.sh), the same tests under
+# AddressSanitizer + UndefinedBehaviorSanitizer, and a bounded fuzzing run of
+# the reply intake and of the files the program reads, then the Windows build
+# and its tests under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/install-deps.sh
+bash scripts/install-deps.sh --tests
 jobs=$(nproc)
 
 run_suite() {
@@ -20,6 +21,8 @@ run_suite() {
 
 echo "== tests"
 run_suite build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+echo "== the Debian packages"
+bash scripts/check-packages.sh build
 echo "== tests under AddressSanitizer and UndefinedBehaviorSanitizer"
 run_suite build-asan -DCMAKE_BUILD_TYPE=Debug -DQD_SANITIZE=ON -DQD_BENCH=OFF
 if [ -f scripts/fuzz.sh ]; then

@@ -31,68 +31,155 @@ bool ParseDay(const std::string& text, CCliOptions& options) {
     return true;
 }
 
+using Options = CCliOptions;
+using Text = const std::string&;
+
+// One option per row. apply stores the value and returns "" or what is wrong
+// with it, worded to follow the option's name; it quotes the value only where
+// a value can never be a secret.
+struct CCliOption {
+    const char* name;   // the long form, without "--"
+    char letter;        // the short form, 0 for none
+    const char* value;  // the value's name in the help; nullptr: the option takes none
+    const char* help;
+    std::string (*apply)(Options& options, Text value);
+};
+
+const CCliOption kOptions[] = {
+    {"list", 0, nullptr, "every account of the user list",
+     [](Options& o, Text) { return o.list = true, std::string(); }},
+    {"user", 0, "ACCOUNT", "one account, its password from the environment or stdin",
+     [](Options& o, Text v) {
+         if (v.empty() || v.find_first_of("\r\n") != std::string::npos)
+             return std::string("needs an account name");
+         return o.user = v, std::string();
+     }},
+    {"before", 0, "YYYY-MM-DD", "delete the messages dated before this day",
+     [](Options& o, Text v) {
+         return ParseDay(v, o) ? "" : "takes a day as YYYY-MM-DD, not \"" + v + "\"";
+     }},
+    {"older-than", 0, "DAYS", "delete those dated before today minus DAYS",
+     [](Options& o, Text v) {
+         return ParseNumber(v, 0, 100000, o.olderThan)
+                    ? ""
+                    : "takes a number of days, not \"" + v + "\"";
+     }},
+    {"dry-run", 'n', nullptr, "preview: search and report, flag and delete nothing",
+     [](Options& o, Text) { return o.dryRun = true, std::string(); }},
+    {"parallel", 'p', "K", "accounts in progress at once, 1 to 16",
+     [](Options& o, Text v) {
+         return ParseNumber(v, 1, kMaxParallel, o.parallel)
+                    ? ""
+                    : "takes 1 to " + std::to_string(kMaxParallel) + ", not \"" + v + "\"";
+     }},
+    {"pause", 0, "MS", "milliseconds between two steps, 100 to 30000",
+     [](Options& o, Text v) {
+         return ParseNumber(v, kMinPauseMs, kMaxPauseMs, o.pauseMs)
+                    ? ""
+                    : "takes " + std::to_string(kMinPauseMs) + " to " +
+                          std::to_string(kMaxPauseMs) + " milliseconds, not \"" + v + "\"";
+     }},
+    {"data", 0, "DIR", "the data folder to use instead of the default",
+     [](Options& o, Text v) {
+         return v.empty() ? std::string("needs a folder") : (o.dataFolder = v, std::string());
+     }},
+    {"report", 0, "FILE.csv", "write the report of the run as CSV",
+     [](Options& o, Text v) {
+         return v.empty() ? std::string("needs a file name") : (o.report = v, std::string());
+     }},
+    {"quiet", 'q', nullptr, "no progress on standard error",
+     [](Options& o, Text) { return o.quiet = true, std::string(); }},
+    {"help", 'h', nullptr, "show this help and exit",
+     [](Options& o, Text) { return o.help = true, std::string(); }},
+    {"version", 'V', nullptr, "show the version and exit",
+     [](Options& o, Text) { return o.version = true, std::string(); }},
+};
+
+const CCliOption* Find(const std::string& name, char letter) {
+    for (const CCliOption& option : kOptions)
+        if (letter ? option.letter == letter : name == option.name)
+            return &option;
+    return nullptr;
+}
+
+// The error for option as written (as), value applied: "" or the message.
+std::string Apply(const CCliOption& option, const std::string& as, Text value, Options& options) {
+    const std::string problem = option.apply(options, value);
+    return problem.empty() ? "" : as + " " + problem;
+}
+
 }  // namespace
 
 std::string ParseCliOptions(const std::vector<std::string>& args, CCliOptions& options) {
     options = CCliOptions();
-    bool user = false, before = false;
+    bool operands = false;  // after "--"
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
-        const bool takesValue = arg == "--user" || arg == "--before" || arg == "--older-than" ||
-                                arg == "--parallel" || arg == "--pause" || arg == "--data" ||
-                                arg == "--report";
-        if (takesValue && i + 1 == args.size())
-            return arg + " needs a value";
-        const std::string value = takesValue ? args[++i] : std::string();
-        if (arg == "--help" || arg == "-h") {
-            options.help = true;
-        } else if (arg == "--version") {
-            options.version = true;
-        } else if (arg == "--list") {
-            options.list = true;
-        } else if (arg == "--user") {
-            if (value.empty() || value.find_first_of("\r\n") != std::string::npos)
-                return "--user needs an account name";
-            options.user = value;
-            user = true;
-        } else if (arg == "--before") {
-            if (!ParseDay(value, options))
-                return "--before takes a day as YYYY-MM-DD, not \"" + value + "\"";
-            before = true;
-        } else if (arg == "--older-than") {
-            if (!ParseNumber(value, 0, 100000, options.olderThan))
-                return "--older-than takes a number of days, not \"" + value + "\"";
-        } else if (arg == "--dry-run") {
-            options.dryRun = true;
-        } else if (arg == "--parallel") {
-            if (!ParseNumber(value, 1, kMaxParallel, options.parallel))
-                return "--parallel takes 1 to " + std::to_string(kMaxParallel) + ", not \"" +
-                       value + "\"";
-        } else if (arg == "--pause") {
-            if (!ParseNumber(value, kMinPauseMs, kMaxPauseMs, options.pauseMs))
-                return "--pause takes " + std::to_string(kMinPauseMs) + " to " +
-                       std::to_string(kMaxPauseMs) + " milliseconds, not \"" + value + "\"";
-        } else if (arg == "--data") {
-            options.dataFolder = value;
-        } else if (arg == "--report") {
-            options.report = value;
-        } else if (arg == "--quiet") {
-            options.quiet = true;
-        } else if (arg.rfind("-", 0) == 0) {
-            return "unknown option \"" + arg + "\"";
-        } else {
-            // Never echoed: it may be a password typed where it does not belong.
-            return "an argument that is no option was given; a password is read from "
-                   "QUENDRAVALT_PASSWORD or standard input, never from the command line";
+        // Neither an unknown option nor an operand is ever echoed: either may be
+        // a password typed where it does not belong.
+        const std::string position = "argument " + std::to_string(i + 1);
+        if (arg == "--" && !operands) {
+            operands = true;
+            continue;
         }
+        if (operands || arg.size() < 2 || arg[0] != '-')
+            return position +
+                   " is no option; a password is read from QUENDRAVALT_PASSWORD or standard "
+                   "input, never from the command line";
+        std::string error;
+        if (arg[1] == '-') {
+            const size_t equals = arg.find('=');
+            const CCliOption* option = Find(arg.substr(2, equals - 2), 0);
+            if (!option)
+                return position + " is an unknown option";
+            const std::string as = "--" + std::string(option->name);
+            if (!option->value && equals != std::string::npos)
+                return as + " takes no value";
+            if (option->value && equals == std::string::npos && i + 1 == args.size())
+                return as + " needs a value";
+            const std::string value = !option->value                ? ""
+                                      : equals != std::string::npos ? arg.substr(equals + 1)
+                                                                    : args[++i];
+            error = Apply(*option, as, value, options);
+        } else {
+            // Letters; the first that takes a value takes the rest of the
+            // argument, or the next argument.
+            for (size_t at = 1; at < arg.size() && error.empty(); ++at) {
+                const CCliOption* option = Find("", arg[at]);
+                if (!option)
+                    return position + " is an unknown option";
+                const std::string as = std::string("-") + arg[at];
+                if (!option->value) {
+                    error = Apply(*option, as, "", options);
+                    continue;
+                }
+                if (at + 1 == arg.size() && i + 1 == args.size())
+                    return as + " needs a value";
+                error = Apply(*option, as, at + 1 < arg.size() ? arg.substr(at + 1) : args[++i],
+                              options);
+                break;
+            }
+        }
+        if (!error.empty())
+            return error;
     }
     if (options.help || options.version)
         return "";
-    if (options.list == user)
+    if (options.list == !options.user.empty())
         return "give either --list or --user ACCOUNT";
-    if (before == (options.olderThan >= 0))
+    if ((options.year != 0) == (options.olderThan >= 0))
         return "give either --before YYYY-MM-DD or --older-than DAYS";
-    if (options.dataFolder.empty() && std::find(args.begin(), args.end(), "--data") != args.end())
-        return "--data needs a folder";
     return "";
+}
+
+std::string CliOptionHelp() {
+    std::string help;
+    for (const CCliOption& option : kOptions) {
+        std::string left = option.letter ? std::string("  -") + option.letter + ", " : "      ";
+        left += "--" + std::string(option.name) + (option.value ? " " : "") +
+                (option.value ? option.value : "");
+        left.resize(std::max<size_t>(left.size() + 2, 28), ' ');
+        help += left + option.help + "\n";
+    }
+    return help;
 }

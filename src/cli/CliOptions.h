@@ -6,9 +6,9 @@
 
 inline constexpr const char* kCliUsage =
     "usage: quendravalt-cli (--list | --user ACCOUNT) (--before YYYY-MM-DD | --older-than DAYS)\n"
-    "                       [--dry-run] [--parallel K] [--pause MS] [--data DIR]\n"
-    "                       [--report FILE.csv] [--quiet]\n"
-    "       quendravalt-cli --help | --version\n";
+    "                       [-n|--dry-run] [-p|--parallel K] [--pause MS] [--data DIR]\n"
+    "                       [--report FILE.csv] [-q|--quiet]\n"
+    "       quendravalt-cli -h|--help | -V|--version\n";
 
 struct CCliOptions {
     bool help = false;
@@ -27,4 +27,9 @@ struct CCliOptions {
 };
 
 // Reads args (without the program name) into options; "" or what is wrong.
+// GNU style: --name VALUE or --name=VALUE, -p VALUE or -pVALUE, letters of
+// options without a value bundled (-nq), and "--" ending the options.
 std::string ParseCliOptions(const std::vector<std::string>& args, CCliOptions& options);
+
+// The options part of --help: one line per option, from the same table.
+std::string CliOptionHelp();

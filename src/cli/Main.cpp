@@ -32,6 +32,11 @@
 namespace {
 
 constexpr int kUsageError = 2;
+#ifdef _WIN32
+constexpr const char* kSeeAlso = "";  // no man pages there
+#else
+constexpr const char* kSeeAlso = "See quendravalt-cli(1).\n";
+#endif
 constexpr int kStopped = 130;
 // How long a stop may wait for the accounts in progress to take their flags back.
 constexpr auto kStopGrace = std::chrono::seconds(20);
@@ -95,14 +100,14 @@ int main(int argc, char** argv) {
         std::printf(
             "%s\nDeletes the INBOX messages dated before the cut-off day from one account or\n"
             "from every account of the user list, with the configuration of the data\n"
-            "folder (default %s).\n"
+            "folder (default %s).\n\nOptions:\n%s\n"
             "For --user the password is read from the environment variable\n"
             "QUENDRAVALT_PASSWORD, else from the first line of standard input.\n"
             "One line per account on standard output: account, found, deleted, result,\n"
             "separated by tabs; then a summary line.\n"
             "Exit status: 0 all done, 1 an account failed, 2 usage or configuration\n"
-            "error (nothing contacted), 130 stopped by SIGINT or SIGTERM.\n",
-            kCliUsage, DefaultDataFolder().c_str());
+            "error (nothing contacted), 130 stopped by SIGINT or SIGTERM.\n%s",
+            kCliUsage, DefaultDataFolder().c_str(), CliOptionHelp().c_str(), kSeeAlso);
         return 0;
     }
     if (options.version) {

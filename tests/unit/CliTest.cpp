@@ -107,8 +107,8 @@ protected:
         WriteFile(m_data.File(kUserListFileName), list);
     }
     int Run(const Texts& args, const std::string& input = "", const Texts& env = {}) {
-        Texts all = args;
-        all.insert(all.end(), {"--data", m_data.Path()});
+        Texts all = {"--data", m_data.Path()};
+        all.insert(all.end(), args.begin(), args.end());
         Cli cli(all, input, env);
         m_out.clear(), m_err.clear();
         return cli.Wait(m_out, m_err);
@@ -176,7 +176,7 @@ TEST_F(CliRun, ADryRunChangesNothingAndFindsWhatTheRunThenDeletes) {
     Serve(d, 3);
     // The same cut-off, once as days back from today.
     const int days = (wxDateTime::Today() - wxDateTime(1, wxDateTime::Jun, 2020)).GetDays();
-    EXPECT_EQ(Run({"--list", "--older-than", std::to_string(days), "--dry-run", "--quiet"}), 1);
+    EXPECT_EQ(Run({"--list", "--older-than=" + std::to_string(days), "-nq"}), 1);
     EXPECT_EQ(Lines(),
               (Texts{"u01\t2\t-\tdone", "u02\t-\t-\tfailed: login rejected", "u03\t2\t-\tdone",
                      "(line 4)\t-\t-\tskipped: line 4 is not account;password",
@@ -224,8 +224,17 @@ TEST_F(CliRun, UsageAndConfigurationErrorsExitTwoAndContactNothing) {
         {{"--list", "--older-than", "-1"}, true, "", "number of days"},
         {{"--list", "--older-than", "9", "--parallel", "17"}, true, "", "1 to 16"},
         {{"--list", "--older-than", "9", "--pause", "50"}, true, "", "100 to 30000"},
-        {{"--list", "--older-than", "9", "--frobnicate"}, true, "", "unknown option"},
-        {{"--user", "u", "s3cret", "--older-than", "9"}, true, "", "never from the command line"},
+        {{"--list", "--pasword=s3cret"}, true, "", "argument 4 is an unknown option"},
+        {{"-Ps3cret", "--list"}, true, "", "argument 3 is an unknown option"},
+        {{"--list", "-qs3cret"}, true, "", "argument 4 is an unknown option"},
+        {{"--list", "--quiet=s3cret"}, true, "", "--quiet takes no value"},
+        {{"--list", "--older-than"}, true, "", "--older-than needs a value"},
+        {{"--list", "-p17", "--older-than", "9"}, true, "", "-p takes 1 to 16, not \"17\""},
+        {{"--list", "--older-than", "9", "--", "--quiet"}, true, "", "argument 7 is no option"},
+        {{"--user", "u", "s3cret", "--older-than", "9"}, true, "", "argument 5 is no option"},
+        {{"--user", "u", "--older-than", "9", "--", "s3cret"}, true, "", "never from the command"},
+        // Accepted forms: the run gets as far as the empty list.
+        {{"--list", "-qnp", "4", "--older-than=9", "--pause=100"}, true, "", "holds no account"},
         {{"--user", "u", "--older-than", "9"}, true, "", "no password"},
         {{"--list", "--older-than", "9"}, false, "u;p\r\n", "no configuration file"},
         {{"--list", "--older-than", "9"}, true, "", "holds no account"},
