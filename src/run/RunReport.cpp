@@ -161,6 +161,8 @@ CReportRow ReportRow(const CAccountResult& result, bool preview) {
     } else {
         row.result = result.found == 0 ? "No message found" : "Done";
     }
+    if (result.inClear)
+        row.result += " (no TLS: password sent in clear)";
     if (result.finished && result.skippedLine == 0) {
         row.seconds = std::chrono::duration<double>(result.taken).count();
         if (result.searched) {

@@ -29,8 +29,8 @@ struct CRunReport {
 };
 
 // The row of result as the table shows it ("Done", "No message found",
-// "Failed: ...", "Stopped", "Skipped: ...", "In progress"), the account in
-// UTF-8.
+// "Failed: ...", "Stopped", "Skipped: ...", "In progress"; " (no TLS:
+// password sent in clear)" after it when so), the account in UTF-8.
 CReportRow ReportRow(const CAccountResult& result, bool preview);
 
 // An empty report of a run starting now (local time).

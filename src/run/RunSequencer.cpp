@@ -227,9 +227,10 @@ void CRunSequencer::CompleteRun() {
     if (m_nUserCount > 0)
         AddSkippedLines(INT_MAX);
     m_bRunning = false;
-    size_t failed = 0, messages = 0, accounts = 0;
+    size_t failed = 0, messages = 0, accounts = 0, deleted = 0;
     for (const CAccountResult& row : m_results) {
         failed += row.Failed();
+        deleted += row.deleted;
         if (row.failure.empty() && row.found > 0) {
             messages += row.found;
             ++accounts;
@@ -238,7 +239,8 @@ void CRunSequencer::CompleteRun() {
     std::string text = m_bPreview
                            ? "Preview completed: " + std::to_string(messages) + " messages in " +
                                  std::to_string(accounts) + " accounts would be deleted."
-                           : "Operazione completata.";
+                           : "Operazione completata. " + std::to_string(deleted) +
+                                 " messages deleted.";
     if (failed > 0)
         text += " " + std::to_string(failed) + " of " + std::to_string(m_results.size()) +
                 " accounts failed.";

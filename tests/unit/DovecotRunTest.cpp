@@ -73,7 +73,7 @@ TEST(DovecotRun, ListRunDeletesExactlyTheOldMailAndGoesOnPastARefusedLogin) {
         connected, "Login User alice", searching, "Deleting 4 mails", "Logout from exchange server.",
         connected, "Login User bob", "Failed for user bob: login rejected",
         connected, "Login User carol", searching, "No message found", "Logout from exchange server.",
-        "Operazione completata. 1 of 3 accounts failed."}));
+        "Operazione completata. 4 messages deleted. 1 of 3 accounts failed."}));
     // clang-format on
 }
 
