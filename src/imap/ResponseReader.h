@@ -166,14 +166,8 @@ bool CResponseReader::Feed(const char* data, size_t size, F&& onResponse) {
                 break;
             }
             if (EndOfLine()) {
-                onResponse(Response{m_head,
-                                    m_headComplete,
-                                    m_isSearch,
-                                    m_isSearch && m_searchValid,
-                                    m_searchOverflow,
-                                    m_isESearch,
-                                    false,
-                                    {}});
+                onResponse(Response{m_head, m_headComplete, m_isSearch, m_isSearch && m_searchValid,
+                                    m_searchOverflow, m_isESearch, m_esUid, m_esTag});
                 StartResponse();
             }
         }

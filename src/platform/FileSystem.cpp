@@ -29,8 +29,7 @@ std::string TemporaryBeside(const std::string& path) {
 // After windows.h, which they need.
 #include <sddl.h>
 
-namespace {
-std::wstring Wide(const std::string& utf8) {
+std::wstring WidePath(const std::string& utf8) {
     const int n =
         ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
     std::wstring wide(static_cast<size_t>(n), L'\0');
@@ -38,6 +37,7 @@ std::wstring Wide(const std::string& utf8) {
     return wide;
 }
 
+namespace {
 // The running user's SID as text ("S-1-5-21-..."), "" when it can't be read.
 std::wstring UserSid() {
     HANDLE token = nullptr;
@@ -61,11 +61,11 @@ std::wstring UserSid() {
 }  // namespace
 
 std::FILE* OpenFile(const std::string& path, const char* mode) {
-    return ::_wfopen(Wide(path).c_str(), Wide(mode).c_str());
+    return ::_wfopen(WidePath(path).c_str(), WidePath(mode).c_str());
 }
 
 bool MoveReplacing(const std::string& from, const std::string& to) {
-    return ::MoveFileExW(Wide(from).c_str(), Wide(to).c_str(),
+    return ::MoveFileExW(WidePath(from).c_str(), WidePath(to).c_str(),
                          MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }
 
@@ -88,7 +88,7 @@ bool MakeFolder(const std::string& path) {
                                                                 &descriptor, nullptr))
         return false;
     SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor, FALSE};
-    const bool made = ::CreateDirectoryW(Wide(path).c_str(), &attributes) ||
+    const bool made = ::CreateDirectoryW(WidePath(path).c_str(), &attributes) ||
                       ::GetLastError() == ERROR_ALREADY_EXISTS;
     ::LocalFree(descriptor);
     return made;
@@ -100,7 +100,7 @@ bool ReplaceFileAtomically(const std::string& path, std::string_view bytes, File
     HANDLE file = INVALID_HANDLE_VALUE;
     for (int attempt = 0; attempt < 8 && file == INVALID_HANDLE_VALUE; ++attempt) {
         temp = TemporaryBeside(path);
-        file = ::CreateFileW(Wide(temp).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+        file = ::CreateFileW(WidePath(temp).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                              FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file == INVALID_HANDLE_VALUE && ::GetLastError() != ERROR_FILE_EXISTS)
             return false;
@@ -117,20 +117,20 @@ bool ReplaceFileAtomically(const std::string& path, std::string_view bytes, File
     ok = ::FlushFileBuffers(file) && ok;
     ok = ::CloseHandle(file) && ok;
     if (!ok || !MoveReplacing(temp, path)) {
-        ::DeleteFileW(Wide(temp).c_str());
+        ::DeleteFileW(WidePath(temp).c_str());
         return false;
     }
     return true;
 }
 
 bool CreateExclusive(const std::string& path) {
-    const HANDLE file = ::CreateFileW(Wide(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+    const HANDLE file = ::CreateFileW(WidePath(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                       FILE_ATTRIBUTE_NORMAL, nullptr);
     return file != INVALID_HANDLE_VALUE && ::CloseHandle(file);
 }
 
 std::FILE* OpenForAppend(const std::string& path) {
-    const HANDLE file = ::CreateFileW(Wide(path).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ,
+    const HANDLE file = ::CreateFileW(WidePath(path).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ,
                                       nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return nullptr;
@@ -158,7 +158,7 @@ std::string CurrentUserName() {
 
 CFileFacts InspectFile(const std::string& path) {
     CFileFacts facts;
-    const DWORD attributes = ::GetFileAttributesW(Wide(path).c_str());
+    const DWORD attributes = ::GetFileAttributesW(WidePath(path).c_str());
     facts.exists = attributes != INVALID_FILE_ATTRIBUTES;
     facts.folder = facts.exists && (attributes & FILE_ATTRIBUTE_DIRECTORY);
     return facts;

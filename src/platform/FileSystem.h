@@ -49,6 +49,11 @@ struct CFileFacts {
 CFileFacts InspectFile(const std::string& path);
 // The name of the user running the program.
 std::string CurrentUserName();
+
+#ifdef _WIN32
+// A UTF-8 path as Windows' wide calls take it.
+std::wstring WidePath(const std::string& utf8);
+#endif
 // Others than the owner may read or change the file.
 inline bool OpenToOthers(const std::string& path) {
     const CFileFacts facts = InspectFile(path);

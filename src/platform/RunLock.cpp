@@ -40,21 +40,11 @@ std::string Busy(const std::string& folder, const std::string& holder) {
 }  // namespace
 
 #ifdef _WIN32
-namespace {
-std::wstring Wide(const std::string& utf8) {
-    const int n =
-        ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-    std::wstring wide(static_cast<size_t>(n), L'\0');
-    ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), n);
-    return wide;
-}
-}  // namespace
-
 std::string CRunLock::Acquire(const std::string& folder, const std::string& program) {
     Release();
     EnsureDataFolder(folder);
     const std::string path = DataFilePath(folder, kRunLockFileName);
-    HANDLE file = ::CreateFileW(Wide(path).c_str(), GENERIC_READ | GENERIC_WRITE,
+    HANDLE file = ::CreateFileW(WidePath(path).c_str(), GENERIC_READ | GENERIC_WRITE,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
                                 FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)

@@ -70,6 +70,12 @@ void ScriptedServer::Converse(int fd, int connection) {
                 due = Clock::now() + answer.delay;
             }
         } else if (answering && Clock::now() >= due) {
+            if (answer.every.count() > 0 && answer.bytes.size() > 1) {
+                sockapi::Send(fd, answer.bytes.data(), 1);  // a trickle: a byte at a time
+                answer.bytes.erase(0, 1);
+                due = Clock::now() + answer.every;
+                continue;
+            }
             answering = false;
             sockapi::Send(fd, answer.bytes.data(), static_cast<int>(answer.bytes.size()));
             if (answer.end == Reply::Reset)

@@ -15,6 +15,7 @@ struct Reply {
     std::string bytes;
     std::chrono::milliseconds delay{0};
     End end = Stay;
+    std::chrono::milliseconds every{0};  // >0: the bytes trickle, one this often
 };
 
 class ScriptedServer {

@@ -221,8 +221,11 @@ TEST(Session, OddRepliesAreReadAsIMAPMeansThem) {
         Step step;
         std::string reply, outcome;  // "@" stands for the step's tag; outcome: "done",
         size_t found = 0;            // "pending" or the failure; found: distinct messages
+        std::string before = {};     // served before the step's command
     };
-    const std::string bad = "malformed search result";
+    const std::string bad = "malformed search result",
+                      none = "server answered the search without a result",
+                      other = "server answered the search with a result of another command";
     const Row rows[] = {
         // clang-format off
         {"misses a lower-case ok", Login, "@ ok LOGIN done\r\n", "done"},
@@ -243,6 +246,15 @@ TEST(Session, OddRepliesAreReadAsIMAPMeansThem) {
         {"stores on after a shift", Store, "* 1 EXPUNGE\r\n@ OK x\r\n", "server renumbered the mailbox"},
         {"expunges another's message", Check, "* SEARCH 3 4 5 9\r\n@ OK x\r\n", "other messages are marked deleted"},
         {"loses track of its flags", Check, "* 2 EXPUNGE\r\n* SEARCH 2 3 8\r\n@ OK x\r\n", "done"},
+        {"stores numbers an EXPUNGE shifted since", Store, "", "server renumbered the mailbox", 0, "* 1 EXPUNGE\r\n"},
+        {"takes no answer for none found", Search, "@ OK x\r\n", none},
+        {"misses an ESEARCH result", Search, "* ESEARCH (TAG \"@\") ALL 4,3:3,9\r\n@ OK x\r\n", "done", 3},
+        {"takes another command's ESEARCH", Search, "* ESEARCH (TAG \"a000009\") ALL 3\r\n@ OK x\r\n", other},
+        {"takes an untagged ESEARCH", Search, "* ESEARCH ALL 3\r\n@ OK x\r\n", other},
+        {"expands a range without bound", Search, "* ESEARCH (TAG \"@\") ALL 1:4294967295\r\n@ OK x\r\n",
+         "search names more messages than the mailbox holds"},
+        {"expunges after a check answered with nothing", Check, "@ OK x\r\n", none},
+        {"misses the check's ESEARCH", Check, "* ESEARCH (TAG \"@\") ALL 3:4,9\r\n@ OK x\r\n", "done"},
         // clang-format on
     };
     for (const Row& row : rows) {
@@ -250,9 +262,10 @@ TEST(Session, OddRepliesAreReadAsIMAPMeansThem) {
             SCOPED_TRACE(std::string("a client that ") + row.fault);
             SessionPair pair;
             PlayUntil(pair, row.step);
+            pair.Serve(row.before);
             Command(pair.imap, row.step);
             std::string reply = row.reply;
-            if (const size_t at = reply.find('@'); at != std::string::npos)
+            for (size_t at; (at = reply.find('@')) != std::string::npos;)
                 reply.replace(at, 1, RowOf(row.step).client.substr(0, 7));
             pair.Serve(reply, piece);
             const bool done = row.outcome == "done", pending = row.outcome == "pending";
@@ -301,16 +314,66 @@ TEST(Session, StoreFlagsExactlyTheSearchResultAndUnflagsWhatAFailureLeft) {
     }
 }
 
+// What an EXPUNGE removed, whoever sent it: the session's own messages count,
+// the numbers of the rest follow, and the unflag names exactly what is left.
+TEST(Session, ExpungeResponsesAreFollowedAndOnlyTheSessionsOwnCount) {
+    const std::string throttled =
+        " BAD Request is throttled. Suggested Backoff Time: 1 milliseconds";
+    struct Row {
+        const Dialogue* dialogue;
+        std::vector<std::string> replies;  // to EXPUNGE; more after a throttle: check, EXPUNGE
+        std::string failure, unflag;       // unflag: the set taken back, "" none
+        unsigned deleted;
+    } rows[] = {
+        // clang-format off
+        {&kExchange2003, {"* 3 EXPUNGE\r\n@ NO partly\r\n"}, "expunge rejected", "3:3,8:8", 1},
+        {&kExchange2003, {"* 9 EXPUNGE\r\n* 2 EXPUNGE\r\n* 3 EXPUNGE\r\n* 2 EXPUNGE\r\n@ OK\r\n"},
+         "the server expunged 1 messages more than the run flagged", "", 3},
+        {&kExchange2003, {"* 4 EXPUNGE\r\n@ OK\r\n"}, "the server expunged 1 of the 3 messages flagged", "3:3,8:8", 1},
+        {&kExchange2003, {"* 9 EXPUNGE\r\n@" + throttled + "\r\n", "* SEARCH 3 4\r\n@ OK\r\n",
+                          "* 4 EXPUNGE\r\n* 3 EXPUNGE\r\n@ OK\r\n"}, "", "", 3},
+        {&kExchange2016, {"* 3 EXPUNGE\r\n* 3 EXPUNGE\r\n* 1 EXPUNGE\r\n* 3 EXPUNGE\r\n* 2 EXPUNGE\r\n@ OK\r\n"}, "", "", 3},
+        {&kExchange2016, {"* VANISHED 1:4294967295\r\n@ OK\r\n"}, "", "", 0},
+        // clang-format on
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.replies[0]);
+        SessionPair pair;
+        PlayUntil(pair, Expunge, *row.dialogue);
+        Command(pair.imap, Expunge);
+        for (size_t i = 0; i < row.replies.size(); ++i) {
+            if (i == 1)
+                pair.imap.SendCheckAndExpunge();  // after the pause, as the run does
+            std::string reply = row.replies[i];
+            reply.replace(reply.find('@'), 1, pair.Sent().substr(0, 7));
+            pair.Serve(reply);
+        }
+        EXPECT_EQ(pair.imap.FailureReason(), row.failure);
+        EXPECT_EQ(pair.imap.DeletedCount(), row.deleted);
+        pair.imap.SendUnflag();
+        const std::string unflag = pair.Sent();
+        EXPECT_EQ(unflag.empty() ? "" : unflag.substr(14, unflag.find(' ', 14) - 14), row.unflag);
+    }
+}
+
 TEST(Session, NoLoginGoesOutInTheClearWhereTlsIsAskedForOrRequired) {
     const std::string exchange = "* OK The Microsoft Exchange IMAP4 service is ready.\r\n";
     const std::string caps =
         "* CAPABILITY IMAP4 IMAP4rev1 LOGINDISABLED STARTTLS UIDPLUS\r\n"
         "a000000 OK CAPABILITY completed.\r\n";
+    const std::string starttls = "* OK [CAPABILITY IMAP4rev1 STARTTLS] x\r\n",
+                      begin = "a000000 OK Begin TLS\r\n",
+                      gone =
+                          "server offered TLS before and does not now: the password was not sent",
+                      injected = "data after the STARTTLS answer: possible injection",
+                      noToken = "no TLS: an access token is never sent in the clear",
+                      preauth = "server greeted with PREAUTH: refusing an unauthenticated session";
     using M = SecurityMode;
     struct Row {
         SecurityMode mode;
         std::vector<std::string> server;  // served one after the other
         std::string sent, outcome;        // sent: how the client's bytes begin
+        bool token = false, tlsBefore = false;
     } rows[] = {
         // clang-format off
         {M::None, {exchange, caps}, "a000000 CAPABILITY\r\n", "server requires TLS: set the security to starttls or tls"},
@@ -321,6 +384,17 @@ TEST(Session, NoLoginGoesOutInTheClearWhereTlsIsAskedForOrRequired) {
         {M::StartTls, {"* OK [CAPABILITY IMAP4rev1 AUTH=PLAIN] x\r\n"}, "", "server does not offer STARTTLS"},
         {M::Auto, {"* OK [CAPABILITY IMAP4rev1] x\r\n"}, "", "connected"},
         {M::None, {"* OK [CAPABILITY IMAP4rev1 STARTTLS] x\r\n"}, "", "connected"},
+        {M::Auto, {"* OK [CAPABILITY IMAP4rev1 AUTH=XOAUTH2] x\r\n"}, "", noToken, true},
+        {M::None, {"* OK [CAPABILITY IMAP4rev1 STARTTLS AUTH=XOAUTH2] x\r\n"}, "", noToken, true},
+        {M::Auto, {"* OK [CAPABILITY IMAP4rev1] x\r\n"}, "", gone, false, true},
+        {M::Auto, {"* PREAUTH [CAPABILITY IMAP4rev1 STARTTLS] x\r\n"}, "", preauth},
+        {M::StartTls, {"* PREAUTH x\r\n"}, "", preauth},
+        {M::Auto, {"* PREAUTH x\r\n"}, "", gone, false, true},
+        {M::None, {"* PREAUTH [CAPABILITY IMAP4rev1] x\r\n"}, "", "connected"},
+        {M::None, {"* OK [CAPABILITY IMAP4rev1 AUTH=XOAUTH2] x\r\n"}, "", "connected"},
+        {M::Auto, {starttls, begin + "* CAPABILITY IMAP4rev1 LOGINDISABLED X\r\n"}, "a000000 STARTTLS\r\n", injected},
+        {M::Auto, {starttls, begin + "* CAPABILITY IMAP4rev1 LOGINDISABLED X"}, "a000000 STARTTLS\r\n", injected},
+        {M::StartTls, {starttls, begin + "* OK {5}\r\n"}, "a000000 STARTTLS\r\n", injected},
         // clang-format on
     };
     for (const Row& row : rows) {
@@ -328,6 +402,8 @@ TEST(Session, NoLoginGoesOutInTheClearWhereTlsIsAskedForOrRequired) {
         SessionPair pair;
         CSecurityPolicy policy;
         policy.mode = row.mode;
+        policy.tokenSignIn = row.token;
+        policy.tlsBefore = row.tlsBefore;
         pair.imap.SetSecurity(policy, "127.0.0.1");
         std::string sent;
         for (const std::string& bytes : row.server) {
@@ -340,6 +416,8 @@ TEST(Session, NoLoginGoesOutInTheClearWhereTlsIsAskedForOrRequired) {
                       ? "connected"
                       : pair.imap.FailureReason().substr(0, row.outcome.size()),
                   row.outcome);
+        EXPECT_EQ(pair.imap.SendAuthenticate("a", "tok"), 0);  // never without TLS
+        EXPECT_EQ(pair.Sent(), "");
     }
 }
 
