@@ -255,7 +255,11 @@ void CRunSequencer::RunStep(Lane& lane, int32_t step) {
                 return;
             }
             ShowStatus("Logout from exchange server.");
-            FinishResult(lane, "");
+            // Flags a lost session left in a mailbox rebuilt since can't be
+            // named: done, but not without saying so.
+            FinishResult(lane, lane.ledger.Empty()
+                                   ? ""
+                                   : "deleted flags an earlier session left may remain");
             LaneDone(lane);
             return;
     }
