@@ -13,9 +13,10 @@ namespace {
 constexpr const char* kHeader[] = {"Account", "Found", "Deleted", "Result", "Seconds"};
 constexpr size_t kColumns = std::size(kHeader);
 
-// A spreadsheet takes a cell beginning with one of these for a formula.
+// A spreadsheet takes a cell beginning with one of these for a formula; one
+// beginning with the guard itself is guarded too, so that reading is exact.
 bool LooksLikeFormula(std::string_view field) {
-    return !field.empty() && std::string_view("=+-@\t\r").find(field[0]) != std::string_view::npos;
+    return !field.empty() && std::string_view("=+-@\t\r'").find(field[0]) != std::string_view::npos;
 }
 
 void AppendField(std::string& out, std::string_view field) {

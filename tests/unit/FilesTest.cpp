@@ -76,6 +76,42 @@ TEST(ConfigurationFile, LoadsWhatTheFileSaysAndSavesItInCrLfLines) {
     }
 }
 
+TEST(KnownServersFile, IsReadStrictlyAndAnyFaultStopsTheRun) {
+    const std::string fp(64, 'A'), pairs = "aa:aa:aa:aa:aa:aa:aa:aa:aa:aa:aa:aa:aa:aa:aa:aa";
+    struct Row {
+        std::string file, fault;  // fault: what the error says, "" none
+    } rows[] = {
+        // clang-format off
+        {"# comment\n\nMail.Example.com:143 tls -\r\n10.0.0.5:993 - SHA256 Fingerprint=" + pairs + ":" + pairs + "\n", ""},
+        {"h:143 yes -\n", "line 1 of"},
+        {"# c\nh tls -\n", "line 2 of"},
+        {"h:143 tls " + fp.substr(1) + "\n", "holds no SHA-256 fingerprint"},
+        {"h:1 tls -\nH:1 - -\n", "names h:1 a second time"},
+        // clang-format on
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.file);
+        TempFolder dir;
+        WriteFile(dir.File(kKnownServersFileName), row.file);
+        CKnownServers known;
+        const std::string problem = LoadKnownServers(dir.Path(), known);
+        EXPECT_EQ(problem.empty(), row.fault.empty()) << problem;
+        EXPECT_NE(problem.find(row.fault), std::string::npos) << problem;
+        CSettings s;
+        EXPECT_EQ(LoadSettings(dir.Path(), s), ConfigLoad::Missing);
+        EXPECT_EQ(ConfigurationProblem(s).empty(), row.fault.empty());
+        if (row.fault.empty()) {
+            ASSERT_EQ(known.m_servers.size(), 2u);
+            EXPECT_TRUE(known.Find("mail.example.com:143")->tls);
+            EXPECT_EQ(known.Find("10.0.0.5:993")->fingerprint, fp);
+            ASSERT_TRUE(SaveKnownServers(dir.Path(), known));
+            CKnownServers again;
+            EXPECT_EQ(LoadKnownServers(dir.Path(), again), "");
+            EXPECT_EQ(again.m_servers.size(), 2u);
+        }
+    }
+}
+
 #ifndef _WIN32  // a file size limit is a POSIX thing
 TEST(ConfigurationFile, ASaveThatFailsHalfWayKeepsTheOldFile) {
     TempFolder dir;
