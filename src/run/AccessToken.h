@@ -40,7 +40,7 @@ public:
     static constexpr long kMinLifetime = 60;
     // Tests shorten it to see renewals within seconds.
     void SetMinLifetime(long seconds) { m_nMinLifetime = seconds; }
-    static constexpr std::chrono::seconds kMinSpacing{10};
+    static constexpr std::chrono::seconds kMinSpacing{2};
 
 private:
     class Delay;

@@ -31,6 +31,9 @@ struct TestRun : wxEvtHandler, IRunHost {
             settings.m_strTrustedFingerprint = peer.fingerprint;
         answer(trust);
     }
+    void ServerSpokeTls(const std::string& server) override {
+        settings.m_known.m_servers[server].tls = true;
+    }
     int asked = 0;
     bool trust = false;
     bool changed = false;  // the last question was about a certificate that changed

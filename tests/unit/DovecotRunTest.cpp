@@ -10,6 +10,7 @@
 #include "support/Dovecot.h"
 #include "support/RunHarness.h"
 #include "support/ScriptedServer.h"
+#include "support/TokenServer.h"
 
 namespace {
 using Texts = std::vector<std::string>;
@@ -132,24 +133,28 @@ TEST(DovecotRun, TlsIsUsedAsAskedAndOnlyTrustedCertificatesPass) {
     line[std::strcspn(line, "\n")] = '\0';
     const std::string pinned = NormalizeFingerprint(std::strchr(line, '=') + 1);
     const std::string untrusted = "untrusted certificate (",
-                      required = "server requires TLS: set the security to starttls or tls";
+                      required = "server requires TLS: set the security to starttls or tls",
+                      other(64, 'E');  // a certificate trusted before
     using M = SecurityMode;
     struct Row {
         std::string cert;
         M mode;
-        bool imaps, pin, trust;
+        bool imaps;
+        std::string pin;
+        bool trust;
         std::string failure;  // "" when the old mail goes
         int asked;
     } rows[] = {
         // clang-format off
-        {"good", M::Auto, false, false, false, "", 0},
-        {"good", M::StartTls, false, false, false, "", 0},
-        {"good", M::Tls, true, false, false, "", 0},
-        {"good", M::None, false, false, false, required, 0},
-        {"other", M::Tls, true, false, false, untrusted + "IP address mismatch), SHA-256 ", 1},
-        {"self", M::Auto, false, false, false, untrusted + "self-signed certificate), SHA-256 ", 1},
-        {"self", M::StartTls, false, false, true, "", 1},  // trusted when asked, once a run
-        {"self", M::Tls, true, true, false, "", 0},       // trusted by its fingerprint
+        {"good", M::Auto, false, "", false, "", 0},
+        {"good", M::StartTls, false, "", false, "", 0},
+        {"good", M::Tls, true, "", false, "", 0},
+        {"good", M::None, false, "", false, required, 0},
+        {"other", M::Tls, true, "", false, untrusted + "IP address mismatch), SHA-256 ", 1},
+        {"self", M::Auto, false, "", false, untrusted + "self-signed certificate), SHA-256 ", 1},
+        {"self", M::StartTls, false, "", true, "", 1},  // trusted when asked, once a run
+        {"self", M::Tls, true, pinned, false, "", 0},   // trusted by its fingerprint
+        {"self", M::Auto, false, other, false, "certificate CHANGED since it was trusted", 1},
         // clang-format on
     };
     for (const Row& row : rows) {
@@ -165,7 +170,7 @@ TEST(DovecotRun, TlsIsUsedAsAskedAndOnlyTrustedCertificatesPass) {
         TestRun run(port, 20);
         run.settings.m_strServerIP = "127.0.0.2";
         run.settings.m_security = row.mode;
-        run.settings.m_strTrustedFingerprint = row.pin ? pinned : "";
+        run.settings.m_known.m_servers[run.settings.Server()].fingerprint = row.pin;
         run.trust = row.trust;
         run.users.m_arrAccounts = {"u1", "u2"};
         run.users.m_arrPasswords = {"pw", "pw"};
@@ -175,10 +180,47 @@ TEST(DovecotRun, TlsIsUsedAsAskedAndOnlyTrustedCertificatesPass) {
         EXPECT_EQ(d.Subjects("u1"), left);
         EXPECT_EQ(d.Subjects("u2"), left);
         EXPECT_EQ(run.asked, row.asked);
+        EXPECT_EQ(run.changed, row.pin == other);
+        // A server that completed TLS gets no password in the clear from now on.
+        const CKnownServer* known = run.settings.m_known.Find(run.settings.Server());
+        EXPECT_EQ(known && known->tls, row.failure.empty());
         const std::string& last = run.statuses.end()[-2];
         EXPECT_EQ(
             last.rfind(row.failure.empty() ? "Logout" : "Failed for user u2: " + row.failure, 0),
             0u)
             << last;
     }
+}
+
+// The token an account was started with is the one it signs in with, though
+// its renewal point passes before AUTHENTICATE; the next account gets a new
+// one. Two-second tokens (the floor lowered for the test), a pause longer
+// than the token's first second.
+TEST(DovecotRun, AnAccountSignsInWithTheTokenItStartedWithAndTheNextGetsARenewedOne) {
+    TokenServer idp("app-id", "s3cret");
+    idp.lifetime = 2;
+    Dovecot d;
+    d.UseOAuth2(idp.IntrospectionUrl(), idp.CaFile());
+    d.UseTls(idp.CertFile(), idp.KeyFile());
+    const Texts accounts = {"anna@example.com", "carl@example.com"};
+    for (const std::string& account : accounts) {
+        d.AddAccount(account, "unused");
+        AddMail(d, account, {kOld, kNew});
+    }
+    ASSERT_EQ(d.Start(), "");
+    TestRun run(d.Port(), 1050);
+    run.settings.m_strServerIP = d.Address();
+    run.settings.m_security = SecurityMode::StartTls;
+    run.settings.m_known.m_servers[run.settings.Server()].fingerprint = idp.CertFingerprint();
+    run.settings.m_auth = AuthMode::OAuth2;
+    run.settings.m_oauth = {idp.TokenUrl(), "app-id", "s3cret", "", idp.CaFile()};
+    run.sequencer.SetMinTokenLifetime(1);
+    run.users.m_arrAccounts = accounts;
+    run.users.m_arrPasswords.assign(2, "");
+    run.sequencer.StartListRun(kCutoff, true);
+    ASSERT_TRUE(run.WaitForEnd(30s));
+    ASSERT_EQ(run.sequencer.m_results.size(), 2u);
+    for (const CAccountResult& result : run.sequencer.m_results)
+        EXPECT_EQ(result.failure + " " + std::to_string(result.found), " 1") << result.account;
+    EXPECT_EQ(idp.TokenRequests(), 2);
 }
