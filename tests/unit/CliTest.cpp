@@ -155,6 +155,10 @@ TEST_F(CliRun, AListRunEndsTheSameWithFourAccountsAtOnceAsWithOne) {
         EXPECT_EQ(lines[1], "u02\t-\t-\tfailed: login rejected");
         EXPECT_EQ(lines[3], "(line 4)\t-\t-\tskipped: line 4 is not account;password");
         EXPECT_EQ(lines[13], "13 accounts, 2 failed, 22 messages deleted");
+        // Dovecot on 127.0.0.1 speaks plain text: said for each account that signed in.
+        EXPECT_NE(m_err.find("warning: u12: no TLS: password sent in clear\n"), std::string::npos)
+            << m_err;
+        EXPECT_EQ(m_err.find("warning: u02:"), std::string::npos);
         if (first.empty())
             first = lines;
         EXPECT_EQ(lines, first);
@@ -210,44 +214,69 @@ TEST_F(CliRun, UsageAndConfigurationErrorsExitTwoAndContactNothing) {
     ::listen(server, 8);
     ::getsockname(server, reinterpret_cast<sockaddr*>(&addr), &size);
     const std::string config =
-        "100\r\n127.0.0.1\r\n" + std::to_string(ntohs(addr.sin_port)) + "\r\nnone\r\n";
+        "100\r\n127.0.0.1\r\n" + std::to_string(ntohs(addr.sin_port)) + "\r\n";
     const struct {
         Texts args;
-        bool config;  // a configuration file pointing at the server
+        const char* config;  // lines 4 on of a configuration file pointing at the server; none
         const char* list;
         const char* says;
+        mode_t mode = 0600;  // the configuration file's
     } rows[] = {
-        {{}, true, "", "either --list or --user"},
-        {{"--list", "--user", "u", "--before", "2020-06-01"}, true, "", "either --list or --user"},
-        {{"--list"}, true, "", "either --before"},
-        {{"--list", "--before", "2020-02-30"}, true, "", "YYYY-MM-DD"},
-        {{"--list", "--older-than", "-1"}, true, "", "number of days"},
-        {{"--list", "--older-than", "9", "--parallel", "17"}, true, "", "1 to 16"},
-        {{"--list", "--older-than", "9", "--pause", "50"}, true, "", "100 to 30000"},
-        {{"--list", "--pasword=s3cret"}, true, "", "argument 4 is an unknown option"},
-        {{"-Ps3cret", "--list"}, true, "", "argument 3 is an unknown option"},
-        {{"--list", "-qs3cret"}, true, "", "argument 4 is an unknown option"},
-        {{"--list", "--quiet=s3cret"}, true, "", "--quiet takes no value"},
-        {{"--list", "--older-than"}, true, "", "--older-than needs a value"},
-        {{"--list", "-p17", "--older-than", "9"}, true, "", "-p takes 1 to 16, not \"17\""},
-        {{"--list", "--older-than", "9", "--", "--quiet"}, true, "", "argument 7 is no option"},
-        {{"--user", "u", "s3cret", "--older-than", "9"}, true, "", "argument 5 is no option"},
-        {{"--user", "u", "--older-than", "9", "--", "s3cret"}, true, "", "never from the command"},
+        {{}, "none\r\n", "", "either --list or --user"},
+        {{"--list", "--user", "u", "--before", "2020-06-01"},
+         "none\r\n",
+         "",
+         "either --list or --user"},
+        {{"--list"}, "none\r\n", "", "either --before"},
+        {{"--list", "--before", "2020-02-30"}, "none\r\n", "", "YYYY-MM-DD"},
+        {{"--list", "--older-than", "-1"}, "none\r\n", "", "number of days"},
+        {{"--list", "--older-than", "9", "--parallel", "17"}, "none\r\n", "", "1 to 16"},
+        {{"--list", "--older-than", "9", "--pause", "50"}, "none\r\n", "", "100 to 30000"},
+        {{"--list", "--pasword=s3cret"}, "none\r\n", "", "argument 4 is an unknown option"},
+        {{"-Ps3cret", "--list"}, "none\r\n", "", "argument 3 is an unknown option"},
+        {{"--list", "-qs3cret"}, "none\r\n", "", "argument 4 is an unknown option"},
+        {{"--list", "--quiet=s3cret"}, "none\r\n", "", "--quiet takes no value"},
+        {{"--list", "--older-than"}, "none\r\n", "", "--older-than needs a value"},
+        {{"--list", "-p17", "--older-than", "9"}, "none\r\n", "", "-p takes 1 to 16, not \"17\""},
+        {{"--list", "--older-than", "9", "--", "--quiet"},
+         "none\r\n",
+         "",
+         "argument 7 is no option"},
+        {{"--user", "u", "s3cret", "--older-than", "9"}, "none\r\n", "", "argument 5 is no option"},
+        {{"--user", "u", "--older-than", "9", "--", "s3cret"},
+         "none\r\n",
+         "",
+         "never from the command"},
         // Accepted forms: the run gets as far as the empty list.
-        {{"--list", "-qnp", "4", "--older-than=9", "--pause=100"}, true, "", "holds no account"},
-        {{"--user", "u", "--older-than", "9"}, true, "", "no password"},
-        {{"--list", "--older-than", "9"}, false, "u;p\r\n", "no configuration file"},
-        {{"--list", "--older-than", "9"}, true, "", "holds no account"},
+        {{"--list", "-qnp", "4", "--older-than=9", "--pause=100"},
+         "none\r\n",
+         "",
+         "holds no account"},
+        {{"--user", "u", "--older-than", "9"}, "none\r\n", "", "no password"},
+        {{"--list", "--older-than", "9"}, nullptr, "u;p\r\n", "no configuration file"},
+        {{"--list", "--older-than", "9"}, "none\r\n", "", "holds no account"},
         {{"--list", "--older-than", "9", "--report", "/nonexistent/r.csv"},
-         true,
+         "none\r\n",
          "u;p\r\n",
          "cannot be written"},
+        // Settings a run can't use: errors, never defaults.
+        {{"--list", "--older-than", "9"}, " STARTTLS!\r\n", "u;p\r\n", "line 4 of"},
+        {{"--list", "--older-than", "9"},
+         "none\r\nsha256 Fingerprint=AB:CD\r\n",
+         "u;p\r\n",
+         "line 5 of"},
+        {{"--list", "--older-than", "9"},
+         "none\r\n\r\n2\r\noauth2\r\n",
+         "u;p\r\n",
+         "never sent without TLS"},
+        {{"--list", "--older-than", "9"}, "none\r\n", "u;p\r\n", "run chmod go-w", 0620},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.says);
         std::remove(m_data.File(kConfigFileName).c_str());
         if (row.config)
-            WriteFile(m_data.File(kConfigFileName), config);
+            WriteFile(m_data.File(kConfigFileName), config + row.config);
+        ::chmod(m_data.File(kConfigFileName).c_str(), row.mode);
         WriteFile(m_data.File(kUserListFileName), row.list);
         EXPECT_EQ(Run(row.args), 2);
         EXPECT_NE(m_err.find(row.says), std::string::npos) << m_err;
