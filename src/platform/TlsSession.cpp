@@ -115,7 +115,8 @@ SSL* NewClientSsl() {
         if (EnvOrNone(X509_get_default_cert_file_env()).empty())
             AddWindowsRoots(SSL_CTX_get_cert_store(fresh));
 #endif
-        SSL_CTX_set_options(fresh, SSL_OP_IGNORE_UNEXPECTED_EOF);
+        // A renegotiation could bring another certificate after the one checked.
+        SSL_CTX_set_options(fresh, SSL_OP_IGNORE_UNEXPECTED_EOF | SSL_OP_NO_RENEGOTIATION);
         SSL_CTX_set_mode(fresh,
                          SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
         SSL_CTX_free(ctx);
@@ -304,5 +305,10 @@ void CTlsSession::DescribePeer(CTlsPeer* peer) const {
     }
     const long verdict = SSL_get_verify_result(m_ssl);
     peer->problem = verdict == X509_V_OK ? "" : X509_verify_cert_error_string(verdict);
+#ifdef _WIN32
+    // What Windows was told never to trust is trusted by no root here either.
+    if (peer->problem.empty() && ChainDisallowedByWindows(SSL_get_peer_cert_chain(m_ssl)))
+        peer->problem = "certificate in Windows' Disallowed store";
+#endif
     ERR_clear_error();
 }

@@ -26,3 +26,29 @@ void AddWindowsRoots(X509_STORE* store) {
     }
     ::CertCloseStore(roots, 0);
 }
+
+bool ChainDisallowedByWindows(stack_st_X509* chain) {
+    HCERTSTORE disallowed = ::CertOpenSystemStoreW(0, L"Disallowed");
+    if (!disallowed || !chain)
+        return false;
+    bool found = false;
+    for (int i = 0; i < sk_X509_num(chain) && !found; ++i) {
+        unsigned char* der = nullptr;
+        const int size = i2d_X509(sk_X509_value(chain, i), &der);
+        if (size <= 0)
+            continue;
+        // The same certificate, byte for byte.
+        CERT_CONTEXT wanted{};
+        wanted.dwCertEncodingType = X509_ASN_ENCODING;
+        wanted.pbCertEncoded = der;
+        wanted.cbCertEncoded = static_cast<DWORD>(size);
+        if (PCCERT_CONTEXT hit = ::CertFindCertificateInStore(
+                disallowed, X509_ASN_ENCODING, 0, CERT_FIND_EXISTING, &wanted, nullptr)) {
+            ::CertFreeCertificateContext(hit);
+            found = true;
+        }
+        OPENSSL_free(der);
+    }
+    ::CertCloseStore(disallowed, 0);
+    return found;
+}

@@ -30,7 +30,9 @@ std::string LoadKnownServers(const std::string& folder, CKnownServers& known) {
             known = CKnownServers();
             return "line " + std::to_string(number) + " of " + path + " " + what;
         };
-        if (number > 10000 || line.size() > 1000)
+        if (number > 10000 || line.size() > 1000 ||
+            std::any_of(line.begin(), line.end(),
+                        [](unsigned char c) { return (c < ' ' && c != '\t') || c == 0x7F; }))
             return bad("is not one of this program's");
         const std::string text = Trim(line);
         if (text.empty() || text[0] == '#')

@@ -1,5 +1,6 @@
 // libFuzzer target for the files the program reads: the same bytes as the
-// configuration file, the user list, the OAuth file and a saved report, and
+// configuration file, the user list, the OAuth file, the known servers and a
+// saved report, and
 // as the token endpoint's reply and an XOAUTH2 refusal. Aborts when a load
 // lets through what a run must never get, or when saving and loading again
 // changes the settings or the report.
@@ -73,7 +74,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const std::string failure = CAccessToken::ReadReply(reply, "s3", &token, &lifetime);
         QD_CHECK(failure.empty()
                      ? !token.empty() && printable(token) && token.find(' ') == std::string::npos &&
-                           lifetime >= 1 && lifetime <= 86400
+                           lifetime >= CAccessToken::kMinLifetime && lifetime <= 86400
                      : token.empty() && printable(failure) &&
                            failure.find("s3") == std::string::npos);
     }
@@ -86,6 +87,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // A CR or NUL inside may stay: LOGIN refuses to send those, with a reason.
     for (size_t i = 0; i < users.m_arrAccounts.size(); ++i)
         QD_CHECK(!users.m_arrAccounts[i].empty() && !users.m_arrPasswords[i].empty());
+    // In a folder of their own: the configuration above reads its folder's too.
+    static const std::string servers = [] {
+        char name[] = "/tmp/qd-known-fuzz-XXXXXX";
+        return std::string(::mkdtemp(name));
+    }();
+    FILE* file = std::fopen(DataFilePath(servers, kKnownServersFileName).c_str(), "wb");
+    std::fwrite(data, 1, size, file);
+    std::fclose(file);
+    CKnownServers known, knownAgain;
+    if (LoadKnownServers(servers, known).empty()) {
+        for (const auto& [server, entry] : known.m_servers)
+            QD_CHECK(printable(server) && server.find(' ') == std::string::npos &&
+                     (entry.fingerprint.empty() || entry.fingerprint.size() == 64));
+        QD_CHECK(SaveKnownServers(servers, known));
+        QD_CHECK(LoadKnownServers(servers, knownAgain).empty());
+        QD_CHECK(knownAgain.m_servers.size() == known.m_servers.size());
+    }
     CRunReport report, reread;
     if (ParseReport({reinterpret_cast<const char*>(data), size}, report).empty()) {
         const std::string saved = FormatReport(report);
