@@ -67,6 +67,13 @@ void CCliHost::ResultChanged(size_t) {
     ShowProgress();
 }
 
+void CCliHost::RunEnded() {
+    if (m_progress) {
+        std::fprintf(m_progress, "\r\033[K");
+        std::fflush(m_progress);
+    }
+}
+
 void CCliHost::ShowProgress() {
     if (!m_progress)
         return;

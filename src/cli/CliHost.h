@@ -31,6 +31,8 @@ public:
     void ShowStatus(const std::string&) override {}
     void RunStarted() override;
     void ResultChanged(size_t index) override;
+    // The progress line gives way to the summary.
+    void RunEnded() override;
 
 private:
     void OnTimer(wxTimerEvent& event);

@@ -64,6 +64,8 @@ const CCliOption kOptions[] = {
                     ? ""
                     : "takes a number of days, not \"" + v + "\"";
      }},
+    {"force", 0, nullptr, "take a cut-off day of today or later: every message goes",
+     [](Options& o, Text) { return o.force = true, std::string(); }},
     {"dry-run", 'n', nullptr, "preview: search and report, flag and delete nothing",
      [](Options& o, Text) { return o.dryRun = true, std::string(); }},
     {"parallel", 'p', "K", "accounts in progress at once, 1 to 16",

@@ -7,7 +7,7 @@
 inline constexpr const char* kCliUsage =
     "usage: quendravalt-cli (--list | --user ACCOUNT) (--before YYYY-MM-DD | --older-than DAYS)\n"
     "                       [-n|--dry-run] [-p|--parallel K] [--pause MS] [--data DIR]\n"
-    "                       [--report FILE.csv] [-q|--quiet]\n"
+    "                       [--report FILE.csv] [-q|--quiet] [--force]\n"
     "       quendravalt-cli -h|--help | -V|--version\n";
 
 struct CCliOptions {
@@ -18,6 +18,7 @@ struct CCliOptions {
     // The cut-off: a day (--before) or a count of days back from today.
     int year = 0, month = 0, day = 0;
     int olderThan = -1;
+    bool force = false;  // a day of today or later is meant
     bool dryRun = false;
     int parallel = 0;        // 0: as the configuration says
     int pauseMs = 0;         // 0: as the configuration says

@@ -1,6 +1,7 @@
 // quendravalt-cli: the deletion run without a window, for cron and systemd
 // timers. Exit status: 0 every account done, 1 an account failed, 2 a usage
-// or configuration error (nothing contacted), 130 stopped by SIGINT or SIGTERM.
+// or configuration error (nothing contacted), 75 another run is using the
+// data folder, 130 stopped by SIGINT or SIGTERM.
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -18,6 +19,8 @@
 #include "cli/Console.h"
 #include "imap/Transcript.h"
 #include "platform/DataFolder.h"
+#include "platform/FileSystem.h"
+#include "platform/RunLock.h"
 #include "run/CutoffDate.h"
 #include "run/RunReport.h"
 #include "run/RunSequencer.h"
@@ -37,6 +40,7 @@ constexpr const char* kSeeAlso = "";  // no man pages there
 #else
 constexpr const char* kSeeAlso = "See quendravalt-cli(1).\n";
 #endif
+constexpr int kFolderBusy = 75;  // EX_TEMPFAIL: another run has the data folder
 constexpr int kStopped = 130;
 // How long a stop may wait for the accounts in progress to take their flags back.
 constexpr auto kStopGrace = std::chrono::seconds(20);
@@ -77,12 +81,27 @@ bool ReadPassword(std::string& password) {
     return read && !password.empty();
 }
 
-std::string CutoffDay(const CCliOptions& options) {
+wxDateTime CutoffDay(const CCliOptions& options) {
     if (options.olderThan >= 0)
-        return FormatCutoffDate(wxDateTime::Today() - wxDateSpan::Days(options.olderThan));
-    return FormatCutoffDate(wxDateTime(static_cast<wxDateTime::wxDateTime_t>(options.day),
-                                       static_cast<wxDateTime::Month>(options.month - 1),
-                                       options.year));
+        return wxDateTime::Today() - wxDateSpan::Days(options.olderThan);
+    return wxDateTime(static_cast<wxDateTime::wxDateTime_t>(options.day),
+                      static_cast<wxDateTime::Month>(options.month - 1), options.year);
+}
+
+// What the run is about to hit, before anything is contacted: a wrong --data
+// folder or day shows here, not in the mailboxes.
+std::string TargetLine(const CCliOptions& options, const CSettings& settings,
+                       const std::string& cutoff, size_t accounts) {
+    const std::string whom = options.list ? std::to_string(accounts) +
+                                                (accounts == 1 ? " account" : " accounts")
+                                          : options.user;
+    std::string line = std::string(options.dryRun ? "Dry run (nothing is deleted): mail"
+                                                  : "Deleting mail") +
+                       " received before " + cutoff + " from INBOX of " + whom + " on " +
+                       settings.Server() + " (" + SecurityModeName(settings.m_security) + ")";
+    if (options.list)
+        line += ", " + std::to_string(settings.m_nParallel) + " at a time";
+    return line;
 }
 
 }  // namespace
@@ -106,7 +125,8 @@ int main(int argc, char** argv) {
             "One line per account on standard output: account, found, deleted, result,\n"
             "separated by tabs; then a summary line.\n"
             "Exit status: 0 all done, 1 an account failed, 2 usage or configuration\n"
-            "error (nothing contacted), 130 stopped by SIGINT or SIGTERM.\n%s",
+            "error (nothing contacted), 75 another run is using the data folder,\n"
+            "130 stopped by SIGINT or SIGTERM.\n%s",
             kCliUsage, DefaultDataFolder().c_str(), CliOptionHelp().c_str(), kSeeAlso);
         return 0;
     }
@@ -160,13 +180,19 @@ int main(int argc, char** argv) {
             return Fail(problem);
     }
 
+    const wxDateTime day = CutoffDay(options);
+    if (!day.IsEarlierThan(wxDateTime::Today()) && !options.force)
+        return Fail("the cut-off day " + day.FormatISODate().ToStdString() +
+                    " is today or later: every message would go; give --force if that is meant");
     CUserList users;
     std::string password;
     if (options.list) {
+        const std::string listPath = DataFilePath(folder, kUserListFileName);
+        if (!InspectFile(listPath).exists)
+            return Fail("there is no user list " + listPath);
         LoadUserList(folder, users, token);
         if (users.m_arrAccounts.empty() && users.m_arrSkippedLines.empty())
-            return Fail("the user list " + DataFilePath(folder, kUserListFileName) +
-                        " holds no account");
+            return Fail("the user list " + listPath + " holds no account");
     } else if (!token && !ReadPassword(password)) {
         return Fail(
             "no password: set QUENDRAVALT_PASSWORD or give it on the first line of "
@@ -174,7 +200,15 @@ int main(int argc, char** argv) {
     }
     if (!options.report.empty() && !FolderWritable(options.report))
         return Fail("the report " + options.report + " cannot be written there");
-    const std::string cutoff = CutoffDay(options);
+    const std::string cutoff = FormatCutoffDate(day);
+    CRunLock lock;
+    if (const std::string busy = lock.Acquire(folder, "quendravalt-cli"); !busy.empty()) {
+        std::fprintf(stderr, "quendravalt-cli: %s\n", busy.c_str());
+        return kFolderBusy;
+    }
+    if (!options.quiet)
+        std::fprintf(stderr, "%s\n",
+                     TargetLine(options, settings, cutoff, users.m_arrAccounts.size()).c_str());
 
     std::FILE* progress = !options.quiet && StderrIsTerminal() ? stderr : nullptr;
     CTranscript transcript(DataFilePath(folder, kLogFileName));

@@ -6,6 +6,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <pty.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -15,6 +16,7 @@
 #include <sys/stat.h>
 
 #include "platform/DataFolder.h"
+#include "platform/RunLock.h"
 #include "settings/OAuthSettings.h"
 #include "support/Dovecot.h"
 #include "support/ScriptedServer.h"
@@ -188,10 +190,37 @@ TEST_F(CliRun, ADryRunChangesNothingAndFindsWhatTheRunThenDeletes) {
     EXPECT_EQ(d.Subjects("u01"), (Texts{"m1", "m2", "m3"}));  // no flag either
     const std::string report = m_data.File("run.csv");
     EXPECT_EQ(Run({"--list", "--before", "2020-06-01", "--report", report}), 1);
+    EXPECT_NE(m_err.find("\nDeleting mail received before 01-Jun-2020 from INBOX of 3 accounts on "
+                         "127.0.0.1:" +
+                         std::to_string(d.Port()) + " (none), 1 at a time\n"),
+              std::string::npos)
+        << m_err;
     EXPECT_EQ(Lines()[0], "u01\t2\t2\tdone");
     EXPECT_EQ(Lines()[2], "u03\t2\t2\tdone");
     EXPECT_EQ(d.Subjects("u01"), Texts{"m2"});
     EXPECT_EQ(ReadFile(report).rfind("Cut-off day,01-Jun-2020\r\n", 0), 0u);
+}
+
+// On a terminal the progress line gives way before the summary is written.
+TEST_F(CliRun, OnATerminalTheSummaryStandsOnALineOfItsOwn) {
+    Dovecot d;
+    Serve(d, 2);
+    int terminal = -1;
+    const std::string data = m_data.Path();
+    const pid_t pid = ::forkpty(&terminal, nullptr, nullptr, nullptr);
+    if (pid == 0) {
+        ::execl(QD_CLI, QD_CLI, "--list", "--before", "2020-06-01", "--data", data.c_str(),
+                nullptr);
+        ::_exit(127);
+    }
+    std::string screen;
+    char buf[4096];
+    for (ssize_t n; (n = ::read(terminal, buf, sizeof buf)) > 0;)
+        screen.append(buf, static_cast<size_t>(n));
+    ::waitpid(pid, nullptr, 0);
+    ::close(terminal);
+    EXPECT_NE(screen.find("\r\033[K2 accounts, 1 failed, 2 messages deleted"), std::string::npos)
+        << screen;
 }
 
 TEST_F(CliRun, OneAccountTakesItsPasswordFromStandardInput) {
@@ -270,6 +299,13 @@ TEST_F(CliRun, UsageAndConfigurationErrorsExitTwoAndContactNothing) {
          "u;p\r\n",
          "never sent without TLS"},
         {{"--list", "--older-than", "9"}, "none\r\n", "u;p\r\n", "run chmod go-w", 0620},
+        // Every message would go: only with --force.
+        {{"--list", "--before", "2099-01-01"},
+         "none\r\n",
+         "u;p\r\n",
+         "2099-01-01 is today or later"},
+        {{"--list", "--older-than", "0"}, "none\r\n", "u;p\r\n", "is today or later"},
+        {{"--list", "--older-than", "9"}, "none\r\n", nullptr, "there is no user list"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.says);
@@ -277,13 +313,34 @@ TEST_F(CliRun, UsageAndConfigurationErrorsExitTwoAndContactNothing) {
         if (row.config)
             WriteFile(m_data.File(kConfigFileName), config + row.config);
         ::chmod(m_data.File(kConfigFileName).c_str(), row.mode);
-        WriteFile(m_data.File(kUserListFileName), row.list);
+        std::remove(m_data.File(kUserListFileName).c_str());
+        if (row.list)
+            WriteFile(m_data.File(kUserListFileName), row.list);
         EXPECT_EQ(Run(row.args), 2);
         EXPECT_NE(m_err.find(row.says), std::string::npos) << m_err;
         EXPECT_EQ(m_err.find("s3cret"), std::string::npos);
         EXPECT_EQ(m_out, "");
     }
-    EXPECT_LT(::accept(server, nullptr, nullptr), 0);  // nobody came
+    // One run at a time: another process holds the data folder, then dies.
+    WriteFile(m_data.File(kConfigFileName), config + "none\r\n");
+    WriteFile(m_data.File(kUserListFileName), "no account on this line\r\n");
+    const pid_t holder = ::fork();
+    if (holder == 0) {
+        CRunLock lock;
+        lock.Acquire(m_data.Path(), "holder");
+        ::pause();
+        ::_exit(0);
+    }
+    ASSERT_TRUE(PumpUntil([&] { return !ReadFile(m_data.File(kRunLockFileName)).empty(); }));
+    EXPECT_EQ(Run({"--list", "--older-than", "9"}), 75);
+    EXPECT_NE(m_err.find("Another run is using " + m_data.Path() + " (holder, process " +
+                         std::to_string(holder) + ", since "),
+              std::string::npos)
+        << m_err;
+    ::kill(holder, SIGKILL);
+    ::waitpid(holder, nullptr, 0);
+    EXPECT_EQ(Run({"--list", "--older-than", "9"}), 1) << m_err;  // its one line is skipped
+    EXPECT_LT(::accept(server, nullptr, nullptr), 0);             // nobody came
     ::close(server);
 }
 
