@@ -89,7 +89,7 @@ const CCliOption kOptions[] = {
      [](Options& o, Text v) {
          return v.empty() ? std::string("needs a file name") : (o.report = v, std::string());
      }},
-    {"quiet", 'q', nullptr, "no progress on standard error",
+    {"quiet", 'q', nullptr, "no target line and no progress on standard error",
      [](Options& o, Text) { return o.quiet = true, std::string(); }},
     {"help", 'h', nullptr, "show this help and exit",
      [](Options& o, Text) { return o.help = true, std::string(); }},
