@@ -13,7 +13,9 @@
 
 #include "imap/Transcript.h"
 #include "platform/DataFolder.h"
+#include "platform/HttpsPost.h"
 #include "platform/RunLock.h"
+#include "run/AccessToken.h"
 #include "run/RunReport.h"
 #include "settings/RunFiles.h"
 #include "settings/Settings.h"
@@ -182,4 +184,27 @@ TEST(FileSafety, ReportCellsAndServerTextReachTheirFilesAsText) {
     EXPECT_EQ(text.rfind("* OK \\x1B]0;owned\\x07 \\x7F\r\r\nxxx", 0), 0u);
     const std::string end = "x\r\n[23 more bytes from the server were not logged]\r\n";
     EXPECT_EQ(text.substr(text.size() - end.size()), end);
+}
+
+// Whatever a token endpoint echoes, the client secret goes no further: as it
+// is or as the form encoded it, wherever the reason would be cut.
+TEST(FileSafety, ATokenEndpointsReplyNeverCarriesTheSecret) {
+    const std::string secret = "p@ss w0rd", encoded = "p%40ss%20w0rd";
+    const std::string bodies[] = {
+        R"({"error":"invalid_client","error_description":")" + std::string(255, '.') + secret +
+            "\"}",
+        R"({"error":"invalid_request","error_description":"client_secret=)" + encoded + "\"}",
+    };
+    for (const std::string& body : bodies) {
+        CHttpsResult reply;
+        reply.status = 401;
+        reply.body = body;
+        std::string token;
+        long lifetime = 0;
+        const std::string reason = CAccessToken::ReadReply(reply, secret, &token, &lifetime);
+        EXPECT_NE(reason.find("****"), std::string::npos) << reason;
+        for (const std::string& part :
+             {std::string("p@ss"), std::string("p%40ss"), std::string("w0rd")})
+            EXPECT_EQ(reason.find(part), std::string::npos) << reason;
+    }
 }
