@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <iterator>
+#include <set>
 
 #include "imap/AsciiCase.h"
 #include "imap/ImapSocket.h"
@@ -127,19 +128,26 @@ void CImapSocket::SendLogout() {
 
 // ---------------------------------------------------------------- the mailbox
 
-void CImapSocket::SendSelect() {
+void CImapSocket::SendSelect(const std::string& folder) {
     m_bSelected = 0;
     m_nExists = -1;
     m_nUidNext = m_nUidValidity = 0;
     BeginCommand(CMD_SELECT, "SELECT");
-    SendCommandLine("INBOX");
+    // Modified UTF-7 is 7-bit: an atom or a quoted string carries any name.
+    const ArgumentForm form = ClassifyArgument(folder);
+    if (folder.empty() || (form != ArgumentForm::Atom && form != ArgumentForm::Quoted)) {
+        Fail("folder name that can't be sent", false);
+        return;
+    }
+    SendCommandLine(QuoteArgument(folder));
 }
 
-void CImapSocket::SendSearch(const std::string& date) {
+void CImapSocket::SendSearch(const std::string& date, bool spareFlagged, bool spareUnread) {
     m_bSearched = 0;
     m_searchNumbers.clear();
     m_bSearchAnswered = false;
     m_searchProblem.clear();
+    m_bSearchSets = false;
     BeginCommand(CMD_SEARCH, m_bUidPlus ? "UID SEARCH" : "SEARCH");
     if (HasFlagged()) {
         Fail("the flags of an earlier search are still set", false);
@@ -160,7 +168,8 @@ void CImapSocket::SendSearch(const std::string& date) {
         Fail("invalid cut-off date", false);
         return;
     }
-    SendCommandLine("ALL BEFORE " + date);
+    SendCommandLine("ALL BEFORE " + date + (spareFlagged ? " UNFLAGGED" : "") +
+                    (spareUnread ? " SEEN" : ""));
 }
 
 void CImapSocket::OnSearchResponse(const CResponseReader::Response& r) {
@@ -233,6 +242,13 @@ void CImapSocket::OnSearchDone() {
         return;
     }
     m_selected = SortedDistinct(std::move(numbers));
+    if (m_bSearchSets) {
+        // Only what was asked for: a message the server adds is never touched.
+        std::vector<uint32_t> asked;
+        std::set_intersection(m_selected.begin(), m_selected.end(), m_requested.begin(),
+                              m_requested.end(), std::back_inserter(asked));
+        m_selected.swap(asked);
+    }
     if (!m_bUidPlus)
         m_tracker.Reset(&m_selected);
     m_bSearched = 1;
@@ -356,13 +372,23 @@ void CImapSocket::SendSets(int32_t code, const std::vector<uint32_t>& numbers) {
 
 void CImapSocket::SendNextSet() {
     const int32_t code = m_nCommand;
-    const bool uid = m_bUidPlus || code == CMD_TAKEBACK;
+    const bool uid = m_bUidPlus || code == CMD_TAKEBACK || code == CMD_SEARCH;
     const size_t begin = m_nextSet > 0 ? m_setEnds[m_nextSet - 1] : 0;
     const size_t end = m_setEnds[m_nextSet];
-    BeginCommand(code, std::string(uid ? "UID " : "") + (code == CMD_EXPUNGE ? "EXPUNGE" : "STORE"),
-                 end - begin);
+    const char* const verb = code == CMD_EXPUNGE ? "EXPUNGE"
+                             : code == CMD_SEARCH ? "SEARCH"
+                             : code == CMD_MOVE   ? "MOVE"
+                             : code == CMD_COPY   ? "COPY"
+                                                  : "STORE";
+    BeginCommand(code, std::string(uid ? "UID " : "") + verb, end - begin);
     const std::string& set = m_sets[m_nextSet++];
-    if (code == CMD_STORE) {
+    if (code == CMD_SEARCH) {
+        m_bSearchAnswered = false;  // each set's answer must carry its result
+        SendCommandLine("UID " + set);
+    } else if (code == CMD_MOVE || code == CMD_COPY) {
+        m_nSetExpunges = 0;
+        SendCommandLine(set + " " + QuoteArgument(m_target));
+    } else if (code == CMD_STORE) {
         // Sent is possibly flagged: an answer that never comes leaves it so.
         if (m_bUidPlus)
             m_flagged.assign(m_selected.begin(), m_selected.begin() + static_cast<long>(end));
@@ -392,6 +418,19 @@ void CImapSocket::OnSetDone() {
             // count, whatever other sessions expunged meanwhile.
             m_nDeleted += static_cast<unsigned>(std::min(m_nSetExpunges, size));
             dropFront(m_flagged);
+            if (m_sink)
+                m_sink->SetDone(CMD_EXPUNGE, size);
+            break;
+        case CMD_MOVE:
+            m_nMoved += static_cast<unsigned>(std::min(m_nSetExpunges, size));
+            if (m_sink)
+                m_sink->SetDone(CMD_MOVE, size);
+            break;
+        case CMD_SEARCH:
+            if (!m_bSearchAnswered) {
+                Fail("server answered the search without a result", false);
+                return;
+            }
             break;
         case CMD_UNFLAG:
             if (m_bUidPlus)
@@ -406,6 +445,10 @@ void CImapSocket::OnSetDone() {
     }
     if (m_nextSet < m_sets.size()) {
         SendNextSet();
+        return;
+    }
+    if (m_nCommand == CMD_SEARCH) {
+        OnSearchDone();
         return;
     }
     if (m_nCommand == CMD_STORE)
@@ -438,7 +481,8 @@ void CImapSocket::OnExpungeDone() {
 void CImapSocket::OnExpunged(uint32_t number) {
     if (m_nExists > 0)
         --m_nExists;
-    const bool ownExpunge = m_nCommand == CMD_EXPUNGE && !m_bCompleted;
+    const bool ownExpunge =
+        (m_nCommand == CMD_EXPUNGE || m_nCommand == CMD_MOVE) && !m_bCompleted;
     if (m_bUidPlus) {
         if (ownExpunge)
             ++m_nSetExpunges;

@@ -54,7 +54,9 @@ CImapSocket::CImapSocket(CTranscript& transcript)
     : m_transcript(transcript),
       m_buffer(std::make_unique<char[]>(kReceiveBuffer)),
       m_lastActivity(std::chrono::steady_clock::now()),
-      m_deadline(m_lastActivity + m_deadlineBase) {}
+      m_deadline(m_lastActivity + m_deadlineBase) {
+    m_reader.SetLiteralSink(this);
+}
 
 CImapSocket::~CImapSocket() {
     CImapSocket::Close();
@@ -82,8 +84,10 @@ bool CImapSocket::ConnectToServer(const std::string& host, unsigned port,
     m_tracker.Clear();
     m_flagged.clear();
     m_nFlaggedUpTo = m_nGoneFlagged = m_nFlagged = 0;
-    m_nDeleted = m_nExcess = 0;
+    m_nDeleted = m_nExcess = m_nMoved = 0;
     m_bNumbersAtRisk = m_bRenumbered = m_bFlagsUncertain = m_bExpungeAfterCheck = false;
+    m_bMove = m_bSpecialUse = m_bGmail = m_bBodies = false;
+    m_folders.clear();
     m_strLost.clear();
     m_reader.Reset();
     m_lastActivity = std::chrono::steady_clock::now();
@@ -221,6 +225,8 @@ void CImapSocket::BeginCommand(int32_t code, std::string verb, size_t messages) 
     m_strFailure.clear();
     m_commandBytes = 0;
     m_nThrottleMs = 0;
+    m_bBodies = false;
+    m_reader.SetMaxResponse(CResponseReader::kDefaultMaxResponse);
     const auto now = std::chrono::steady_clock::now();
     m_deadline = now + m_deadlineBase + kDeadlinePerMessage * static_cast<int64_t>(messages);
 }
@@ -305,7 +311,10 @@ void CImapSocket::DrainSocket() {
         }
         const auto n = static_cast<size_t>(r);
         m_lastActivity = std::chrono::steady_clock::now();
-        m_transcript.AppendServerText(std::string_view(buf, n));
+        // Whole messages are nobody's business in the log: their responses
+        // are logged without the bodies (OnResponse).
+        if (!LoggingHeadsOnly())
+            m_transcript.AppendServerText(std::string_view(buf, n));
         m_commandBytes += n;
         if (!m_reader.Feed(buf, n,
                            [this](const CResponseReader::Response& resp) { OnResponse(resp); })) {
@@ -317,7 +326,7 @@ void CImapSocket::DrainSocket() {
             StartTlsAtBoundary();
             return;
         }
-        if (m_commandBytes > kMaxCommandBytes) {
+        if (m_commandBytes > (m_bBodies ? 64 * kMaxCommandBytes : kMaxCommandBytes)) {
             Fail("server flood", true);
             return;
         }
@@ -330,6 +339,8 @@ void CImapSocket::DrainSocket() {
 void CImapSocket::OnResponse(const CResponseReader::Response& r) {
     if (!IsOpen())
         return;
+    if (LoggingHeadsOnly())
+        m_transcript.AppendServerText(std::string(r.head) + (r.headComplete ? "\r\n" : "...\r\n"));
     if (m_bTlsBoundary) {
         Fail("data after the STARTTLS answer: possible injection", true);
         return;
@@ -394,6 +405,12 @@ void CImapSocket::OnUntagged(std::string_view head, const CResponseReader::Respo
     }
     if (r.isSearch) {
         OnSearchResponse(r);
+    } else if (m_nCommand == CMD_LIST && !m_bCompleted && WordIs(rest, "LIST")) {
+        OnListed(head);
+    } else if (m_nCommand == CMD_FETCH && !m_bCompleted && FindNoCase(head, " FETCH (") < 16) {
+        OnFetched(head);
+    } else if (m_nCommand == CMD_MOVE && !m_bCompleted && WordIs(rest, "OK")) {
+        NoteCopyUid(rest);
     } else if (WordIs(rest, "CAPABILITY") &&
                (m_nCommand == CMD_LOGIN || m_nCommand == CMD_CAPABILITY ||
                 m_nCommand == CMD_STARTTLS)) {
@@ -411,6 +428,7 @@ void CImapSocket::NoteCapabilities(std::string_view text) {
     text = text.substr(0, text.find(']'));  // a response code ends there
     m_bCapsKnown = true;
     m_bUidPlus = m_bStartTls = m_bLoginDisabled = m_bSaslIr = m_bXoauth2 = false;
+    m_bMove = m_bSpecialUse = m_bGmail = false;
     for (size_t at = text.find(' '); at != std::string_view::npos; at = text.find(' ', at)) {
         ++at;
         const std::string_view word = text.substr(at, text.find(' ', at) - at);
@@ -419,6 +437,9 @@ void CImapSocket::NoteCapabilities(std::string_view text) {
         m_bLoginDisabled = m_bLoginDisabled || EqualsNoCase(word, "LOGINDISABLED");
         m_bSaslIr = m_bSaslIr || EqualsNoCase(word, "SASL-IR");
         m_bXoauth2 = m_bXoauth2 || EqualsNoCase(word, "AUTH=XOAUTH2");
+        m_bMove = m_bMove || EqualsNoCase(word, "MOVE");
+        m_bSpecialUse = m_bSpecialUse || EqualsNoCase(word, "SPECIAL-USE");
+        m_bGmail = m_bGmail || EqualsNoCase(word, "X-GM-EXT-1");
     }
 }
 
@@ -479,8 +500,28 @@ void CImapSocket::OnTagged(std::string_view line) {
             m_bSelected = 1;
             break;
         case CMD_SEARCH:
+            if (m_bSearchSets) {
+                OnSetDone();
+                return;
+            }
+            [[fallthrough]];
         case CMD_CHECK:
             OnSearchDone();
+            return;
+        case CMD_LIST:
+            m_bListed = 1;
+            break;
+        case CMD_FETCH:
+            if (!m_fetchProblem.empty()) {
+                Fail(m_fetchProblem, false);
+                return;
+            }
+            m_bFetched = 1;
+            break;
+        case CMD_MOVE:
+        case CMD_COPY:
+            NoteCopyUid(status);
+            OnSetDone();
             return;
         case CMD_EXPUNGE:
             if (!m_bUidPlus) {
@@ -524,6 +565,11 @@ int32_t& CImapSocket::FlagOf(int32_t command) {
             return m_bUnflagged;
         case CMD_TAKEBACK:
             return m_bTakenBack;
+        case CMD_SEARCH:
+            return m_bSearched;
+        case CMD_MOVE:
+        case CMD_COPY:
+            return m_bMoved;
         default:
             return m_bExpunged;
     }

@@ -16,6 +16,7 @@
 #include <string_view>
 #include <vector>
 
+#include "imap/FetchResponse.h"
 #include "imap/FlagLedger.h"
 #include "imap/ResponseReader.h"
 #include "imap/SecurityMode.h"
@@ -36,6 +37,33 @@ enum : int32_t {
     CMD_UNFLAG = 9,  // STORE -FLAGS (\Deleted) of what the session flagged
     CMD_STARTTLS = 10,
     CMD_TAKEBACK = 11,  // UID STORE -FLAGS (\Deleted) of what an earlier session left
+    CMD_LIST = 12,
+    CMD_FETCH = 13,
+    CMD_MOVE = 14,  // UID MOVE to the Trash folder
+    CMD_COPY = 15,  // UID COPY to the Trash folder (a server without MOVE)
+};
+
+// A folder as LIST names it.
+struct CListedFolder {
+    std::string name;        // as the server sent it (modified UTF-7)
+    std::string attributes;  // "\HasNoChildren \Trash", as listed
+    char delimiter = 0;      // the hierarchy's, 0 for none (NIL)
+};
+
+// Where what the session fetches goes, and word of the selection's messages
+// as sets of them complete: the run records them (and copies bodies).
+class IMessageSink {
+public:
+    virtual ~IMessageSink() = default;
+    // A FETCH response of the session's own FETCH.
+    virtual void Fetched(const CFetchedMessage& message) = 0;
+    // A BODY[] of size bytes begins; false: it is passed over.
+    virtual bool BodyBegin(uint64_t size) = 0;
+    virtual void BodyData(const char* data, size_t size) = 0;
+    virtual void BodyEnd() = 0;
+    // The next count messages of the selection, in order, were expunged (a
+    // UID EXPUNGE set), or moved (a UID MOVE set), by the server's word.
+    virtual void SetDone(int32_t command, size_t count) = 0;
 };
 
 // How a response line stands to the command in progress.
@@ -50,7 +78,7 @@ struct CSecurityPolicy {
     bool tokenSignIn = false;  // a token never goes out without TLS
 };
 
-class CImapSocket : public CAsyncSocket {
+class CImapSocket : public CAsyncSocket, private ILiteralSink {
 public:
     explicit CImapSocket(CTranscript& transcript);
     ~CImapSocket() override;
@@ -85,10 +113,34 @@ public:
     void RetrySet();
     // Asks for the capabilities unless LOGIN's answer told them.
     void SendCapability();
-    void SendSelect();
-    // The messages received before date (dd-Mon-yyyy). The answer must carry a
-    // result: SEARCH, or ESEARCH naming the command's tag.
-    void SendSearch(const std::string& date);
+    // The folders, with their special uses where the server offers SPECIAL-USE.
+    void SendList();
+    const std::vector<CListedFolder>& Folders() const { return m_folders; }
+    // folder as IMAP names it (modified UTF-7).
+    void SendSelect(const std::string& folder = "INBOX");
+    // The messages received before date (dd-Mon-yyyy), with spareFlagged not
+    // those flagged \Flagged, with spareUnread only those \Seen. The answer
+    // must carry a result: SEARCH, or ESEARCH naming the command's tag.
+    void SendSearch(const std::string& date, bool spareFlagged = false, bool spareUnread = false);
+    // Which of uids the folder holds (UID SEARCH UID, in sets): they become
+    // the selection, as a search's result does.
+    void SendSearchUids(const std::vector<uint32_t>& uids);
+    // The selection: what the search found, sorted (UIDs with UIDPLUS).
+    const std::vector<uint32_t>& Selection() const { return m_selected; }
+    // FETCH of the selection's messages [begin, end) (UID, FLAGS, INTERNALDATE,
+    // RFC822.SIZE, the header fields a record needs; with bodies BODY.PEEK[]
+    // too), each to the sink (m_bFetched).
+    void SendFetch(size_t begin, size_t end, bool bodies);
+    void SetMessageSink(IMessageSink* sink) { m_sink = sink; }
+    // The selection to target (Trash), moved (UID MOVE) or copied (UID COPY)
+    // in sets (m_bMoved); what the server said the copies are is CopiedUids.
+    void SendMove(const std::string& target);
+    void SendCopy(const std::string& target);
+    const std::vector<uint32_t>& CopiedUids() const { return m_copied; }
+    // Makes uids the selection (the copies a move made, to be deleted there).
+    void SelectUids(std::vector<uint32_t> uids);
+    // Selection index j is gone: expunged, as the session followed it.
+    bool SelectionGone(size_t j) const;
     void SendStore();
     // Without UIDPLUS: checks that no other message is flagged \Deleted
     // (m_bChecked) and, when none is, sends EXPUNGE at once, so that none can
@@ -117,6 +169,10 @@ public:
 
     // The server offers UIDPLUS: messages are named by UID.
     bool UsesUids() const { return m_bUidPlus; }
+    bool OffersMove() const { return m_bMove; }
+    bool OffersSpecialUse() const { return m_bSpecialUse; }
+    // Gmail (X-GM-EXT-1): labels shown as folders, deletion only through Trash.
+    bool IsGmail() const { return m_bGmail; }
     uint32_t UidValidity() const { return m_nUidValidity; }
     // The session signed in without TLS (a password in the clear).
     bool SignedInInClear() const { return m_bSignedInClear; }
@@ -125,6 +181,7 @@ public:
     size_t FoundCount() const { return m_selected.size(); }
     size_t FlaggedCount() const { return m_nFlagged; }
     unsigned DeletedCount() const { return m_nDeleted; }
+    unsigned MovedCount() const { return m_nMoved; }
     // Messages this session may have flagged \Deleted (stored, or sent in a
     // STORE not yet answered) and neither expunged nor unflagged.
     bool HasFlagged() const;
@@ -160,6 +217,9 @@ public:
     int32_t m_bChecked = 0;
     int32_t m_bUnflagged = 0;
     int32_t m_bTakenBack = 0;
+    int32_t m_bListed = 0;
+    int32_t m_bFetched = 0;
+    int32_t m_bMoved = 0;
     int32_t m_nCommand = CMD_CONNECT;
     std::string m_strTag;
     std::string m_strVerb;
@@ -183,6 +243,9 @@ private:
     void OnSearchResponse(const CResponseReader::Response& r);
     void OnTagged(std::string_view line);
     void OnSearchDone();
+    void OnListed(std::string_view line);
+    void OnFetched(std::string_view line);
+    void NoteCopyUid(std::string_view text);
     void OnSetDone();
     void OnExpungeDone();
     void OnExpunged(uint32_t number);
@@ -193,6 +256,7 @@ private:
     // so that a command that fails before it is sent costs none.
     void BeginCommand(int32_t code, std::string verb, size_t messages = 0);
     void TakeTag() { m_strTag = NextTag(); }
+    bool LoggingHeadsOnly() const { return m_bBodies && m_nCommand == CMD_FETCH; }
     // Takes a tag and sends tag, verb, a space and args when there are any, CR LF.
     void SendCommandLine(std::string args = {});
     // Sends bytes; log reaches the transcript once their last byte is handed over.
@@ -207,6 +271,11 @@ private:
     int32_t& FlagOf(int32_t command);
     void Fail(std::string reason, bool closeConnection);
     void FlushOutput();
+    // ILiteralSink: a literal that the session keeps (a header block, a
+    // folder's name) or hands to the sink (a body).
+    bool BeginLiteral(std::string_view headSoFar, uint64_t size) override;
+    void LiteralData(const char* data, size_t size) override;
+    void EndLiteral() override;
 
     CTranscript& m_transcript;
     CResponseReader m_reader;
@@ -246,6 +315,9 @@ private:
     bool m_bLoginDisabled = false;
     bool m_bSaslIr = false;
     bool m_bXoauth2 = false;
+    bool m_bMove = false;
+    bool m_bSpecialUse = false;
+    bool m_bGmail = false;
     int64_t m_nExists = -1;  // -1: the server has not said
     uint32_t m_nUidNext = 0;
     uint32_t m_nUidValidity = 0;
@@ -285,4 +357,17 @@ private:
     std::vector<size_t> m_setEnds;
     size_t m_nextSet = 0;
     CFlagLedger* m_takeback = nullptr;
+    // LIST's folders; FETCH's sink and the literal in progress (kept, or
+    // the body's); a FETCH response the session could not read; COPYUID's.
+    std::vector<CListedFolder> m_folders;
+    IMessageSink* m_sink = nullptr;
+    enum class LiteralUse { None, Keep, Body } m_literalUse = LiteralUse::None;
+    std::string m_literalKept;
+    std::string m_fetchProblem;
+    std::vector<uint32_t> m_copied;
+    std::string m_target;  // MOVE's and COPY's folder
+    bool m_bBodies = false;      // the FETCH in progress asks for whole messages
+    bool m_bSearchSets = false;  // the SEARCH in progress is one of UID sets
+    std::vector<uint32_t> m_requested;  // ... of these UIDs
+    unsigned m_nMoved = 0;
 };

@@ -3,6 +3,8 @@
 #include "imap/AsciiCase.h"
 
 void CResponseReader::Reset() {
+    if (std::exchange(m_sinking, false))
+        m_sink->EndLiteral();
     StartResponse();
     m_mode = Mode::Line;
     m_literalLeft = 0;
@@ -290,6 +292,7 @@ bool CResponseReader::EndOfLine() {
                 m_failed = true;
                 return false;
             }
+            m_sinking = m_sink && n > 0 && m_sink->BeginLiteral(m_head, n);
             if (m_headComplete)
                 m_head += "\r\n";  // keeps the head readable: the literal itself is skipped
             m_literalLeft = n;

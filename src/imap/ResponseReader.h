@@ -3,7 +3,8 @@
 // and n bytes) that it announces. Only the first bytes of a response are kept,
 // enough to recognise it; the numbers of a "* SEARCH" response, and the ALL
 // set of a "* ESEARCH" response, are parsed as they stream by, so memory stays
-// small whatever the server sends.
+// small whatever the server sends. A literal's bytes go to a sink when one
+// asks for them (a header block, or a message body on its way to a file).
 #pragma once
 
 #include <algorithm>
@@ -11,7 +12,19 @@
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
+
+// Where the bytes of a literal go, when anywhere.
+class ILiteralSink {
+public:
+    virtual ~ILiteralSink() = default;
+    // A literal of size bytes begins; headSoFar is the response's first
+    // bytes up to its announcement. True: the bytes go to LiteralData.
+    virtual bool BeginLiteral(std::string_view headSoFar, uint64_t size) = 0;
+    virtual void LiteralData(const char* data, size_t size) = 0;
+    virtual void EndLiteral() = 0;
+};
 
 class CResponseReader {
 public:
@@ -26,7 +39,7 @@ public:
         std::string_view esearchTag;  // ... the tag it names ("" when none)
     };
 
-    static constexpr size_t kHeadMax = 1024;
+    static constexpr size_t kHeadMax = 4096;
     static constexpr uint64_t kDefaultMaxResponse = 64ull << 20;
     // No search result is taken with more numbers than this (8 MB of them).
     static constexpr size_t kMaxSearchNumbers = 2'000'000;
@@ -46,6 +59,10 @@ public:
     std::vector<uint32_t>& SearchNumbers() { return m_numbers; }
     // A SEARCH line with more numbers than this is not kept (it overflows).
     void SetSearchLimit(size_t limit) { m_searchLimit = limit; }
+    // The largest response taken (a message body fetched whole is streamed
+    // to its sink, not held, so it may be larger than the default).
+    void SetMaxResponse(uint64_t max) { m_maxResponse = max; }
+    void SetLiteralSink(ILiteralSink* sink) { m_sink = sink; }
 
     void Reset();
     // Nothing of a response has been read since the last one ended.
@@ -69,6 +86,8 @@ private:
     void TrackTail(const char* p, size_t n);
 
     uint64_t m_maxResponse;
+    ILiteralSink* m_sink = nullptr;
+    bool m_sinking = false;  // the literal in progress goes to m_sink
     std::string m_head;
     bool m_headComplete = true;
     uint64_t m_length = 0;  // bytes of the response so far
@@ -105,10 +124,15 @@ bool CResponseReader::Feed(const char* data, size_t size, F&& onResponse) {
     while (pos < size && !m_failed) {
         if (m_mode == Mode::Literal) {
             const uint64_t take = std::min<uint64_t>(m_literalLeft, size - pos);
+            if (m_sinking)
+                m_sink->LiteralData(data + pos, static_cast<size_t>(take));
             m_literalLeft -= take;
             pos += static_cast<size_t>(take);
-            if (m_literalLeft == 0)
+            if (m_literalLeft == 0) {
                 m_mode = Mode::Line;
+                if (std::exchange(m_sinking, false))
+                    m_sink->EndLiteral();
+            }
             continue;
         }
         if (m_mode == Mode::Search || m_mode == Mode::ESearch) {

@@ -126,34 +126,36 @@ ConfigLoad LoadSettings(const std::string& folder, CSettings& settings) {
         settings.m_strPort = "143";
     }
     // Beyond the first three lines a value the program does not know is an
-    // error, never a default: "STARTTLS " must not end up as auto.
+    // error, never a default: "STARTTLS " must not end up as auto. Every line
+    // is read all the same, so that the form mending one keeps the others.
     const auto invalid = [&](int line, const std::string& expected) {
+        if (settings.m_nConfigErrorLine != 0)
+            return;  // the first one is named
         std::string value = Trim(lines[line - 1]);
         if (value.size() > 80)
             value = value.substr(0, 80) + "...";
         settings.m_strConfigError = "line " + std::to_string(line) + " of " + path + " is \"" +
                                     value + "\", not " + expected;
         settings.m_nConfigErrorLine = line;
-        return ConfigLoad::Invalid;
     };
     if (!Trim(lines[3]).empty() && !ParseSecurityMode(lines[3], settings.m_security))
-        return invalid(4, "one of auto, starttls, tls and none");
+        invalid(4, "one of auto, starttls, tls and none");
     if (!ParseFingerprintText(lines[4], settings.m_strTrustedFingerprint))
-        return invalid(5, "a SHA-256 fingerprint");
+        invalid(5, "a SHA-256 fingerprint");
     const std::string parallel = Trim(lines[5]);
     if (!parallel.empty()) {
         const int n = SafeAtoi(parallel);
         if (std::to_string(n) != parallel || n < 1 || n > kMaxParallel)
-            return invalid(
-                6, "a number of accounts at once from 1 to " + std::to_string(kMaxParallel));
-        settings.m_nParallel = n;
+            invalid(6, "a number of accounts at once from 1 to " + std::to_string(kMaxParallel));
+        else
+            settings.m_nParallel = n;
     }
     const std::string auth = Lower(Trim(lines[6]));
     if (auth == "oauth2") {
         settings.m_auth = AuthMode::OAuth2;
         settings.m_strOAuthProblem = LoadOAuthSettings(folder, settings.m_oauth);
     } else if (!auth.empty() && auth != "password") {
-        return invalid(7, "password or oauth2");
+        invalid(7, "password or oauth2");
     }
     return settings.m_strConfigError.empty() ? ConfigLoad::Loaded : ConfigLoad::Invalid;
 }

@@ -74,6 +74,12 @@ TEST(ConfigurationFile, LoadsWhatTheFileSaysAndSavesItInCrLfLines) {
         ASSERT_TRUE(SaveSettings(dir.Path(), s));
         EXPECT_EQ(ReadFile(path), row.saved);
     }
+    // A mistake on line 4 costs none of the lines after it: mending it keeps them.
+    TempFolder dir;
+    WriteFile(dir.File(kConfigFileName), "1000\nh\n143\nrequired\n" + fp + "\n3\n");
+    CSettings s;
+    EXPECT_EQ(LoadSettings(dir.Path(), s), L::Invalid);
+    EXPECT_EQ(s.m_strTrustedFingerprint + " " + std::to_string(s.m_nParallel), fp + " 3");
 }
 
 TEST(KnownServersFile, IsReadStrictlyAndAnyFaultStopsTheRun) {

@@ -57,7 +57,7 @@ Lines Dialogues(const ScriptedServer& server) {
         if (lines.size() < connection)
             lines.emplace_back(line.substr(0, line.find(' ')));
         lines.back() += (lines.back().back() == ':' ? " " : " | ") +
-                        line.substr(line.find(' ', line.find(': ') + 2) + 1);
+                        line.substr(line.find(' ', line.find(": ") + 2) + 1);
     }
     return lines;
 }
