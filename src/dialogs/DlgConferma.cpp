@@ -86,17 +86,18 @@ CDlgConferma::CDlgConferma(wxWindow* parent, const CSettings& settings, const CR
 }
 
 void CDlgConferma::OnCharHook(wxKeyEvent& event) {
-    // Enter presses the default button, whatever the platform would do; a
-    // focused button takes it as its own click.
+    // Enter presses the focused button, else the default one (Cancel), here
+    // rather than by the platform's rules, so that it is the same everywhere.
     const int key = event.GetKeyCode();
-    const bool enter = key == WXK_RETURN || key == WXK_NUMPAD_ENTER;
-    auto* button = dynamic_cast<wxButton*>(GetDefaultItem());
-    wxWindow* focus = FindFocus();
-    const bool ownButton = dynamic_cast<wxButton*>(focus) && wxGetTopLevelParent(focus) == this;
-    if (!enter || event.HasAnyModifiers() || ownButton || !button) {
+    if ((key != WXK_RETURN && key != WXK_NUMPAD_ENTER) || event.HasAnyModifiers()) {
         event.Skip();
         return;
     }
+    wxWindow* focus = FindFocus();
+    auto* button = dynamic_cast<wxButton*>(
+        focus && wxGetTopLevelParent(focus) == this ? focus : GetDefaultItem());
+    if (!button)
+        return;
     wxCommandEvent click(wxEVT_BUTTON, button->GetId());
     click.SetEventObject(button);
     button->ProcessWindowEvent(click);

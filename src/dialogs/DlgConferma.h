@@ -16,8 +16,8 @@ struct CRunRequest;
 wxString DayInWords(const wxDateTime& day);
 
 // Ends with wxID_OK on "&Delete" only. Cancel has the first focus and is the
-// default button, and Enter presses the default button: Enter alone never
-// deletes. Escape and the close box cancel.
+// default button; Enter presses the focused button, else the default one:
+// Enter alone never deletes. Escape and the close box cancel.
 class CDlgConferma : public wxDialog {
 public:
     // listAccounts: the accounts of the user list, for a list run.

@@ -523,10 +523,11 @@ void CMainFrame::OnConfiguration(wxCommandEvent&) {
     if (outcome.set && m_configLoad == ConfigLoad::Invalid) {
         // Set puts a value the program knows in place of the wrong one.
         m_configLoad = ConfigLoad::Loaded;
+        // The line is mended; what is left to say is the known-servers file's
+        // (a fault there was hidden behind the line's).
         if (m_settings.m_nConfigErrorLine != 0) {
-            m_settings.m_strConfigError.clear();
             m_settings.m_nConfigErrorLine = 0;
-            RecheckKnownServers();  // a fault there was hidden behind the line's
+            RecheckKnownServers();
         }
     }
     SaveConfigurationNow();

@@ -300,8 +300,10 @@ TEST_F(Forms, TrustFormComesAfterTheRunsEventAndOnlyTrustKeepsTheCertificate) {
         ASSERT_TRUE(PumpUntil([&trusted] { return trusted >= 0; }));
         EXPECT_EQ(trusted, button == IDC_TRUST) << button;
     }
-    // Trusted at once for its server: the known servers and line 5 hold it.
+    // Trusted at once for its server: the known servers and line 5 hold it,
+    // and the files are written at once.
     EXPECT_EQ(m_frame->m_settings.m_strTrustedFingerprint, kHex);
+    EXPECT_NE(ReadFile(m_folder.File(kConfigFileName)).find(kHex), std::string::npos);
     EXPECT_NE(ReadFile(m_folder.File(kKnownServersFileName)).find(server + " - " + kHex),
               std::string::npos);
 }
@@ -407,29 +409,36 @@ TEST_F(Forms, AMistakeInTheConfigurationRefusesRunsUntilTheFormMendsIt) {
 
 TEST_F(Forms, TheFingerprintFieldFollowsTheServerAndForgetForgetsTheConfiguredOne) {
     const std::string known = m_folder.File(kKnownServersFileName);
-    WriteFile(known, "127.0.0.1:1 tls -\n127.0.0.2:1 - " + kHex + "\n");
+    WriteFile(known, "127.0.0.2:1 - " + kHex + "\n");
     ASSERT_EQ(LoadKnownServers(m_folder.Path(), m_frame->m_settings.m_known), "");
     Command(ID_CONFIGURATION, [&](wxDialog& form) {
         auto& address = Control<wxTextCtrl>(form, IDC_EDIT_SERVER_IP);
-        auto& field = Control<wxTextCtrl>(form, IDC_EDIT_FINGERPRINT);
         // The address typed, the fingerprint shown: never the pin of another server.
         const std::pair<const char*, std::string> rows[] = {
-            {"127.0.0.2", kHex}, {"127.0.0.3", ""}, {"127.0.0.1", kKept}};
+            {"127.0.0.2", kHex}, {"127.0.0.3", ""}, {"127.0.0.1", kKept}, {"127.0.0.2", kHex}};
         for (const auto& [typed, pin] : rows) {
             address.SetValue(typed);
-            EXPECT_EQ(field.GetValue(), GroupFingerprint(pin)) << typed;
+            EXPECT_EQ(Control<wxTextCtrl>(form, IDC_EDIT_FINGERPRINT).GetValue(),
+                      GroupFingerprint(pin))
+                << typed;
         }
-        for (const int answer : {wxID_NO, wxID_YES}) {
-            m_driver.answer = answer;
-            FormDriver::Press(form, IDC_FORGET);
-            EXPECT_EQ(field.GetValue(), answer == wxID_YES ? "" : GroupFingerprint(kKept));
-        }
-        EXPECT_EQ(ReadFile(known).find("127.0.0.1:1"), std::string::npos);
-        address.SetValue("127.0.0.2");
         return IDC_SET;
     });
-    EXPECT_EQ(m_frame->m_settings.Pin(), kHex);
+    // Line 5 held the old server's pin: it stays that server's.
     EXPECT_EQ(ReadFile(m_folder.File(kConfigFileName)), "250\r\n127.0.0.2\r\n1\r\nnone\r\n\r\n");
+    EXPECT_NE(ReadFile(known).find("127.0.0.1:1 - " + kKept), std::string::npos);
+    for (const int answer : {wxID_NO, wxID_YES}) {
+        m_driver.answer = answer;
+        const std::string pin = answer == wxID_YES ? "" : kHex;
+        Command(ID_CONFIGURATION, [&pin](wxDialog& form) {
+            FormDriver::Press(form, IDC_FORGET);
+            EXPECT_EQ(Control<wxTextCtrl>(form, IDC_EDIT_FINGERPRINT).GetValue(),
+                      GroupFingerprint(pin));
+            return int(wxID_CANCEL);
+        });
+        EXPECT_EQ(m_frame->m_settings.Pin(), pin);
+    }
+    EXPECT_EQ(ReadFile(known).find("127.0.0.2:1"), std::string::npos);
 }
 
 }  // namespace
