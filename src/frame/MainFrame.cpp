@@ -166,8 +166,9 @@ CMainFrame::CMainFrame(wxDocManager* manager, CTranscript& transcript, std::stri
         const wxString text = BytesToDisplay(
             "The configuration cannot be used: " + problem + ".\n\nNo run can start until " +
             (byHand ? "that file is mended by hand."
-                    : "it is mended in Manage \u2192 Configuration. The file stays as it is until "
-                      "then."));
+                    : "it is mended in Manage \u2192 Configuration.") +
+            (m_configLoad == ConfigLoad::Invalid && !byHand ? " The file stays as it is until then."
+                                                            : ""));
         CallAfter(
             [this, text] { wxMessageBox(text, kMainFrameTitle, wxOK | wxICON_WARNING, this); });
         SetStatusText(IdleStatus(), PANE_STATUS);
