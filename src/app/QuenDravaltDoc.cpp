@@ -33,9 +33,10 @@ std::string ReadReportFile(const wxString& file, CRunReport& report) {
     return ParseReport(bytes, report);
 }
 
-void CQuenDravaltDoc::BeginRun(const std::string& cutoff, bool preview) {
+void CQuenDravaltDoc::BeginRun(const std::string& cutoff, bool preview, const std::string& server) {
     const wxDateTime now = wxDateTime::Now();
-    m_report = NewReport(cutoff, preview);
+    m_report = NewReport(cutoff, preview, server);
+    m_bRun = true;
     // The report is the run's, not the file's it was opened from; Save As
     // offers a name of the day and hour.
     SetDocumentSaved(false);
@@ -65,6 +66,7 @@ wxString CQuenDravaltDoc::GetUserReadableName() const {
 
 bool CQuenDravaltDoc::OnNewDocument() {
     m_report = CRunReport();
+    m_bRun = false;
     return wxDocument::OnNewDocument();
 }
 
@@ -97,6 +99,7 @@ bool CQuenDravaltDoc::DoOpenDocument(const wxString& file) {
         return false;
     }
     m_report = std::move(report);
+    m_bRun = false;
     UpdateAllViews();
     return true;
 }

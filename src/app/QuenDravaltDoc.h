@@ -21,7 +21,8 @@ public:
     CQuenDravaltDoc() = default;
 
     // IReportDocument; the report also takes the start time.
-    void BeginRun(const std::string& cutoff, bool preview) override;
+    void BeginRun(const std::string& cutoff, bool preview, const std::string& server) override;
+    bool HoldsRun() const override { return m_bRun; }
     void SetRow(size_t index, CReportRow row) override;
     bool MayBeReplaced() override { return OnSaveModified(); }
     const CRunReport& Report() const { return m_report; }
@@ -38,6 +39,7 @@ protected:
 
 private:
     CRunReport m_report;
+    bool m_bRun = false;
 
     wxDECLARE_DYNAMIC_CLASS(CQuenDravaltDoc);
 };

@@ -1,5 +1,7 @@
 #include "app/QuenDravaltView.h"
 
+#include <wx/clipbrd.h>
+
 #include "app/QuenDravaltDoc.h"
 #include "app/ReportList.h"
 #include "frame/MainFrame.h"
@@ -22,6 +24,22 @@ bool CQuenDravaltView::OnCreate(wxDocument* doc, long flags) {
                 wxBell();
         },
         ID_NEXT_FAILED);
+    // Edit → Copy: the selected rows, for a spreadsheet or a mail.
+    Bind(
+        wxEVT_UPDATE_UI,
+        [this](wxUpdateUIEvent& e) { e.Enable(m_list && m_list->GetSelectedItemCount() > 0); },
+        wxID_COPY);
+    Bind(
+        wxEVT_MENU,
+        [this](wxCommandEvent&) {
+            if (!m_list || m_list->GetSelectedItemCount() == 0)
+                return;  // the accelerators come even when the item is disabled
+            wxClipboardLocker clipboard;
+            if (!clipboard)
+                return;  // another program holds it
+            wxTheClipboard->SetData(new wxTextDataObject(m_list->SelectedRowsText()));
+        },
+        wxID_COPY);
     m_list->Bind(wxEVT_LIST_ITEM_ACTIVATED, [this, report](wxListEvent& e) {
         const size_t row = m_list ? m_list->RowAt(e.GetIndex()) : SIZE_MAX;
         if (CMainFrame* frame = CMainFrame::ForManager(GetDocumentManager());
@@ -50,8 +68,11 @@ void CQuenDravaltView::OnChangeFilename() {
     auto* doc = dynamic_cast<CQuenDravaltDoc*>(GetDocument());
     if (!frame || !doc)
         return;
-    const bool blank = !doc->GetDocumentSaved() && doc->Report().rows.empty() && !doc->IsModified();
-    frame->ShowReportTitle(blank ? wxString() : doc->GetUserReadableName(), doc->IsModified());
+    const CRunReport& report = doc->Report();
+    const bool blank =
+        !doc->GetDocumentSaved() && report.rows.empty() && !doc->IsModified() && !report.preview;
+    frame->ShowReportTitle(blank ? wxString() : doc->GetUserReadableName(), doc->IsModified(),
+                           report.preview);
 }
 
 bool CQuenDravaltView::OnClose(bool deleteWindow) {

@@ -138,6 +138,21 @@ size_t CReportList::RowAt(long item) const {
     return item >= 0 && static_cast<size_t>(item) < m_order.size() ? m_order[item] : SIZE_MAX;
 }
 
+wxString CReportList::SelectedRowsText() const {
+    wxString text;
+    for (long item = GetNextItem(-1, wxLIST_NEXT_ALL, wxLIST_STATE_SELECTED); item >= 0;
+         item = GetNextItem(item, wxLIST_NEXT_ALL, wxLIST_STATE_SELECTED)) {
+        for (int column = 0; column < COL_COUNT; ++column) {
+            wxString cell = OnGetItemText(item, column);
+            // An account may hold any byte: a TAB or line end must not split the row.
+            for (const char* blank : {"\t", "\r", "\n"})
+                cell.Replace(blank, " ");
+            text << cell << (column + 1 < COL_COUNT ? "\t" : "\n");
+        }
+    }
+    return text;
+}
+
 wxString CReportList::OnGetItemText(long item, long column) const {
     const size_t row = RowAt(item);
     if (row >= m_report.rows.size())

@@ -23,6 +23,9 @@ public:
     bool SelectNextFailed();
     // The report index shown at item, or SIZE_MAX.
     size_t RowAt(long item) const;
+    // The selected rows as shown, top to bottom: the columns separated by TAB,
+    // each row ended by a line end.
+    wxString SelectedRowsText() const;
 
 protected:
     wxString OnGetItemText(long item, long column) const override;

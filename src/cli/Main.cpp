@@ -220,7 +220,7 @@ int main(int argc, char** argv) {
 
     wxEventLoop loop;
     wxEventLoopBase::SetActive(&loop);
-    CRunReport report = NewReport(cutoff, options.dryRun);
+    CRunReport report = NewReport(cutoff, options.dryRun, settings.Server());
     if (options.list)
         run.StartListRun(cutoff, options.dryRun);
     else

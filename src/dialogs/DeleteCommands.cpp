@@ -12,7 +12,7 @@
 #include "settings/UserList.h"
 
 // A run in progress goes on behind the open form: the modal loop keeps
-// dispatching its timers and socket events. It is replaced only on OK, once
+// dispatching its timers and socket events. The window replaces it only once
 // the administrator agreed and it has stopped cleanly.
 
 bool ConfirmStop(wxWindow* parent, const CRunSequencer& run) {
@@ -31,40 +31,47 @@ int RunAsked(int answer) {
     return answer == wxID_OK || answer == IDC_PREVIEW ? answer : 0;
 }
 
-void StartWhenStopped(CRunSequencer& run, std::function<bool()> mayReplace,
-                      std::function<void()> start) {
-    run.Stop([mayReplace = std::move(mayReplace), start = std::move(start)] {
-        if (!mayReplace || mayReplace())
-            start();
-    });
-}
-
 }  // namespace
 
-void RunDeleteSingleUserCommand(wxWindow* parent, CRunSequencer& run, bool tokenSignIn,
-                                std::function<bool()> mayReplace) {
+bool AskSingleUserRun(wxWindow* parent, bool tokenSignIn, wxDateTime& day, CRunRequest& request) {
     CDlgCancellaSingoloUser dlg(parent, tokenSignIn);
+    if (day.IsValid())
+        dlg.m_dtBefore = day;
     const int asked = dlg.IsLoaded() ? RunAsked(dlg.ShowModal()) : 0;
-    if (!asked || !ConfirmStop(parent, run))
-        return;
+    if (!asked)
+        return false;
+    day = dlg.m_dtBefore;
+    request = CRunRequest();
+    request.preview = asked == IDC_PREVIEW;
     // Blanks typed after the account or password are never meant; leading ones
     // may be, and stay.
-    StartWhenStopped(run, std::move(mayReplace),
-                     [&run, account = TrimRight(dlg.m_strUserAccount),
-                      password = tokenSignIn ? std::string() : TrimRight(dlg.m_strUserPassword),
-                      date = FormatCutoffDate(dlg.m_dtBefore), preview = asked == IDC_PREVIEW] {
-                         run.StartSingleRun(account, password, date, preview);
-                     });
+    request.account = TrimRight(dlg.m_strUserAccount);
+    request.password = tokenSignIn ? std::string() : TrimRight(dlg.m_strUserPassword);
+    request.day = dlg.m_dtBefore;
+    return true;
 }
 
-void RunDeleteUserListCommand(wxWindow* parent, const CUserList& users, CRunSequencer& run,
-                              std::function<bool()> mayReplace) {
+bool AskUserListRun(wxWindow* parent, const CUserList& users, wxDateTime& day,
+                    CRunRequest& request) {
     CDlgCancellaGlobale dlg(parent, users);
+    if (day.IsValid())
+        dlg.m_dtBefore = day;
     const int asked = dlg.IsLoaded() ? RunAsked(dlg.ShowModal()) : 0;
-    if (!asked || !ConfirmStop(parent, run))
-        return;
-    // The list is shown for review only: the run takes every account.
-    StartWhenStopped(run, std::move(mayReplace),
-                     [&run, date = FormatCutoffDate(dlg.m_dtBefore),
-                      preview = asked == IDC_PREVIEW] { run.StartListRun(date, preview); });
+    if (!asked)
+        return false;
+    day = dlg.m_dtBefore;
+    request = CRunRequest();
+    request.list = true;
+    request.preview = asked == IDC_PREVIEW;
+    request.day = dlg.m_dtBefore;
+    return true;
+}
+
+void StartRequestedRun(CRunSequencer& run, const CRunRequest& request) {
+    // The list is shown for review only: a list run takes every account.
+    const std::string date = FormatCutoffDate(request.day);
+    if (request.list)
+        run.StartListRun(date, request.preview);
+    else
+        run.StartSingleRun(request.account, request.password, date, request.preview);
 }

@@ -1,21 +1,38 @@
 // The two delete commands of the main window: each shows its modal dialog and,
-// when it is accepted with Delete or Preview, starts the run. mayReplace is
-// asked once a run in progress has stopped, before the new one starts.
+// when it is accepted with Delete or Preview, says what run was asked for. The
+// window starts it (after the confirmation a deleting run needs).
 #pragma once
 
-#include <functional>
+#include <string>
+
+#include <wx/datetime.h>
 
 class wxWindow;
 class CRunSequencer;
 struct CUserList;
 
+// A run as the administrator asked for it.
+struct CRunRequest {
+    bool list = false;
+    bool preview = false;
+    // A single-user run's account and password, without trailing blanks.
+    std::string account;
+    std::string password;
+    wxDateTime day;  // messages received before it go
+};
+
 // True when no run is in progress, or the administrator agrees to stop it.
 bool ConfirmStop(wxWindow* parent, const CRunSequencer& run);
 
+// Each shows its form with day in the picker (today when day is not valid)
+// and returns true on Delete or Preview, request filled in and day the one
+// picked, so that the next form shows it again.
 // "Delete mails for a single user". With tokenSignIn (OAuth2) the account
 // signs in with the app's token: no password is asked for or passed on.
-void RunDeleteSingleUserCommand(wxWindow* parent, CRunSequencer& run, bool tokenSignIn,
-                                std::function<bool()> mayReplace = {});
+bool AskSingleUserRun(wxWindow* parent, bool tokenSignIn, wxDateTime& day, CRunRequest& request);
 // "Delete mails for users in list": every account of users, whatever rows are selected.
-void RunDeleteUserListCommand(wxWindow* parent, const CUserList& users, CRunSequencer& run,
-                              std::function<bool()> mayReplace = {});
+bool AskUserListRun(wxWindow* parent, const CUserList& users, wxDateTime& day,
+                    CRunRequest& request);
+
+// Starts request on run.
+void StartRequestedRun(CRunSequencer& run, const CRunRequest& request);

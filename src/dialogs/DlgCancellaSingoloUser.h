@@ -18,6 +18,7 @@ public:
 
     std::string m_strUserAccount = kDefaultUserAccount;
     std::string m_strUserPassword;
-    // Messages dated before this day are deleted. Today whenever the form opens.
+    // Messages dated before this day are deleted. Today unless the command
+    // shows the day picked last.
     wxDateTime m_dtBefore = wxDateTime::Now();
 };

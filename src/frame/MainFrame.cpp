@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <utility>
 
@@ -19,6 +20,7 @@
 #include "dialogs/AboutDlg.h"
 #include "dialogs/AccountLogWindow.h"
 #include "dialogs/DeleteCommands.h"
+#include "dialogs/DlgConferma.h"
 #include "dialogs/DlgFiduciaCertificato.h"
 #include "forms/DisplayText.h"
 #include "frame/ReportDocument.h"
@@ -26,6 +28,7 @@
 #include "run/Progress.h"
 #include "run/RunReport.h"
 #include "settings/ConfigurationCommand.h"
+#include "settings/RunFiles.h"
 
 namespace {
 
@@ -40,6 +43,8 @@ constexpr ToolDef kTools[] = {
     {ID_CONFIGURATION, "Configuration", "Configure mail server"},
     {ID_DELETE_SINGLE_USER, "Delete mails for single user", "Delete mails for single user"},
     {ID_DELETE_USER_LIST, "Delete mails for usres in list", "Delete mails for usres in list"},
+    {ID_STOP_RUN, "Stop the run: the accounts in progress take back their flags and log out",
+     "Stop run"},
     {wxID_ABOUT, "Display program information, version number and copyright", "About"},
 };
 constexpr int kToolWidth = 16;
@@ -51,6 +56,14 @@ constexpr const char* kWidestProgress = "Account 00000 of 00000, about 00 h 00 m
 constexpr int kGaugeWidth = 120;
 // The part of an account's log shown at most: its start and its end.
 constexpr size_t kLogShown = 1 << 20;
+constexpr const char* kProgramName = "quendravalt";  // the run lock names its holder so
+
+std::string Joined(const std::vector<std::string>& lines, const char* between) {
+    std::string text;
+    for (const std::string& line : lines)
+        text += (text.empty() ? "" : between) + line;
+    return text;
+}
 
 }  // namespace
 
@@ -90,6 +103,8 @@ void RegisterCommandIds() {
     wxXmlResource::GetXRCID("ID_VIEW_TOOLBAR", ID_VIEW_TOOLBAR);
     wxXmlResource::GetXRCID("ID_VIEW_STATUS_BAR", ID_VIEW_STATUS_BAR);
     wxXmlResource::GetXRCID("ID_NEXT_FAILED", ID_NEXT_FAILED);
+    wxXmlResource::GetXRCID("ID_STOP_RUN", ID_STOP_RUN);
+    wxXmlResource::GetXRCID("ID_DELETE_PREVIEWED", ID_DELETE_PREVIEWED);
 }
 
 CMainFrame::CMainFrame(wxDocManager* manager, CTranscript& transcript, std::string dataFolder)
@@ -143,6 +158,20 @@ CMainFrame::CMainFrame(wxDocManager* manager, CTranscript& transcript, std::stri
                                                    : "is not a configuration file of this program");
         CallAfter(
             [this, text] { wxMessageBox(text, kMainFrameTitle, wxOK | wxICON_WARNING, this); });
+    } else if (const std::string problem = ConfigurationProblem(m_settings); !problem.empty()) {
+        // Never a default in place of a value the administrator wrote: no run
+        // until the value is mended.
+        const bool byHand =
+            m_settings.m_nConfigErrorLine == 0 && !m_settings.m_strConfigError.empty();
+        const wxString text = BytesToDisplay(
+            "The configuration cannot be used: " + problem + ".\n\nNo run can start until " +
+            (byHand ? "that file is mended by hand."
+                    : "it is mended in Manage \u2192 Configuration.") +
+            (m_configLoad == ConfigLoad::Invalid && !byHand ? " The file stays as it is until then."
+                                                            : ""));
+        CallAfter(
+            [this, text] { wxMessageBox(text, kMainFrameTitle, wxOK | wxICON_WARNING, this); });
+        SetStatusText(IdleStatus(), PANE_STATUS);
     }
     LoadUserList(m_dataFolder, m_users, m_settings.m_auth == AuthMode::OAuth2);
 
@@ -154,6 +183,7 @@ CMainFrame::CMainFrame(wxDocManager* manager, CTranscript& transcript, std::stri
         {wxACCEL_ALT, WXK_BACK, ID_ACCEL_UNDO},    {wxACCEL_SHIFT, WXK_DELETE, ID_ACCEL_CUT},
         {wxACCEL_CTRL, WXK_INSERT, ID_ACCEL_COPY}, {wxACCEL_SHIFT, WXK_INSERT, ID_ACCEL_PASTE},
         {wxACCEL_NORMAL, WXK_F6, ID_NEXT_PANE},    {wxACCEL_SHIFT, WXK_F6, ID_PREV_PANE},
+        {wxACCEL_NORMAL, WXK_ESCAPE, ID_STOP_RUN},
     };
     SetAcceleratorTable(wxAcceleratorTable(static_cast<int>(std::size(keys)), keys));
     Bind(
@@ -170,6 +200,8 @@ CMainFrame::CMainFrame(wxDocManager* manager, CTranscript& transcript, std::stri
     Bind(wxEVT_MENU, &CMainFrame::OnConfiguration, this, ID_CONFIGURATION);
     Bind(wxEVT_MENU, &CMainFrame::OnDeleteSingleUser, this, ID_DELETE_SINGLE_USER);
     Bind(wxEVT_MENU, &CMainFrame::OnDeleteUserList, this, ID_DELETE_USER_LIST);
+    Bind(wxEVT_MENU, &CMainFrame::OnDeletePreviewed, this, ID_DELETE_PREVIEWED);
+    Bind(wxEVT_MENU, &CMainFrame::OnStopRun, this, ID_STOP_RUN);
     Bind(wxEVT_MENU, &CMainFrame::OnAbout, this, wxID_ABOUT);
     Bind(wxEVT_MENU, &CMainFrame::OnToggleToolBar, this, ID_VIEW_TOOLBAR);
     Bind(wxEVT_MENU, &CMainFrame::OnToggleStatusBar, this, ID_VIEW_STATUS_BAR);
@@ -177,7 +209,8 @@ CMainFrame::CMainFrame(wxDocManager* manager, CTranscript& transcript, std::stri
     Bind(
         wxEVT_MENU, [](wxCommandEvent&) {}, ID_NEXT_PANE, ID_PREV_PANE);
 
-    // The commands stay available during a run; the Edit commands have
+    // The commands stay available during a run; Stop only then. Copy acts on
+    // the results table (the view enables it); the other Edit commands have
     // nothing to act on.
     for (int id : {int(ID_CONFIGURATION), int(ID_DELETE_SINGLE_USER), int(ID_DELETE_USER_LIST),
                    int(ID_NEXT_FAILED), int(wxID_ABOUT), int(wxID_EXIT)})
@@ -186,6 +219,11 @@ CMainFrame::CMainFrame(wxDocManager* manager, CTranscript& transcript, std::stri
     for (int id : {int(wxID_UNDO), int(wxID_CUT), int(wxID_COPY), int(wxID_PASTE)})
         Bind(
             wxEVT_UPDATE_UI, [](wxUpdateUIEvent& e) { e.Enable(false); }, id);
+    Bind(
+        wxEVT_UPDATE_UI, [this](wxUpdateUIEvent& e) { e.Enable(m_run.IsRunning()); }, ID_STOP_RUN);
+    Bind(
+        wxEVT_UPDATE_UI, [this](wxUpdateUIEvent& e) { e.Enable(PreviewShown()); },
+        ID_DELETE_PREVIEWED);
     Bind(
         wxEVT_UPDATE_UI,
         [this](wxUpdateUIEvent& e) {
@@ -358,8 +396,11 @@ void CMainFrame::AskTrust(const CTlsPeer& peer, const std::string& server,
             // The pin belongs to the server; line 5 names the configured one's.
             m_settings.m_known.m_servers[server].fingerprint = peer.fingerprint;
             RememberPin(m_dataFolder, server, peer.fingerprint);
-            if (server == m_settings.Server())
+            if (server == m_settings.Server()) {
                 m_settings.m_strTrustedFingerprint = peer.fingerprint;
+                // A scheduled run started now must know it too.
+                SaveConfigurationNow();
+            }
             m_bConfigChanged = true;
         }
         answer(trusted);
@@ -390,8 +431,10 @@ bool CMainFrame::MayReplaceReport() {
 
 void CMainFrame::RunStarted() {
     m_runStart = std::chrono::steady_clock::now();
+    m_bPreviewDone = false;
+    // The run has just taken its copy of the settings: the server is its.
     if (IReportDocument* doc = Report())
-        doc->BeginRun(m_run.m_strBeforeDate, m_run.IsPreview());
+        doc->BeginRun(m_run.m_strBeforeDate, m_run.IsPreview(), m_settings.Server());
     ShowProgressPanes(true);
     UpdateProgress();
 }
@@ -407,6 +450,13 @@ void CMainFrame::ResultChanged(size_t index) {
 
 void CMainFrame::RunEnded() {
     ShowProgressPanes(false);
+    // The run's own status hid the warnings it started with: they end it.
+    if (!m_runWarnings.empty())
+        ShowStatus(m_run.m_strStatus + " Warning: " + Joined(m_runWarnings, "; "));
+    m_runLock.Release();
+    m_bPreviewDone =
+        m_run.IsPreview() && m_lastRun.preview && !m_bStopAsked && m_run.RunFailure().empty();
+    m_bStopAsked = false;
 }
 
 void CMainFrame::UpdateProgress() {
@@ -425,9 +475,11 @@ void CMainFrame::UpdateProgress() {
     }
 }
 
-void CMainFrame::ShowReportTitle(const wxString& name, bool modified) {
-    const wxString title = name.empty() ? wxString(kMainFrameTitle)
-                                        : name + (modified ? "*" : "") + " - " + kMainFrameTitle;
+void CMainFrame::ShowReportTitle(const wxString& name, bool modified, bool preview) {
+    const wxString title = name.empty()
+                               ? wxString(kMainFrameTitle)
+                               : name + (modified ? "*" : "") + (preview ? " (Preview)" : "") +
+                                     " - " + kMainFrameTitle;
     if (GetTitle() != title)
         wxDocParentFrame::SetTitle(title);
 }
@@ -462,19 +514,161 @@ void CMainFrame::OnTimer(wxTimerEvent& event) {
 
 void CMainFrame::OnConfiguration(wxCommandEvent&) {
     const AuthMode before = m_settings.m_auth;
-    m_bConfigChanged = RunConfigurationCommand(this, m_settings) || m_bConfigChanged;
+    const bool stood = !ConfigurationProblem(m_settings).empty();
+    const CConfigurationOutcome outcome =
+        RunConfigurationCommand(this, m_settings, m_dataFolder, m_run.IsRunning());
+    if (!outcome.set && !outcome.forgotten)
+        return;
+    ++m_nSettingsChanges;
+    m_bConfigChanged = true;
+    if (outcome.set && m_configLoad == ConfigLoad::Invalid) {
+        // Set puts a value the program knows in place of the wrong one.
+        m_configLoad = ConfigLoad::Loaded;
+        // The line is mended; what is left to say is the known-servers file's
+        // (a fault there was hidden behind the line's).
+        if (m_settings.m_nConfigErrorLine != 0) {
+            m_settings.m_nConfigErrorLine = 0;
+            RecheckKnownServers();
+        }
+    }
+    SaveConfigurationNow();
     // Whether "account;" names an account depends on how accounts sign in.
     if (m_settings.m_auth != before)
         LoadUserList(m_dataFolder, m_users, m_settings.m_auth == AuthMode::OAuth2);
+    if (!m_run.IsRunning() && (stood || !ConfigurationProblem(m_settings).empty()))
+        SetStatusText(IdleStatus(), PANE_STATUS);
+}
+
+std::string CMainFrame::RunRefusal(bool list) {
+    RecheckKnownServers();
+    if (const std::string problem = ConfigurationProblem(m_settings); !problem.empty()) {
+        const bool byHand =
+            m_settings.m_nConfigErrorLine == 0 && !m_settings.m_strConfigError.empty();
+        return "No run can start: " + problem +
+               (byHand ? ". Mend that file by hand." : ". Mend it in Manage \u2192 Configuration.");
+    }
+    const CRunFilesCheck check =
+        CheckRunFiles(m_dataFolder, list, m_settings.m_auth == AuthMode::OAuth2);
+    if (!check.errors.empty())
+        return "No run can start: " + Joined(check.errors, ";\n");
+    m_checkWarnings = check.warnings;
+    if (!check.warnings.empty())
+        ShowStatus("Warning: " + Joined(check.warnings, "; "));
+    return "";
+}
+
+void CMainFrame::Refuse(const std::string& why) {
+    ShowStatus(why.substr(0, why.find('\n')));
+    wxMessageBox(BytesToDisplay(why), kMainFrameTitle, wxOK | wxICON_WARNING, this);
+}
+
+void CMainFrame::Launch(const CRunRequest& request) {
+    if (!request.preview) {
+        CDlgConferma confirm(this, m_settings, request, m_users.m_arrAccounts.size());
+        if (!confirm.IsLoaded() || confirm.ShowModal() != wxID_OK)
+            return;
+    }
+    if (!ConfirmStop(this, m_run))
+        return;
+    m_bStopAsked = m_run.IsRunning();
+    m_run.Stop([this, request] {
+        // Taken before anything else is asked, released when the run ends.
+        if (const std::string busy = m_runLock.Acquire(m_dataFolder, kProgramName); !busy.empty()) {
+            Refuse(busy + ". This run was not started; start it again once that one has ended.");
+            return;
+        }
+        if (!MayReplaceReport()) {
+            m_runLock.Release();
+            return;
+        }
+        m_lastRun = request;
+        m_nLastRunSettings = m_nSettingsChanges;
+        // The run's copy of the settings takes the warnings into its log.
+        m_runWarnings = m_checkWarnings;
+        const std::string notice = m_settings.m_strNotice;
+        for (const std::string& warning : m_runWarnings)
+            m_settings.m_strNotice +=
+                (m_settings.m_strNotice.empty() ? "" : "\n") + ("Warning: " + warning);
+        StartRequestedRun(m_run, request);
+        m_settings.m_strNotice = notice;
+    });
+}
+
+bool CMainFrame::PreviewShown() const {
+    const IReportDocument* doc = Report();
+    return m_bPreviewDone && !m_run.IsRunning() && doc && doc->HoldsRun() &&
+           m_nLastRunSettings == m_nSettingsChanges;
+}
+
+void CMainFrame::RecheckKnownServers() {
+    if (m_settings.m_nConfigErrorLine != 0)
+        return;  // a line of the configuration: the form mends it
+    CKnownServers known;
+    const std::string problem = LoadKnownServers(m_dataFolder, known);
+    if (problem.empty() && !m_settings.m_strConfigError.empty()) {
+        m_settings.m_known = std::move(known);
+        // The configuration file itself was read whole.
+        if (m_configLoad == ConfigLoad::Invalid)
+            m_configLoad = ConfigLoad::Loaded;
+    }
+    m_settings.m_strConfigError = problem;
+}
+
+void CMainFrame::SaveConfigurationNow() {
+    if (m_configLoad != ConfigLoad::Missing && m_configLoad != ConfigLoad::Loaded)
+        return;
+    if (!SaveSettings(m_dataFolder, m_settings))
+        ShowStatus("The configuration file " + DataFilePath(m_dataFolder, kConfigFileName) +
+                   " could not be written.");
+}
+
+wxString CMainFrame::IdleStatus() const {
+    const std::string problem = ConfigurationProblem(m_settings);
+    return problem.empty() ? wxString(kIdleStatus)
+                           : "Configuration error: " + BytesToDisplay(problem);
 }
 
 void CMainFrame::OnDeleteSingleUser(wxCommandEvent&) {
-    RunDeleteSingleUserCommand(this, m_run, m_settings.m_auth == AuthMode::OAuth2,
-                               [this] { return MayReplaceReport(); });
+    CRunRequest request;
+    if (const std::string why = RunRefusal(false); !why.empty())
+        Refuse(why);
+    else if (AskSingleUserRun(this, m_settings.m_auth == AuthMode::OAuth2, m_dtLastDay, request))
+        Launch(request);
 }
 
 void CMainFrame::OnDeleteUserList(wxCommandEvent&) {
-    RunDeleteUserListCommand(this, m_users, m_run, [this] { return MayReplaceReport(); });
+    CRunRequest request;
+    if (const std::string why = RunRefusal(true); !why.empty())
+        Refuse(why);
+    else if (AskUserListRun(this, m_users, m_dtLastDay, request))
+        Launch(request);
+}
+
+void CMainFrame::OnDeletePreviewed(wxCommandEvent&) {
+    if (!PreviewShown())
+        return;
+    CRunRequest request = m_lastRun;
+    request.preview = false;
+    if (const std::string why = RunRefusal(request.list); !why.empty())
+        Refuse(why);
+    else
+        Launch(request);
+}
+
+void CMainFrame::OnStopRun(wxCommandEvent&) {
+    // Escape comes through the accelerator table, also when nothing runs.
+    if (!m_run.IsRunning())
+        return;
+    m_bStopAsked = true;
+    ShowStatus("Stopping: the accounts in progress take back their flags and log out");
+    m_run.Stop([this] {
+        uint64_t deleted = 0;
+        for (const CAccountResult& result : m_run.m_results)
+            deleted += result.deleted;
+        ShowStatus(m_run.IsPreview()
+                       ? std::string("Preview stopped.")
+                       : "Run stopped. " + std::to_string(deleted) + " messages deleted.");
+    });
 }
 
 void CMainFrame::OnAbout(wxCommandEvent&) {
@@ -527,7 +721,7 @@ void CMainFrame::SetTitle(const wxString&) {
 void CMainFrame::DoGiveHelp(const wxString& text, bool show) {
     // Prompts while a menu item or a button is pointed at, "Ready" after.
     if (GetStatusBar())
-        SetStatusText(show ? text : wxString(kIdleStatus), PANE_STATUS);
+        SetStatusText(show ? text : IdleStatus(), PANE_STATUS);
 }
 
 void CMainFrame::OnIdle(wxIdleEvent& event) {
@@ -546,12 +740,16 @@ void CMainFrame::OnClose(wxCloseEvent& event) {
     }
     for (auto& [id, timer] : m_timers)
         timer.Stop();
-    // A file that could not be read is replaced only with the administrator's consent.
-    const bool keep = m_configLoad == ConfigLoad::Unreadable || m_configLoad == ConfigLoad::NotOurs;
-    if (!keep || (m_bConfigChanged &&
-                  wxMessageBox("The configuration file could not be read when the program started. "
-                               "Replace it with the settings made since?",
-                               kMainFrameTitle, wxYES_NO | wxICON_QUESTION, this) == wxYES))
+    // A file that could not be read is replaced only with the administrator's
+    // consent; one with a mistake only once the form mended it (then it is
+    // Loaded).
+    const bool unread =
+        m_configLoad == ConfigLoad::Unreadable || m_configLoad == ConfigLoad::NotOurs;
+    if (m_configLoad == ConfigLoad::Missing || m_configLoad == ConfigLoad::Loaded ||
+        (unread && m_bConfigChanged &&
+         wxMessageBox("The configuration file could not be read when the program started. "
+                      "Replace it with the settings made since?",
+                      kMainFrameTitle, wxYES_NO | wxICON_QUESTION, this) == wxYES))
         SaveSettings(m_dataFolder, m_settings);
     // wxDocParentFrame closes the document and destroys the window.
     event.Skip();

@@ -8,12 +8,15 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <wx/aui/aui.h>
 #include <wx/docview.h>
 #include <wx/timer.h>
 
+#include "dialogs/DeleteCommands.h"
 #include "imap/ImapSocket.h"
+#include "platform/RunLock.h"
 #include "run/RunHost.h"
 #include "run/RunSequencer.h"
 #include "settings/Settings.h"
@@ -36,6 +39,8 @@ enum : int {
     ID_PREV_PANE,
     ID_TOOLBAR_MAINFRAME,
     ID_NEXT_FAILED,
+    ID_STOP_RUN,
+    ID_DELETE_PREVIEWED,
     // The second keys of Undo, Cut, Copy and Paste (Alt+Backspace, ...).
     ID_ACCEL_UNDO,
     ID_ACCEL_CUT,
@@ -84,7 +89,8 @@ public:
     void AskTrust(const CTlsPeer& peer, const std::string& server, const std::string& pinned,
                   std::function<void(bool)> answer) override;
     void ServerSpokeTls(const std::string& server) override;
-    // The report of the open document follows the run.
+    // The report of the open document follows the run; the run lock is
+    // released when it ends.
     void RunStarted() override;
     void ResultChanged(size_t index) override;
     void RunEnded() override;
@@ -94,8 +100,9 @@ public:
     // True when no unsaved report of a deleting run is open, or the
     // administrator saved it or agreed to let it go.
     bool MayReplaceReport();
-    // The title names the report (name "": none) and marks it unsaved.
-    void ShowReportTitle(const wxString& name, bool modified);
+    // The title names the report (name "": none), marks it unsaved, and says
+    // when it is a preview's.
+    void ShowReportTitle(const wxString& name, bool modified, bool preview = false);
     // Opens row's part of the run's log in a read-only window.
     void ShowAccountLog(const CReportRow& row);
 
@@ -110,6 +117,9 @@ public:
     void OnConfiguration(wxCommandEvent& event);
     void OnDeleteSingleUser(wxCommandEvent& event);
     void OnDeleteUserList(wxCommandEvent& event);
+    // "Delete what the preview found": the preview shown, for real.
+    void OnDeletePreviewed(wxCommandEvent& event);
+    void OnStopRun(wxCommandEvent& event);
     void OnAbout(wxCommandEvent& event);
     // Run timer ticks.
     void OnTimer(wxTimerEvent& event);
@@ -125,6 +135,26 @@ public:
 private:
     class ScrollLockWatch;
 
+    // "" when a run may start now; else why not: a configuration problem or
+    // a data file others may change. The warnings of the files' check are
+    // kept for the run's log.
+    std::string RunRefusal(bool list);
+    // Refuses a run, in the status bar and a message.
+    void Refuse(const std::string& why);
+    // Confirms a deleting run, stops the one in progress (if the administrator
+    // agrees), takes the run lock and starts request.
+    void Launch(const CRunRequest& request);
+    // The report shown is a preview this window ran to its end, with the
+    // settings as they still are.
+    bool PreviewShown() const;
+    // Reads the known-servers file again while it stands in the way of runs
+    // (mended by hand), or after the form mended a line of the configuration.
+    void RecheckKnownServers();
+    // Writes the configuration file when it may be replaced: not one that
+    // could not be read, nor one with a mistake the form has not mended.
+    void SaveConfigurationNow();
+    // Pane 0 out of a run: "Ready", or why no run can start.
+    wxString IdleStatus() const;
     void CreateMainToolBar();
     void CreateStatusPanes();
     void UpdateIndicators();
@@ -144,6 +174,22 @@ private:
     ConfigLoad m_configLoad = ConfigLoad::Missing;
     // The settings were changed in the window (Configuration form, a trusted certificate).
     bool m_bConfigChanged = false;
+    // Counts the changes made in the Configuration form: a preview's findings
+    // hold only for the settings it ran with.
+    unsigned m_nSettingsChanges = 0;
+    // One run at a time per data folder, held while this window's run goes.
+    CRunLock m_runLock;
+    // The day picked last in a run form (not valid: none yet, today is shown).
+    wxDateTime m_dtLastDay;
+    // The run started last, and whether it was a preview that ended by itself.
+    CRunRequest m_lastRun;
+    unsigned m_nLastRunSettings = 0;
+    bool m_bPreviewDone = false;
+    bool m_bStopAsked = false;
+    // What the files' check warned of before the run: for its log, and the
+    // status bar at its end.
+    std::vector<std::string> m_checkWarnings;
+    std::vector<std::string> m_runWarnings;
     wxAuiManager m_aui;
     wxAuiToolBar* m_toolBar = nullptr;
     wxWindow* m_viewWindow = nullptr;

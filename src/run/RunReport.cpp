@@ -160,7 +160,9 @@ CReportRow ReportRow(const CAccountResult& result, bool preview) {
     } else if (!result.failure.empty()) {
         row.result = "Failed: " + result.failure;
     } else {
-        row.result = result.found == 0 ? "No message found" : "Done";
+        row.result = result.found == 0 ? "No message found"
+                     : preview         ? "Would delete " + std::to_string(result.found)
+                                       : "Done";
     }
     if (result.inClear)
         row.result += " (no TLS: password sent in clear)";
@@ -176,10 +178,11 @@ CReportRow ReportRow(const CAccountResult& result, bool preview) {
     return row;
 }
 
-CRunReport NewReport(const std::string& cutoff, bool preview) {
+CRunReport NewReport(const std::string& cutoff, bool preview, const std::string& server) {
     CRunReport report;
     report.cutoff = cutoff;
     report.preview = preview;
+    report.server = server;
     const std::time_t now = std::time(nullptr);
     std::tm local{};
     char started[32] = "";
@@ -198,6 +201,8 @@ std::string FormatReport(const CRunReport& report) {
     AppendRecord(out, {"Cut-off day", report.cutoff});
     AppendRecord(out, {"Started", report.started});
     AppendRecord(out, {"Run", report.preview ? "Preview" : "Delete"});
+    if (!report.server.empty())
+        AppendRecord(out, {"Server", report.server});
     AppendRecord(out, {kHeader[0], kHeader[1], kHeader[2], kHeader[3], kHeader[4]});
     for (const CReportRow& row : report.rows) {
         char seconds[32] = "";
@@ -228,8 +233,13 @@ std::string ParseReport(std::string_view bytes, CRunReport& report) {
         else
             return where() + "\"Delete\" or \"Preview\" expected";
     }
-    if (reader.Next(fields) != 1 ||
-        fields != std::vector<std::string>(std::begin(kHeader), std::end(kHeader)))
+    // Reports written before the server was recorded go on with the titles.
+    int got = reader.Next(fields);
+    if (got == 1 && fields.size() == 2 && fields[0] == "Server") {
+        report.server = fields[1];
+        got = reader.Next(fields);
+    }
+    if (got != 1 || fields != std::vector<std::string>(std::begin(kHeader), std::end(kHeader)))
         return where() + "the column titles expected";
     for (int read; (read = reader.Next(fields)) != 0;) {
         if (read < 0)

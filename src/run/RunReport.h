@@ -25,16 +25,18 @@ struct CRunReport {
     std::string cutoff;   // "05-Mar-2008"
     std::string started;  // local time, "2008-03-05 14:30:00"
     bool preview = false;
+    std::string server;  // "host:port"; "" in reports written before it was recorded
     std::vector<CReportRow> rows;
 };
 
-// The row of result as the table shows it ("Done", "No message found",
+// The row of result as the table shows it ("Done", "Would delete 12" in a
+// preview, "No message found",
 // "Failed: ...", "Stopped", "Skipped: ...", "In progress"; " (no TLS:
 // password sent in clear)" after it when so), the account in UTF-8.
 CReportRow ReportRow(const CAccountResult& result, bool preview);
 
-// An empty report of a run starting now (local time).
-CRunReport NewReport(const std::string& cutoff, bool preview);
+// An empty report of a run on server ("host:port") starting now (local time).
+CRunReport NewReport(const std::string& cutoff, bool preview, const std::string& server);
 
 std::string FormatReport(const CRunReport& report);
 // Writes the report as CSV beside path and renames it over path, so that a

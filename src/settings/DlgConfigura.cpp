@@ -6,22 +6,15 @@
 #include <wx/button.h>
 #include <wx/choice.h>
 #include <wx/msgdlg.h>
+#include <wx/stattext.h>
 #include <wx/textctrl.h>
 #include <wx/valgen.h>
 
 #include "forms/ControlIds.h"
+#include "forms/DisplayText.h"
 #include "forms/Validators.h"
 #include "platform/SafeAtoi.h"
 #include "settings/Settings.h"
-
-bool ParseTypedFingerprint(const std::string& typed, std::string& fingerprint) {
-    std::string text;
-    for (const char c : typed)
-        if (c != ' ' && c != '\t')
-            text += c;
-    fingerprint = NormalizeFingerprint(text);
-    return text.empty() || !fingerprint.empty();
-}
 
 CDlgConfigura::CDlgConfigura(wxWindow* parent)
     : CAcceptingDialog(parent, "IDD_CONFIGURATION", IDD_CONFIGURATION) {
@@ -51,6 +44,14 @@ CDlgConfigura::CDlgConfigura(wxWindow* parent)
     Bind(wxEVT_BUTTON, &CDlgConfigura::OnSet, this, IDC_SET);
     Bind(wxEVT_CHAR_HOOK, &CDlgConfigura::OnCharHook, this);
     Bind(wxEVT_CHOICE, &CDlgConfigura::OnSecurityChanged, this, IDC_COMBO_SECURITY);
+    Bind(wxEVT_INIT_DIALOG, &CDlgConfigura::OnInitDialog, this);
+    Bind(wxEVT_BUTTON, &CDlgConfigura::OnForget, this, IDC_FORGET);
+    // Filling the form changes no value (ChangeValue): only typing counts.
+    Bind(
+        wxEVT_TEXT, [this](wxCommandEvent&) { m_bFingerprintEdited = true; }, IDC_EDIT_FINGERPRINT);
+    for (const int id : {IDC_EDIT_SERVER_IP, IDC_EDIT_PORT})
+        Bind(
+            wxEVT_TEXT, [this](wxCommandEvent&) { ShowPinOfServer(); }, id);
     Bind(
         wxEVT_CHOICE,
         [this](wxCommandEvent& event) {
@@ -62,7 +63,56 @@ CDlgConfigura::CDlgConfigura(wxWindow* parent)
 bool CDlgConfigura::TransferDataToWindow() {
     m_bTlsShown = m_nSecurity == static_cast<int>(SecurityMode::Tls);
     EnableOAuthFields(m_nAuth == static_cast<int>(AuthMode::OAuth2));
+    if (auto* note = dynamic_cast<wxStaticText*>(FindWindow(IDC_STATIC_RUN_NOTE)))
+        note->SetLabelText(m_bRunInProgress
+                               ? "A run is in progress: what is set here applies from the next run."
+                               : "");
     return CAcceptingDialog::TransferDataToWindow();
+}
+
+void CDlgConfigura::OnInitDialog(wxInitDialogEvent& event) {
+    wxDialog::OnInitDialog(event);  // transfers into the controls
+    if (wxWindow* field = m_nFocusId ? FindWindow(m_nFocusId) : nullptr) {
+        field->SetFocus();
+        if (auto* text = dynamic_cast<wxTextCtrl*>(field))
+            text->SelectAll();
+    }
+}
+
+void CDlgConfigura::ShowPinOfServer() {
+    if (m_bFingerprintEdited)
+        return;
+    // The server as Set would store it (see ApplyConfiguration).
+    const auto typed = [this](int id) {
+        return static_cast<wxTextCtrl*>(FindWindow(id))->GetValue().utf8_string();
+    };
+    const std::string server = HostPort(TrimRight(typed(IDC_EDIT_SERVER_IP)),
+                                        std::to_string(SafeAtoi(typed(IDC_EDIT_PORT))));
+    std::string pin;
+    if (server == m_strServer)
+        pin = m_strPin;
+    else if (const CKnownServer* known = m_pKnown ? m_pKnown->Find(server) : nullptr)
+        pin = known->fingerprint;
+    static_cast<wxTextCtrl*>(FindWindow(IDC_EDIT_FINGERPRINT))->ChangeValue(GroupFingerprint(pin));
+}
+
+void CDlgConfigura::OnForget(wxCommandEvent&) {
+    const wxString caption = wxTheApp ? wxTheApp->GetAppDisplayName() : wxString();
+    const wxString question = wxString::Format(
+        "Forget the server %s?\n\nWhether it completed TLS with this program and the "
+        "certificate trusted for it are forgotten: the next run meets it as a server never met.",
+        BytesToDisplay(m_strServer));
+    if (wxMessageBox(question, caption, wxYES_NO | wxNO_DEFAULT | wxICON_QUESTION, this) != wxYES)
+        return;
+    if (!m_forget || !m_forget()) {
+        wxMessageBox(
+            "The known-servers file could not be read or written: the server is not "
+            "forgotten.",
+            caption, wxOK | wxICON_WARNING, this);
+        return;
+    }
+    m_strPin.clear();
+    ShowPinOfServer();
 }
 
 void CDlgConfigura::EnableOAuthFields(bool oauth2) {
@@ -83,6 +133,7 @@ void CDlgConfigura::OnSecurityChanged(wxCommandEvent& event) {
     else if (!tls && m_bTlsShown && port->GetValue() == "993")
         port->ChangeValue("143");
     m_bTlsShown = tls;
+    ShowPinOfServer();  // ChangeValue sends no event
 }
 
 void CDlgConfigura::OnSet(wxCommandEvent& event) {
@@ -108,6 +159,7 @@ bool CDlgConfigura::CheckValues() {
     auto* tokenUrl = static_cast<wxTextCtrl*>(FindWindow(IDC_EDIT_TOKEN_URL));
     auto* clientId = static_cast<wxTextCtrl*>(FindWindow(IDC_EDIT_CLIENT_ID));
     auto* secret = static_cast<wxTextCtrl*>(FindWindow(IDC_EDIT_CLIENT_SECRET));
+    auto* security = static_cast<wxChoice*>(FindWindow(IDC_COMBO_SECURITY));
     const bool oauth2 = static_cast<wxChoice*>(FindWindow(IDC_COMBO_AUTH))->GetSelection() ==
                         static_cast<int>(AuthMode::OAuth2);
     // Stored as TrimRight leaves them, so judged that way.
@@ -116,18 +168,21 @@ bool CDlgConfigura::CheckValues() {
     const int atOnce = SafeAtoi(parallel->GetValue().utf8_string());
     std::string fingerprint;
     const char* problem = nullptr;
-    wxTextCtrl* wrong = nullptr;
+    wxWindow* wrong = nullptr;
     if (number < 1 || number > 65535) {
         problem = "The port must be a number from 1 to 65535.";  // else it would wrap
         wrong = port;
     } else if (atOnce < 1 || atOnce > kMaxParallel) {
         problem = "Accounts at once must be a number from 1 to 16.";
         wrong = parallel;
-    } else if (!ParseTypedFingerprint(field->GetValue().utf8_string(), fingerprint)) {
+    } else if (!ParseFingerprintText(field->GetValue().utf8_string(), fingerprint)) {
         problem =
             "The trusted certificate is not a SHA-256 fingerprint: it takes 64 hex digits, in "
             "pairs separated by colons or not. Empty the field to trust no certificate.";
         wrong = field;
+    } else if (oauth2 && security->GetSelection() == static_cast<int>(SecurityMode::None)) {
+        problem = "An access token is never sent without TLS: choose auto, starttls or tls.";
+        wrong = security;
     } else if (oauth2 && typed(tokenUrl).rfind("https://", 0) != 0) {
         // The request carries the client secret: never in clear text.
         problem = "The token endpoint must be an https:// address.";
@@ -144,6 +199,7 @@ bool CDlgConfigura::CheckValues() {
     wxMessageBox(problem, wxTheApp ? wxTheApp->GetAppDisplayName() : wxString(),
                  wxOK | wxICON_WARNING, this);
     wrong->SetFocus();
-    wrong->SelectAll();
+    if (auto* text = dynamic_cast<wxTextCtrl*>(wrong))
+        text->SelectAll();
     return false;
 }

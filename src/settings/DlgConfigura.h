@@ -1,16 +1,15 @@
 // The Configuration form: server address, port, how the connection is
 // secured, the trusted certificate, the pause between run steps, how many
-// accounts a run has in progress at once and how accounts sign in.
+// accounts a run has in progress at once and how accounts sign in. "Forget
+// this server" forgets what the program knows of the configured server.
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "forms/AcceptingDialog.h"
 
-// The trusted certificate as typed: blanks, colons and case do not count, an
-// empty field trusts none. Sets fingerprint (see NormalizeFingerprint) and
-// returns true, or returns false when typed is no SHA-256 fingerprint.
-bool ParseTypedFingerprint(const std::string& typed, std::string& fingerprint);
+struct CKnownServers;
 
 class CDlgConfigura : public CAcceptingDialog {
 public:
@@ -23,8 +22,21 @@ public:
     std::string m_strParallel = "1";
     // A SecurityMode, as the index of its item.
     int m_nSecurity = 0;
-    // As typed; on OK it is empty or a fingerprint ParseTypedFingerprint takes.
+    // As typed; on OK it is empty or a fingerprint ParseFingerprintText takes.
     std::string m_strFingerprint;
+    // The configured server ("host:port") and its pin (normalized, "" none);
+    // the known servers, for the pin of another server typed in. While the
+    // fingerprint field is not edited it shows the pin of the server the
+    // form names.
+    std::string m_strServer;
+    std::string m_strPin;
+    const CKnownServers* m_pKnown = nullptr;
+    // Forgets the configured server; false when its file could not be written.
+    std::function<bool()> m_forget;
+    // The field the form opens on, selected (0: the first field).
+    int m_nFocusId = 0;
+    // A run goes on behind the form: the form says the values apply from the next.
+    bool m_bRunInProgress = false;
     // An AuthMode, as the index of its item, and the OAuth2 values as typed.
     int m_nAuth = 0;
     std::string m_strTokenUrl;
@@ -33,8 +45,16 @@ public:
     std::string m_strScope;
     std::string m_strCaFile;
 
+    // The fingerprint field was typed in.
+    bool FingerprintEdited() const { return m_bFingerprintEdited; }
+
 private:
     bool TransferDataToWindow() override;
+    void OnInitDialog(wxInitDialogEvent& event);
+    // The address or the port changed: an untouched fingerprint field follows
+    // the server.
+    void ShowPinOfServer();
+    void OnForget(wxCommandEvent& event);
     void OnSecurityChanged(wxCommandEvent& event);
     // The OAuth2 fields take input only while OAuth2 is picked.
     void EnableOAuthFields(bool oauth2);
@@ -42,9 +62,10 @@ private:
     void OnCharHook(wxKeyEvent& event);
     // False, after telling the administrator why, when the port is not one of
     // 1 ... 65535, the accounts at once not one of 1 ... 16, the typed
-    // fingerprint is none, or OAuth2 is picked without an https:// token
-    // endpoint, a client id or a client secret.
+    // fingerprint is none, or OAuth2 is picked with security none, or without
+    // an https:// token endpoint, a client id or a client secret.
     bool CheckValues();
 
     bool m_bTlsShown = false;  // the mode shown is TLS
+    bool m_bFingerprintEdited = false;
 };

@@ -25,11 +25,13 @@
 #include "dialogs/AboutDlg.h"
 #include "dialogs/DlgCancellaGlobale.h"
 #include "dialogs/DlgCancellaSingoloUser.h"
+#include "dialogs/DlgConferma.h"
 #include "dialogs/DlgFiduciaCertificato.h"
 #include "forms/ControlIds.h"
 #include "frame/MainFrame.h"
 #include "gui/FormDriver.h"
 #include "platform/DataFolder.h"
+#include "platform/RunLock.h"
 #include "settings/DlgConfigura.h"
 #include "support/Harness.h"
 
@@ -57,10 +59,19 @@ protected:
         EXPECT_TRUE(PumpUntil([this] { return !m_frame; }));
     }
 
-    // Sends command id to the main window; returns the class of the form it opened.
+    // Sends command id to the main window; returns the class of the last form
+    // it opened. "Delete mail?" is answered with m_confirm, its values kept.
     std::string Command(int id, Filler fill = {}) {
         m_driver.shown.clear();
-        m_driver.fill = std::move(fill);
+        m_confirmation.clear();
+        m_driver.fill = [this, fill = std::move(fill)](wxDialog& form) {
+            if (typeid(form) != typeid(CDlgConferma))
+                return fill ? fill(form) : int(wxID_CANCEL);
+            for (const int id :
+                 {IDC_STATIC_SERVER, IDC_STATIC_DAY, IDC_STATIC_ACCOUNTS, IDC_STATIC_WARNING})
+                m_confirmation += Control<wxStaticText>(form, id).GetLabel().utf8_string() + "|";
+            return m_confirm;
+        };
         wxCommandEvent command(wxEVT_MENU, id);
         m_frame->ProcessWindowEvent(command);
         return m_driver.shown;
@@ -68,7 +79,9 @@ protected:
 
     TempFolder m_folder;
     wxDocManager m_docs;
-    CTranscript m_transcript;
+    CTranscript m_transcript{m_folder.File(kLogFileName)};
+    int m_confirm = IDC_DELETE;
+    std::string m_confirmation;  // server|day|accounts|warning|
     FormDriver m_driver;
     wxWeakRef<CMainFrame> m_frame;
 };
@@ -79,7 +92,7 @@ TEST_F(Forms, MenuItemsAndToolbarButtonsOpenTheirFormsAndCancelStartsNoRun) {
         {"Manage", "Configuration", 0, typeid(CDlgConfigura).name()},
         {"Manage", "Delete mails for a single user", 1, typeid(CDlgCancellaSingoloUser).name()},
         {"Manage", "Delete mails for users in list", 2, typeid(CDlgCancellaGlobale).name()},
-        {"&Help", "&About QuenDravalt...", 3, typeid(CAboutDlg).name()},
+        {"&Help", "&About QuenDravalt...", 4, typeid(CAboutDlg).name()},
     };
     for (const auto& [menu, item, tool, form] : rows) {
         EXPECT_EQ(Command(m_frame->GetMenuBar()->FindMenuItem(menu, item)), form) << item;
@@ -117,6 +130,10 @@ TEST_F(Forms, ARunInProgressIsStoppedOnlyWhenTheAdministratorAgrees) {
     };
     Command(ID_DELETE_SINGLE_USER, start);
     ASSERT_TRUE(m_frame->m_run.IsRunning());
+    Command(ID_CONFIGURATION, [](wxDialog& form) {
+        EXPECT_NE(Control<wxStaticText>(form, IDC_STATIC_RUN_NOTE).GetLabel(), "");
+        return int(wxID_CANCEL);
+    });
     account = "second";
     for (const int answer : {wxID_NO, wxID_YES}) {
         m_driver.answer = answer;
@@ -169,11 +186,11 @@ TEST_F(Forms, ConfigurationFormShowsStoresAndTheWindowSavesTheSettings) {
     Command(ID_CONFIGURATION, [this](wxDialog& form) {
         // Each field: what it shows, then what is typed over it.
         const std::tuple<int, std::string, const char*> fields[] = {
+            {IDC_EDIT_FINGERPRINT, GroupFingerprint(kKept), "00:11:22"},
             {IDC_EDIT_PAUSE, "250", "50"},
             {IDC_EDIT_SERVER_IP, "127.0.0.1", "127.0.0.2  "},
             {IDC_EDIT_PORT, "1", "993"},
-            {IDC_EDIT_PARALLEL, "1", "17"},
-            {IDC_EDIT_FINGERPRINT, GroupFingerprint(kKept), "00:11:22"}};
+            {IDC_EDIT_PARALLEL, "1", "17"}};
         for (const auto& [id, shown, typed] : fields) {
             EXPECT_EQ(Control<wxTextCtrl>(form, id).GetValue().utf8_string(), shown) << id;
             Control<wxTextCtrl>(form, id).SetValue(typed);
@@ -231,6 +248,10 @@ TEST_F(Forms, OAuth2IsCheckedSavedForTheOwnerOnlyAndAsksNoPassword) {
             Control<wxTextCtrl>(form, fields[i]).SetValue(typed[i]);
         }
         FormDriver::Press(form, IDC_SET);
+        EXPECT_EQ(m_driver.asked,
+                  "An access token is never sent without TLS: choose auto, starttls or tls.");
+        Control<wxChoice>(form, IDC_COMBO_SECURITY).SetSelection(int(SecurityMode::Auto));
+        FormDriver::Press(form, IDC_SET);
         EXPECT_EQ(m_driver.asked, "The token endpoint must be an https:// address.");
         Control<wxTextCtrl>(form, IDC_EDIT_TOKEN_URL).SetValue("https://login.example/t");
         FormDriver::Press(form, kPressEnter);  // blanks are no secret
@@ -246,7 +267,7 @@ TEST_F(Forms, OAuth2IsCheckedSavedForTheOwnerOnlyAndAsksNoPassword) {
     });
     m_frame->Close(true);
     EXPECT_EQ(ReadFile(m_folder.File(kConfigFileName)),
-              "250\r\n127.0.0.1\r\n1\r\nnone\r\n" + kKept + "\r\n1\r\noauth2\r\n");
+              "250\r\n127.0.0.1\r\n1\r\nauto\r\n" + kKept + "\r\n1\r\noauth2\r\n");
     EXPECT_EQ(ReadFile(m_folder.File(kOAuthFileName)),
               "https://login.example/t\r\napp\r\ns3cret\r\napi://x\r\n/ca.pem\r\n");
     struct stat st {};
@@ -279,10 +300,144 @@ TEST_F(Forms, TrustFormComesAfterTheRunsEventAndOnlyTrustKeepsTheCertificate) {
         ASSERT_TRUE(PumpUntil([&trusted] { return trusted >= 0; }));
         EXPECT_EQ(trusted, button == IDC_TRUST) << button;
     }
-    // Trusted at once for its server: the known servers and line 5 hold it.
+    // Trusted at once for its server: the known servers and line 5 hold it,
+    // and the files are written at once.
     EXPECT_EQ(m_frame->m_settings.m_strTrustedFingerprint, kHex);
+    EXPECT_NE(ReadFile(m_folder.File(kConfigFileName)).find(kHex), std::string::npos);
     EXPECT_NE(ReadFile(m_folder.File(kKnownServersFileName)).find(server + " - " + kHex),
               std::string::npos);
+}
+
+TEST_F(Forms, ADeletingRunStartsOnlyOnDeleteInTheConfirmationAndAPreviewAsksNothing) {
+    const wxDateTime monday(7, wxDateTime::Dec, 2020);
+    const std::string today = DayInWords(wxDateTime::Today()).utf8_string();
+    const std::string warning = "This deletes every message in INBOX received before today.";
+    // The run form's button, the confirmation's, the day; the confirmation
+    // seen, and whether the form's run started.
+    const std::tuple<int, int, wxDateTime, std::string, bool> rows[] = {
+        {IDC_DELETE, kPressEnter, monday,
+         "127.0.0.1:1|received before Monday, 7 December 2020|bob||", false},
+        {IDC_DELETE, wxID_CANCEL, wxDateTime::Today(),
+         "127.0.0.1:1|received before " + today + "|bob|" + warning + "|", false},
+        {IDC_PREVIEW, IDC_DELETE, monday, "", true},
+        {IDC_DELETE, IDC_DELETE, monday,
+         "127.0.0.1:1|received before Monday, 7 December 2020|bob||", true},
+    };
+    m_driver.answer = wxID_YES;  // each start replaces the run before it
+    int row = 0;
+    wxDateTime shown = wxDateTime::Today();  // then the day picked last
+    for (const auto& [button, confirm, day, confirmation, started] : rows) {
+        ++row;
+        m_confirm = confirm;
+        Command(ID_DELETE_SINGLE_USER, [&, button = button, day = day](wxDialog& form) {
+            auto& picker = Control<wxDatePickerCtrl>(form, IDC_DATETIMEPICKER);
+            EXPECT_EQ(picker.GetValue().GetDateOnly(), shown) << row;
+            Control<wxTextCtrl>(form, IDC_EDIT_USER_ACCOUNT).SetValue("bob");
+            picker.SetValue(day);
+            return button;
+        });
+        shown = day;
+        EXPECT_EQ(m_confirmation, confirmation) << row;
+        EXPECT_EQ(m_frame->m_run.m_strAccount + m_frame->m_run.m_strBeforeDate,
+                  started ? "bob07-Dec-2020" : "")
+            << row;
+        m_frame->m_run.m_strAccount = m_frame->m_run.m_strBeforeDate = "";
+    }
+}
+
+TEST_F(Forms, NoRunStartsWhileAnotherHoldsTheFolderOrOthersMayChangeItsFiles) {
+    CRunLock other;
+    ASSERT_EQ(other.Acquire(m_folder.Path(), "quendravalt-cli"), "");
+    const std::string config = m_folder.File(kConfigFileName);
+    // Whether the lock stays held, the configuration's mode; what the window
+    // says (nothing: the run starts).
+    const std::tuple<bool, int, std::string> rows[] = {
+        {true, 0600, "Another run is using " + m_folder.Path() + " (quendravalt-cli, process "},
+        {false, 0620,
+         "No run can start: the configuration file " + config +
+             " may be changed by others than its owner: run chmod go-w " + config},
+        {false, 0600, ""},
+    };
+    for (const auto& [held, mode, said] : rows) {
+        if (!held)
+            other.Release();
+        chmod(config.c_str(), mode);
+        m_driver.asked.clear();
+        Command(ID_DELETE_USER_LIST, [](wxDialog&) { return IDC_DELETE; });
+        EXPECT_EQ(m_driver.asked.substr(0, said.size()), said);
+        EXPECT_EQ(m_frame->m_run.IsRunning(), said.empty());
+    }
+    // A user list others may read is only a warning: in the status bar after
+    // the run, and in the run's log.
+    ASSERT_TRUE(PumpUntil([this] { return !m_frame->m_run.IsRunning(); }));
+    const std::string warning = "Warning: the user list " + m_folder.File(kUserListFileName);
+    EXPECT_NE(m_frame->GetStatusBar()->GetStatusText(PANE_STATUS).find(warning), wxString::npos);
+    EXPECT_NE(ReadFile(m_folder.File(kLogFileName)).find(warning), std::string::npos);
+}
+
+TEST_F(Forms, AMistakeInTheConfigurationRefusesRunsUntilTheFormMendsIt) {
+    m_frame->Close(true);
+    ASSERT_TRUE(PumpUntil([this] { return !m_frame; }));
+    const std::string bad = "250\r\n127.0.0.1\r\n1\r\nrequired\r\n";
+    const std::string said = "line 4 of " + m_folder.File(kConfigFileName) + " is \"required\"";
+    for (const bool mend : {false, true}) {
+        WriteFile(m_folder.File(kConfigFileName), bad);
+        m_driver.asked.clear();
+        m_frame = new CMainFrame(&m_docs, m_transcript, m_folder.Path());
+        ASSERT_TRUE(PumpUntil([this] { return !m_driver.asked.empty(); }));  // at start-up
+        EXPECT_NE(m_driver.asked.find(said), std::string::npos);
+        EXPECT_EQ(m_frame->GetStatusBar()->GetStatusText(PANE_STATUS),
+                  "Configuration error: " + said + ", not one of auto, starttls, tls and none");
+        EXPECT_EQ(Command(ID_DELETE_SINGLE_USER), "");  // refused before its form
+        EXPECT_EQ(m_driver.asked.rfind("No run can start: " + said, 0), 0u);
+        if (mend) {
+            Command(ID_CONFIGURATION, [](wxDialog& form) {
+                Control<wxChoice>(form, IDC_COMBO_SECURITY)
+                    .SetSelection(int(SecurityMode::StartTls));
+                return IDC_SET;
+            });
+            EXPECT_EQ(ReadFile(m_folder.File(kConfigFileName)),  // at once
+                      "250\r\n127.0.0.1\r\n1\r\nstarttls\r\n\r\n");
+            EXPECT_EQ(Command(ID_DELETE_SINGLE_USER), typeid(CDlgCancellaSingoloUser).name());
+        }
+        m_frame->Close(true);
+        ASSERT_TRUE(PumpUntil([this] { return !m_frame; }));
+        EXPECT_EQ(ReadFile(m_folder.File(kConfigFileName)) == bad, !mend);
+    }
+}
+
+TEST_F(Forms, TheFingerprintFieldFollowsTheServerAndForgetForgetsTheConfiguredOne) {
+    const std::string known = m_folder.File(kKnownServersFileName);
+    WriteFile(known, "127.0.0.2:1 - " + kHex + "\n");
+    ASSERT_EQ(LoadKnownServers(m_folder.Path(), m_frame->m_settings.m_known), "");
+    Command(ID_CONFIGURATION, [&](wxDialog& form) {
+        auto& address = Control<wxTextCtrl>(form, IDC_EDIT_SERVER_IP);
+        // The address typed, the fingerprint shown: never the pin of another server.
+        const std::pair<const char*, std::string> rows[] = {
+            {"127.0.0.2", kHex}, {"127.0.0.3", ""}, {"127.0.0.1", kKept}, {"127.0.0.2", kHex}};
+        for (const auto& [typed, pin] : rows) {
+            address.SetValue(typed);
+            EXPECT_EQ(Control<wxTextCtrl>(form, IDC_EDIT_FINGERPRINT).GetValue(),
+                      GroupFingerprint(pin))
+                << typed;
+        }
+        return IDC_SET;
+    });
+    // Line 5 held the old server's pin: it stays that server's.
+    EXPECT_EQ(ReadFile(m_folder.File(kConfigFileName)), "250\r\n127.0.0.2\r\n1\r\nnone\r\n\r\n");
+    EXPECT_NE(ReadFile(known).find("127.0.0.1:1 - " + kKept), std::string::npos);
+    for (const int answer : {wxID_NO, wxID_YES}) {
+        m_driver.answer = answer;
+        const std::string pin = answer == wxID_YES ? "" : kHex;
+        Command(ID_CONFIGURATION, [&pin](wxDialog& form) {
+            FormDriver::Press(form, IDC_FORGET);
+            EXPECT_EQ(Control<wxTextCtrl>(form, IDC_EDIT_FINGERPRINT).GetValue(),
+                      GroupFingerprint(pin));
+            return int(wxID_CANCEL);
+        });
+        EXPECT_EQ(m_frame->m_settings.Pin(), pin);
+    }
+    EXPECT_EQ(ReadFile(known).find("127.0.0.2:1"), std::string::npos);
 }
 
 }  // namespace

@@ -4,6 +4,8 @@
 
 #include <regex>
 
+#include <sys/stat.h>
+
 #include <wx/datectrl.h>
 #include <wx/statusbr.h>
 #include <wx/textctrl.h>
@@ -13,6 +15,7 @@
 #include "app/QuenDravaltView.h"
 #include "app/ReportList.h"
 #include "dialogs/AccountLogWindow.h"
+#include "dialogs/DlgConferma.h"
 #include "forms/ControlIds.h"
 #include "frame/MainFrame.h"
 #include "gui/FormDriver.h"
@@ -46,6 +49,7 @@ protected:
                   "100\r\n127.0.0.1\r\n" + std::to_string(m_dovecot.Port()) + "\r\nnone\r\n\r\n");
         WriteFile(m_folder.File(kUserListFileName),
                   "ann;pa\r\nbob;wrong\r\nno separator\r\nx \"y\", z;pw\r\ncarol;pc\r\n");
+        chmod(m_folder.File(kUserListFileName).c_str(), 0600);  // no warning at the run's end
         CreateQuenDravaltTemplate(&m_docs);
         m_frame = new CMainFrame(&m_docs, m_transcript, m_folder.Path());
         m_frame->SetSize(1200, 800);  // room for every pane of the status bar
@@ -62,10 +66,17 @@ protected:
         wxCommandEvent command(wxEVT_MENU, id);
         m_frame->ProcessWindowEvent(command);
     }
-    // A run from form (the list, or one account) with button, up to its end.
+    // A run from form (the list, or one account) with button, confirmed when
+    // it deletes; Run waits for its end.
     void Run(int form, int button, const std::string& account = "") {
+        Start(form, button, account);
+        ASSERT_TRUE(PumpUntil([this] { return !m_frame->m_run.IsRunning(); }, 20s));
+    }
+    void Start(int form, int button, const std::string& account = "") {
         m_driver.asked.clear();
         m_driver.fill = [&](wxDialog& dlg) {
+            if (typeid(dlg) == typeid(CDlgConferma))
+                return int(IDC_DELETE);
             if (!account.empty()) {
                 Control<wxTextCtrl>(dlg, IDC_EDIT_USER_ACCOUNT).SetValue(account);
                 Control<wxTextCtrl>(dlg, IDC_EDIT_USER_PASSWORD)
@@ -76,7 +87,6 @@ protected:
         };
         Command(form);
         m_driver.fill = nullptr;  // it refers to this call's arguments
-        ASSERT_TRUE(PumpUntil([this] { return !m_frame->m_run.IsRunning(); }, 20s));
     }
     CReportList& List() {
         return *dynamic_cast<CQuenDravaltView*>(m_docs.GetCurrentView())->GetList();
@@ -95,6 +105,11 @@ protected:
     std::string Status() {
         return m_frame->GetStatusBar()->GetStatusText(PANE_STATUS).utf8_string();
     }
+    bool Enabled(int id) {
+        wxUpdateUIEvent update(id);
+        m_frame->ProcessWindowEvent(update);
+        return update.GetEnabled();
+    }
 
     Dovecot m_dovecot;
     TempFolder m_folder;
@@ -112,6 +127,17 @@ TEST_F(Report, ListRunFillsTheTableMarksTheFailuresAndEndsWithTheirCount) {
     EXPECT_EQ(Status(), "Operazione completata. 2 messages deleted. 3 of 5 accounts failed.");
     EXPECT_EQ(m_dovecot.Subjects("ann"), Texts{"m2"});
     EXPECT_EQ(m_frame->GetTitle(), "Untitled report* - " + kTitle);
+
+    // Edit → Copy: the rows selected, as tab-separated text.
+    EXPECT_FALSE(Enabled(wxID_COPY));
+    for (const long item : {0, 4})
+        List().SetItemState(item, wxLIST_STATE_SELECTED, wxLIST_STATE_SELECTED);
+    EXPECT_TRUE(Enabled(wxID_COPY));
+    EXPECT_EQ(std::regex_replace(List().SelectedRowsText().utf8_string(),
+                                 std::regex(R"(\d+\.\d s)"), "t"),
+              "ann\t2\t2\tDone" + kClear + "\tt\ncarol\t0\t0\tNo message found" + kClear + "\tt\n");
+    for (const long item : {0, 4})
+        List().SetItemState(item, 0, wxLIST_STATE_SELECTED);
 
     // F8 goes from failure to failure, and round again.
     for (long expected : {1, 2, 3, 1}) {
@@ -139,21 +165,28 @@ TEST_F(Report, ListRunFillsTheTableMarksTheFailuresAndEndsWithTheirCount) {
     EXPECT_EQ(Table()[3], "carol|0|0|No message found" + kClear + "|t");
 }
 
-TEST_F(Report, PreviewDeletesNothingAndFindsWhatTheDeleteThenRemoves) {
+TEST_F(Report, PreviewDeletesNothingAndDeletingWhatItFoundRemovesExactlyThat) {
+    EXPECT_FALSE(Enabled(ID_DELETE_PREVIEWED));
     Run(ID_DELETE_USER_LIST, IDC_PREVIEW);
-    EXPECT_EQ(Table(), (Texts{"ann|2||Done" + kClear + "|t", "bob|||Failed: login rejected|t",
-                              kSkipped, "x \"y\", z|||Failed: login rejected|t",
-                              "carol|0||No message found" + kClear + "|t"}));
+    EXPECT_EQ(Table(),
+              (Texts{"ann|2||Would delete 2" + kClear + "|t", "bob|||Failed: login rejected|t",
+                     kSkipped, "x \"y\", z|||Failed: login rejected|t",
+                     "carol|0||No message found" + kClear + "|t"}));
     EXPECT_EQ(
         Status(),
         "Preview completed: 2 messages in 1 accounts would be deleted. 3 of 5 accounts failed.");
     EXPECT_EQ(m_dovecot.Subjects("ann"), (Texts{"m1", "m2", "m3"}));  // no flag either
-    EXPECT_EQ(m_frame->GetTitle(), "Untitled report - " + kTitle);
+    EXPECT_EQ(m_frame->GetTitle(), "Untitled report (Preview) - " + kTitle);
 
-    Run(ID_DELETE_USER_LIST, IDC_DELETE);
+    EXPECT_TRUE(Enabled(ID_DELETE_PREVIEWED));
+    Run(ID_DELETE_PREVIEWED, 0);
     EXPECT_EQ(m_driver.asked, "");  // a preview's report is let go without asking
-    EXPECT_EQ(Table().front(), "ann|2|2|Done" + kClear + "|t");
+    EXPECT_EQ(m_frame->m_run.m_strBeforeDate, "01-Jun-2020");
+    EXPECT_EQ(Table(), (Texts{"ann|2|2|Done" + kClear + "|t", "bob|||Failed: login rejected|t",
+                              kSkipped, "x \"y\", z|||Failed: login rejected|t",
+                              "carol|0|0|No message found" + kClear + "|t"}));
     EXPECT_EQ(m_dovecot.Subjects("ann"), Texts{"m2"});
+    EXPECT_FALSE(Enabled(ID_DELETE_PREVIEWED));
     // The preview's log is kept beside the new one.
     const std::string kept = ReadFile(CTranscript::KeptLogPath(m_folder.File(kLogFileName), 1));
     EXPECT_NE(kept.find("SEARCH ALL BEFORE 01-Jun-2020"), std::string::npos);
@@ -174,13 +207,15 @@ TEST_F(Report, SavedReportIsCsvThatOpensAgainAndAFileThatIsNoReportIsRefused) {
     // The clock's fields (start time, seconds taken) as T.
     const std::regex clock(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d|\d+\.\d(?=\r\n))");
     EXPECT_EQ(std::regex_replace(ReadFile(path), clock, "T"),
-              "Cut-off day,01-Jun-2020\r\nStarted,T\r\nRun,Delete\r\n"
-              "Account,Found,Deleted,Result,Seconds\r\n"
-              "ann,2,2,Done (no TLS: password sent in clear),T\r\n"
-              "bob,,,Failed: login rejected,T\r\n"
-              "(line 3),,,Skipped: line 3 is not account;password,\r\n"
-              "\"x \"\"y\"\", z\",,,Failed: login rejected,T\r\n"
-              "carol,0,0,No message found (no TLS: password sent in clear),T\r\n");
+              "Cut-off day,01-Jun-2020\r\nStarted,T\r\nRun,Delete\r\nServer,127.0.0.1:" +
+                  std::to_string(m_dovecot.Port()) +
+                  "\r\n"
+                  "Account,Found,Deleted,Result,Seconds\r\n"
+                  "ann,2,2,Done (no TLS: password sent in clear),T\r\n"
+                  "bob,,,Failed: login rejected,T\r\n"
+                  "(line 3),,,Skipped: line 3 is not account;password,\r\n"
+                  "\"x \"\"y\"\", z\",,,Failed: login rejected,T\r\n"
+                  "carol,0,0,No message found (no TLS: password sent in clear),T\r\n");
     EXPECT_EQ(m_frame->GetTitle(), "run.csv - " + kTitle);
 
     WriteFile(m_folder.File("list.csv"), "ann;pa\r\n");
@@ -194,6 +229,26 @@ TEST_F(Report, SavedReportIsCsvThatOpensAgainAndAFileThatIsNoReportIsRefused) {
     ASSERT_TRUE(m_docs.CreateDocument(path, wxDOC_SILENT));
     EXPECT_EQ(Table(), shown);
     EXPECT_EQ(m_frame->GetTitle(), "run.csv - " + kTitle);
+    EXPECT_EQ(dynamic_cast<CQuenDravaltDoc&>(*m_docs.GetCurrentDocument()).Report().server,
+              "127.0.0.1:" + std::to_string(m_dovecot.Port()));
+    // A report written before the server was recorded.
+    WriteFile(path, std::regex_replace(ReadFile(path), std::regex("Server,.*\r\n"), ""));
+    ASSERT_TRUE(m_docs.CreateDocument(path, wxDOC_SILENT));
+    EXPECT_EQ(Table(), shown);
+}
+
+TEST_F(Report, StopInTheMiddleOfARunTakesBackTheFlags) {
+    m_frame->m_settings.m_nPauseMs = 300;
+    EXPECT_FALSE(Enabled(ID_STOP_RUN));
+    Start(ID_DELETE_SINGLE_USER, IDC_DELETE, "ann");
+    // Flagged, not yet expunged.
+    ASSERT_TRUE(PumpUntil([this] { return m_dovecot.Subjects("ann").front() == "m1:T"; }));
+    EXPECT_TRUE(Enabled(ID_STOP_RUN));
+    Command(ID_STOP_RUN);
+    ASSERT_TRUE(PumpUntil([this] { return !m_frame->m_run.IsRunning(); }));
+    EXPECT_EQ(m_dovecot.Subjects("ann"), (Texts{"m1", "m2", "m3"}));
+    EXPECT_EQ(Status(), "Run stopped. 0 messages deleted.");
+    EXPECT_FALSE(Enabled(ID_STOP_RUN));
 }
 
 }  // namespace

@@ -1,0 +1,34 @@
+// "Delete mail?": the question before every deleting run the window starts,
+// naming what the run is about to hit: the server and how it is secured, the
+// day, the folder and the accounts. Never asked before a preview.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+#include <wx/datetime.h>
+#include <wx/dialog.h>
+
+struct CSettings;
+struct CRunRequest;
+
+// "Monday, 7 December 2026": English whatever the locale, as the run's date.
+wxString DayInWords(const wxDateTime& day);
+
+// Ends with wxID_OK on "&Delete" only. Cancel has the first focus and is the
+// default button; Enter presses the focused button, else the default one:
+// Enter alone never deletes. Escape and the close box cancel.
+class CDlgConferma : public wxDialog {
+public:
+    // listAccounts: the accounts of the user list, for a list run.
+    CDlgConferma(wxWindow* parent, const CSettings& settings, const CRunRequest& request,
+                 size_t listAccounts);
+
+    // False when the template could not be loaded (the reason has been logged).
+    bool IsLoaded() const { return m_bLoaded; }
+
+private:
+    void OnCharHook(wxKeyEvent& event);
+
+    bool m_bLoaded = false;
+};
