@@ -104,8 +104,9 @@ TEST(FileSafety, EveryFileIsMadeForItsOwnerAndNeverThroughALink) {
         SCOPED_TRACE(c.path);
         EXPECT_TRUE(c.flags & O_NOFOLLOW);
         EXPECT_EQ(c.mode & (c.path.find("r.csv") != std::string::npos ? 033 : 077), 0u);
-        if (c.path.find(".tmp") != std::string::npos)
+        if (c.path.find(".tmp") != std::string::npos) {
             EXPECT_TRUE(c.flags & O_EXCL);  // a name planted in its way is no file of ours
+        }
     }
     EXPECT_EQ(ReadFile(victim), "kept");
     EXPECT_EQ(std::filesystem::directory_iterator(folder)->path().string().find(".tmp"),
@@ -141,8 +142,9 @@ TEST(FileSafety, ARunRefusesFilesOthersMayChangeAndWarnsOfAListOthersMayRead) {
         ::chmod(dir.Path().c_str(), 0700);
         const std::string path = *row.name ? dir.File(row.name) : dir.Path();
         ::chmod(path.c_str(), row.mode);
-        if (row.foreign)
+        if (row.foreign) {
             ASSERT_EQ(::chown(path.c_str(), 65534, 65534), 0);
+        }
         const CRunFilesCheck check = CheckRunFiles(dir.Path(), true, false);
         const std::string error = check.errors.empty() ? "" : check.errors[0];
         EXPECT_EQ(error.empty(), *row.error == '\0') << error;
@@ -165,7 +167,7 @@ TEST(FileSafety, ReportCellsAndServerTextReachTheirFilesAsText) {
         report.rows.push_back(row);
     }
     const std::string csv = FormatReport(report);
-    for (const std::string& line :
+    for (const char* line :
          {"\"'=HYPERLINK(\"\"x\"\")\"", "\n'+1,", "\n'-2,", "\n'@a,", "\n'\tt,", "\n''=kept,"})
         EXPECT_NE(csv.find(line), std::string::npos) << line;
     CRunReport back;
