@@ -7,6 +7,9 @@ std::string ResultLine(const CAccountResult& result, bool dryRun) {
     const auto count = [&result](size_t n) {
         return result.searched ? std::to_string(n) : std::string("-");
     };
+    if (result.restoring && result.failure.empty())
+        return result.account + "\trestored " + std::to_string(result.restored) + ", skipped " +
+               std::to_string(result.skipped) + ", failed " + std::to_string(result.notRestored);
     std::string outcome;
     if (result.skippedLine > 0)
         outcome = "skipped: " + result.failure;
@@ -16,6 +19,8 @@ std::string ResultLine(const CAccountResult& result, bool dryRun) {
         outcome = "failed: " + result.failure;
     else
         outcome = result.found == 0 ? "none found" : "done";
+    if (!result.detail.empty())
+        outcome += " (" + result.detail + ")";
     const std::string account = result.skippedLine > 0
                                     ? "(line " + std::to_string(result.skippedLine) + ")"
                                     : result.account;

@@ -89,6 +89,38 @@ const CCliOption kOptions[] = {
      [](Options& o, Text v) {
          return v.empty() ? std::string("needs a file name") : (o.report = v, std::string());
      }},
+    {"manifest", 0, "FILE", "the record of every message to FILE (default: the data folder's audit/)",
+     [](Options& o, Text v) {
+         return v.empty() ? std::string("needs a file name") : (o.manifest = v, std::string());
+     }},
+    {"no-manifest", 0, nullptr, "keep no record of the messages (and fetch nothing for one)",
+     [](Options& o, Text) { return o.noManifest = true, std::string(); }},
+    {"archive", 0, "DIR", "keep a verified copy of each message in DIR before deleting it",
+     [](Options& o, Text v) {
+         return v.empty() ? std::string("needs a folder") : (o.archive = v, std::string());
+     }},
+    {"execute", 0, "PLAN.csv", "delete exactly the messages a dry run's manifest lists",
+     [](Options& o, Text v) {
+         return v.empty() ? std::string("needs a plan") : (o.execute = v, std::string());
+     }},
+    {"restore", 0, "MANIFEST.csv", "put the copied messages of a manifest back",
+     [](Options& o, Text v) {
+         return v.empty() ? std::string("needs a manifest") : (o.restore = v, std::string());
+     }},
+    {"rules", 0, "FILE", "the retention rules to use instead of the data folder's",
+     [](Options& o, Text v) {
+         return v.empty() ? std::string("needs a file name") : (o.rules = v, std::string());
+     }},
+    {"folder", 0, "F", "clean folder F (\\Trash, \"a name\" older-than 30 ...) instead of the rules'",
+     [](Options& o, Text v) {
+         return v.empty() ? std::string("needs a folder") : (o.folders.push_back(v), std::string());
+     }},
+    {"spare-flagged", 0, nullptr, "never delete mail flagged \\Flagged",
+     [](Options& o, Text) { return o.spareFlagged = true, std::string(); }},
+    {"spare-unread", 0, nullptr, "never delete mail not yet read",
+     [](Options& o, Text) { return o.spareUnread = true, std::string(); }},
+    {"to-trash", 0, nullptr, "move the mail to Trash instead of deleting it",
+     [](Options& o, Text) { return o.toTrash = true, std::string(); }},
     {"quiet", 'q', nullptr, "no target line and no progress on standard error",
      [](Options& o, Text) { return o.quiet = true, std::string(); }},
     {"help", 'h', nullptr, "show this help and exit",
@@ -167,10 +199,27 @@ std::string ParseCliOptions(const std::vector<std::string>& args, CCliOptions& o
     }
     if (options.help || options.version)
         return "";
+    const bool day = options.year != 0 || options.olderThan >= 0;
+    if (!options.execute.empty() || !options.restore.empty()) {
+        // The plan or the manifest names the accounts and the messages.
+        if (!options.execute.empty() && !options.restore.empty())
+            return "give either --execute or --restore";
+        if (day || options.dryRun || options.list || !options.rules.empty() ||
+            !options.folders.empty() || options.spareFlagged || options.spareUnread ||
+            options.toTrash)
+            return std::string(options.execute.empty() ? "--restore" : "--execute") +
+                   " takes its messages from its file: no day, list, dry run or rules";
+        if (!options.restore.empty() && (!options.archive.empty() || options.noManifest ||
+                                         !options.manifest.empty()))
+            return "--restore writes no manifest and keeps no copies";
+        return "";
+    }
     if (options.list == !options.user.empty())
         return "give either --list or --user ACCOUNT";
-    if ((options.year != 0) == (options.olderThan >= 0))
+    if (!day || (options.year != 0 && options.olderThan >= 0))
         return "give either --before YYYY-MM-DD or --older-than DAYS";
+    if (options.noManifest && !options.manifest.empty())
+        return "give either --manifest or --no-manifest";
     return "";
 }
 

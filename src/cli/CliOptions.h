@@ -8,6 +8,10 @@ inline constexpr const char* kCliUsage =
     "usage: quendravalt-cli (--list | --user ACCOUNT) (--before YYYY-MM-DD | --older-than DAYS)\n"
     "                       [-n|--dry-run] [-p|--parallel K] [--pause MS] [--data DIR]\n"
     "                       [--report FILE.csv] [-q|--quiet] [--force]\n"
+    "                       [--manifest FILE | --no-manifest] [--archive DIR] [--rules FILE]\n"
+    "                       [--folder F]... [--spare-flagged] [--spare-unread] [--to-trash]\n"
+    "       quendravalt-cli --execute PLAN.csv [--user ACCOUNT] [--manifest FILE] [--archive DIR]\n"
+    "       quendravalt-cli --restore MANIFEST.csv [--user ACCOUNT]\n"
     "       quendravalt-cli -h|--help | -V|--version\n";
 
 struct CCliOptions {
@@ -25,6 +29,21 @@ struct CCliOptions {
     std::string dataFolder;  // "": the program's own
     std::string report;
     bool quiet = false;
+    // The records: where the manifest goes ("" the audit folder), none at all,
+    // the copies before deletion.
+    std::string manifest;
+    bool noManifest = false;
+    std::string archive;
+    // Another kind of run: delete exactly a plan, or put a manifest's copies back.
+    std::string execute;
+    std::string restore;
+    // Rules: their file ("" the data folder's), folders for this run instead
+    // of the rules' folder lines, and what every account spares or does.
+    std::string rules;
+    std::vector<std::string> folders;
+    bool spareFlagged = false;
+    bool spareUnread = false;
+    bool toTrash = false;
 };
 
 // Reads args (without the program name) into options; "" or what is wrong.

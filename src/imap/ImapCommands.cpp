@@ -157,6 +157,7 @@ void CImapSocket::SendSearch(const std::string& date, bool spareFlagged, bool sp
     m_tracker.Clear();
     m_uncertain.clear();
     m_nFlaggedUpTo = m_nGoneFlagged = m_nFlagged = 0;
+    m_nDeleted = m_nMoved = 0;  // each folder's own; the run adds them up
     m_bRenumbered = m_bFlagsUncertain = false;
     m_bNumbersAtRisk = !m_bUidPlus;
     // The mailbox bounds the result, and with it the memory a reply can take.

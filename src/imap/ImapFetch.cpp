@@ -69,7 +69,7 @@ bool CImapSocket::BeginLiteral(std::string_view head, uint64_t size) {
     } else if (m_nCommand != CMD_FETCH || m_bCompleted || !StartsWithNoCase(head, "* ")) {
         return false;
     } else if (m_bBodies && EndsWithNoCase(before, "BODY[] ")) {
-        if (!m_sink || !m_sink->BodyBegin(size))
+        if (!m_sink || !m_sink->BodyBegin(head, size))
             return false;
         m_literalUse = LiteralUse::Body;
     } else if (!m_bBodies && EndsWithNoCase(before, ")] ")) {

@@ -2,6 +2,7 @@
 // copied to Trash (and where the copies went, from COPYUID), and a
 // selection made of given UIDs (a plan's, or the copies a move made).
 #include <algorithm>
+#include <cstdlib>
 
 #include "imap/AsciiCase.h"
 #include "imap/ImapSocket.h"
@@ -74,6 +75,7 @@ void CImapSocket::OnListed(std::string_view line) {
 void CImapSocket::SendMove(const std::string& target) {
     m_bMoved = 0;
     m_copied.clear();
+    m_copiedValidity = 0;
     m_target = target;
     BeginCommand(CMD_MOVE, "UID MOVE");
     if (ClassifyArgument(target) != ArgumentForm::Atom &&
@@ -87,6 +89,7 @@ void CImapSocket::SendMove(const std::string& target) {
 void CImapSocket::SendCopy(const std::string& target) {
     m_bMoved = 0;
     m_copied.clear();
+    m_copiedValidity = 0;
     m_target = target;
     BeginCommand(CMD_COPY, "UID COPY");
     if (ClassifyArgument(target) != ArgumentForm::Atom &&
@@ -107,6 +110,7 @@ void CImapSocket::NoteCopyUid(std::string_view text) {
     const size_t last = rest.rfind(' ');
     if (last == std::string_view::npos)
         return;
+    m_copiedValidity = static_cast<uint32_t>(std::strtoul(std::string(rest.substr(0, rest.find(' '))).c_str(), nullptr, 10));
     std::string_view set = rest.substr(last + 1);
     // The destination set names the copies in the order of the sources.
     while (!set.empty() && m_copied.size() <= m_selected.size()) {
@@ -136,6 +140,7 @@ void CImapSocket::SelectUids(std::vector<uint32_t> uids) {
     m_flagged.clear();
     m_tracker.Clear();
     m_nFlaggedUpTo = m_nGoneFlagged = m_nFlagged = 0;
+    m_nDeleted = m_nMoved = 0;
     m_bRenumbered = m_bFlagsUncertain = false;
     m_bSearched = 1;
 }
@@ -154,6 +159,7 @@ void CImapSocket::SendSearchUids(const std::vector<uint32_t>& uids) {
     m_selected.clear();
     m_tracker.Clear();
     m_nFlaggedUpTo = m_nGoneFlagged = m_nFlagged = 0;
+    m_nDeleted = m_nMoved = 0;
     m_bRenumbered = m_bFlagsUncertain = m_bNumbersAtRisk = false;
     m_reader.SetSearchLimit(std::min(m_requested.size(), CResponseReader::kMaxSearchNumbers));
     SendSets(CMD_SEARCH, m_requested);

@@ -38,6 +38,8 @@ const char* RejectedReason(int32_t command) {
             return "STARTTLS rejected";
         case CMD_CHECK:
             return "search for deleted mail rejected";
+        case CMD_APPEND:
+            return "APPEND rejected";
         case CMD_UNFLAG:
         case CMD_TAKEBACK:
             return "unflagging rejected";
@@ -357,7 +359,7 @@ void CImapSocket::OnResponse(const CResponseReader::Response& r) {
         return;
     }
     if (!head.empty() && head[0] == '+') {
-        if (m_nCommand == CMD_LOGIN && !m_loginParts.empty()) {
+        if ((m_nCommand == CMD_LOGIN || m_nCommand == CMD_APPEND) && !m_loginParts.empty()) {
             std::string part = std::move(m_loginParts.front());
             m_loginParts.pop_front();
             SendRaw(std::move(part), m_loginParts.empty() ? m_loginLog : std::string());
@@ -510,6 +512,9 @@ void CImapSocket::OnTagged(std::string_view line) {
             return;
         case CMD_LIST:
             m_bListed = 1;
+            break;
+        case CMD_APPEND:
+            m_bAppended = 1;
             break;
         case CMD_FETCH:
             if (!m_fetchProblem.empty()) {

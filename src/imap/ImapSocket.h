@@ -41,6 +41,7 @@ enum : int32_t {
     CMD_FETCH = 13,
     CMD_MOVE = 14,  // UID MOVE to the Trash folder
     CMD_COPY = 15,  // UID COPY to the Trash folder (a server without MOVE)
+    CMD_APPEND = 16,
 };
 
 // A folder as LIST names it.
@@ -57,8 +58,9 @@ public:
     virtual ~IMessageSink() = default;
     // A FETCH response of the session's own FETCH.
     virtual void Fetched(const CFetchedMessage& message) = 0;
-    // A BODY[] of size bytes begins; false: it is passed over.
-    virtual bool BodyBegin(uint64_t size) = 0;
+    // A BODY[] of size bytes begins in the response whose first bytes are
+    // head (its UID among them, as servers send it); false: it is passed over.
+    virtual bool BodyBegin(std::string_view head, uint64_t size) = 0;
     virtual void BodyData(const char* data, size_t size) = 0;
     virtual void BodyEnd() = 0;
     // The next count messages of the selection, in order, were expunged (a
@@ -137,10 +139,19 @@ public:
     void SendMove(const std::string& target);
     void SendCopy(const std::string& target);
     const std::vector<uint32_t>& CopiedUids() const { return m_copied; }
+    uint32_t CopiedValidity() const { return m_copiedValidity; }
     // Makes uids the selection (the copies a move made, to be deleted there).
     void SelectUids(std::vector<uint32_t> uids);
     // Selection index j is gone: expunged, as the session followed it.
     bool SelectionGone(size_t j) const;
+    // Puts a message back into folder (IMAP's name) with its flags and
+    // INTERNALDATE (as IMAP writes them), bytes its whole text: APPEND with a
+    // literal, sent after the server's "+" (m_bAppended).
+    void SendAppend(const std::string& folder, const std::string& flags, const std::string& date,
+                    std::string bytes);
+    // Whether folder holds a message with this Message-ID: a search whose
+    // result becomes the selection (empty: none does).
+    void SendSearchMessageId(const std::string& messageId);
     void SendStore();
     // Without UIDPLUS: checks that no other message is flagged \Deleted
     // (m_bChecked) and, when none is, sends EXPUNGE at once, so that none can
@@ -220,6 +231,7 @@ public:
     int32_t m_bListed = 0;
     int32_t m_bFetched = 0;
     int32_t m_bMoved = 0;
+    int32_t m_bAppended = 0;
     int32_t m_nCommand = CMD_CONNECT;
     std::string m_strTag;
     std::string m_strVerb;
@@ -365,6 +377,7 @@ private:
     std::string m_literalKept;
     std::string m_fetchProblem;
     std::vector<uint32_t> m_copied;
+    uint32_t m_copiedValidity = 0;
     std::string m_target;  // MOVE's and COPY's folder
     bool m_bBodies = false;      // the FETCH in progress asks for whole messages
     bool m_bSearchSets = false;  // the SEARCH in progress is one of UID sets

@@ -1,10 +1,29 @@
 // One account's conversation, step by step: which step comes next, what
 // a step's completion, failure or lateness means, and how an account ends
 // with none of its \Deleted flags left behind where that can be helped.
+#include <algorithm>
+#include <utility>
+
+#include "imap/MessageSet.h"
+#include "platform/FileSystem.h"
 #include "platform/SafeAtoi.h"
 #include "run/AccessToken.h"
+#include "run/Plan.h"
 #include "run/RunLane.h"
 #include "run/RunSequencer.h"
+
+namespace {
+std::string ReadWholeFile(const std::string& path) {
+    std::string bytes;
+    if (std::FILE* file = OpenFile(path, "rb")) {
+        char buf[65536];
+        for (size_t n; (n = std::fread(buf, 1, sizeof buf, file)) > 0;)
+            bytes.append(buf, n);
+        std::fclose(file);
+    }
+    return bytes;
+}
+}  // namespace
 
 void CRunSequencer::StartAccount(Lane& lane) {
     const bool token = m_settings.m_auth == AuthMode::OAuth2;
@@ -47,12 +66,23 @@ int32_t CRunSequencer::AwaitedFlag(const Lane& lane) const {
             return socket.m_bLoggedIn;
         case STEP_CAPABILITY:
             return socket.m_bCapable;
+        case STEP_LIST:
+            return socket.m_bListed;
         case STEP_SELECT:
             return socket.m_bSelected;
         case STEP_TAKEBACK:
             return socket.m_bTakenBack;
         case STEP_SEARCH:
             return socket.m_bSearched;
+        case STEP_FETCH:
+        case STEP_COPYOUT:
+            return socket.m_bFetched;
+        case STEP_MOVE:
+            return socket.m_bMoved;
+        case STEP_PROBE:
+            return socket.m_bSearched;
+        case STEP_APPEND:
+            return socket.m_bAppended;
         case STEP_STORE:
             return socket.m_bStored;
         case STEP_CHECK:  // the check and the EXPUNGE it sends when it passes
@@ -65,12 +95,32 @@ int32_t CRunSequencer::AwaitedFlag(const Lane& lane) const {
     }
 }
 
-int32_t CRunSequencer::NextStep(const Lane& lane) const {
-    const CImapSocket& socket = lane.socket;
+int32_t CRunSequencer::Advance(Lane& lane) {
+    CImapSocket& socket = lane.socket;
+    CFolderJob* job = lane.Job();
+    const bool records = m_manifest || !m_options.archive.empty();
     switch (lane.step) {
+        case STEP_CONNECT:
+            return STEP_LOGIN;
         case STEP_LOGIN:
-            return m_bPreview ? STEP_SELECT : STEP_CAPABILITY;
+            return m_bPreview && !NeedsList(lane) && !m_options.plan ? NextFolder(lane)
+                                                                     : STEP_CAPABILITY;
+        case STEP_CAPABILITY:
+            if (m_options.plan && !socket.UsesUids()) {
+                lane.failure = "server cannot delete by UID";  // a plan names UIDs only
+                return STEP_LOGOUT;
+            }
+            return NeedsList(lane) ? STEP_LIST : NextFolder(lane);
+        case STEP_LIST:
+            ResolveFolders(lane);
+            return NextFolder(lane);
         case STEP_SELECT:
+            if (job->restore)
+                return NextRestore(lane);
+            if (!lane.recovering)
+                lane.records.BeginFolder(lane.account, job->display, lane.trashDelimiter,
+                                         socket.UidValidity(), m_settings.Server(),
+                                         job->toTrash && job->name != lane.trash);
             // Before anything else: what a lost session of the account left.
             if (!lane.ledger.uids.empty())
                 return STEP_TAKEBACK;
@@ -78,15 +128,62 @@ int32_t CRunSequencer::NextStep(const Lane& lane) const {
         case STEP_TAKEBACK:
             return lane.recovering ? STEP_LOGOUT : STEP_SEARCH;
         case STEP_SEARCH:
-            return m_bPreview ? STEP_LOGOUT : STEP_STORE;
+            if (job->byUid && !job->gmailTrash) {
+                // A plan's messages the folder no longer holds.
+                const std::vector<uint32_t>& held = socket.Selection();
+                for (const uint32_t uid : job->uids)
+                    if (!std::binary_search(held.begin(), held.end(), uid))
+                        lane.records.Gone({lane.account, job->display, job->uidValidity, uid, "",
+                                           0, "", "", "", "", "", "", "", "", m_settings.Server()});
+            }
+            if (socket.FoundCount() == 0)
+                return FolderDone(lane);
+            if (!records || m_bPreview && !m_manifest)
+                return ActionStep(lane);
+            FormatMessageSets(socket.Selection(), CImapSocket::kMaxStoreLine - 64, &lane.fetchEnds);
+            lane.fetchSet = 0;
+            return STEP_FETCH;
+        case STEP_FETCH:
+        case STEP_COPYOUT: {
+            const size_t setEnd = lane.fetchEnds[lane.fetchSet];
+            if (lane.step == STEP_FETCH)
+                lane.bodyEnd = lane.fetchSet > 0 ? lane.fetchEnds[lane.fetchSet - 1] : 0;
+            if (!m_options.archive.empty() && !m_bPreview && lane.bodyEnd < setEnd) {
+                // The next few messages' bodies: at most 100, or 32 MiB unless one is larger.
+                const std::vector<uint32_t>& selection = socket.Selection();
+                lane.bodyBegin = lane.bodyEnd;
+                uint64_t bytes = 0;
+                do
+                    bytes += lane.records.SizeOf(selection[lane.bodyEnd++]);
+                while (lane.bodyEnd < setEnd && lane.bodyEnd - lane.bodyBegin < 100 &&
+                       bytes + lane.records.SizeOf(selection[lane.bodyEnd]) <= (32u << 20));
+                return STEP_COPYOUT;
+            }
+            lane.records.SetFetched();
+            if (++lane.fetchSet < lane.fetchEnds.size())
+                return STEP_FETCH;
+            return ActionStep(lane);
+        }
+        case STEP_MOVE:
+            return lane.moving ? FolderDone(lane) : STEP_STORE;  // COPY: then STORE, EXPUNGE
+        case STEP_PROBE:
+            if (socket.FoundCount() == 0)
+                return STEP_APPEND;
+            ++lane.skipped;  // its Message-ID is in the folder already
+            ++lane.restoreIndex;
+            return NextRestore(lane);
+        case STEP_APPEND:
+            ++lane.restored;
+            ++lane.restoreIndex;
+            return NextRestore(lane);
         case STEP_STORE:
             // Nothing flagged, nothing to expunge: other clients' flags stay theirs.
             if (!socket.HasFlagged())
-                return STEP_LOGOUT;
+                return FolderDone(lane);
             return socket.UsesUids() ? STEP_EXPUNGE : STEP_CHECK;
-        case STEP_CONNECT:
-        case STEP_CAPABILITY:
-            return lane.step + 1;
+        case STEP_CHECK:
+        case STEP_EXPUNGE:
+            return FolderDone(lane);
         default:
             return STEP_LOGOUT;
     }
@@ -142,8 +239,21 @@ void CRunSequencer::StepDone(Lane& lane) {
         lane.ledger.uids.clear();
         lane.ledger.unnamed = true;
     }
-    const int32_t next = NextStep(lane);
-    if (m_bStopping && next != STEP_LOGOUT && next != STEP_TAKEBACK && !lane.recovering)
+    const CFolderJob* job = lane.Job();
+    if (lane.step == STEP_SELECT && job && job->byUid && !lane.recovering &&
+        socket.UidValidity() != job->uidValidity) {
+        FailAccount(lane, job->gmailTrash ? "Trash changed since the move: the mail stays there"
+                                          : "mailbox was rebuilt since the plan");
+        return;
+    }
+    if (lane.step == STEP_COPYOUT && !lane.records.Failure().empty()) {
+        FailAccount(lane, lane.records.Failure());  // nothing without its copy is flagged
+        return;
+    }
+    const int32_t next = Advance(lane);
+    if (!lane.failure.empty())
+        FailAccount(lane, std::exchange(lane.failure, std::string()));
+    else if (m_bStopping && next != STEP_LOGOUT && next != STEP_TAKEBACK && !lane.recovering)
         FailAccount(lane, "run stopped");
     else
         RunStep(lane, next);
@@ -160,10 +270,32 @@ void CRunSequencer::StepFailed(Lane& lane) {
                         std::max(static_cast<int>(socket.ThrottleMs()), kShortestTimerMs));
         return;
     }
-    if (lane.step == STEP_UNFLAG || lane.recovering)
+    if (lane.step == STEP_UNFLAG || lane.recovering) {
         EndAccount(lane, lane.ending);
-    else
+    } else if ((lane.step == STEP_PROBE || lane.step == STEP_APPEND) && socket.IsConnected() &&
+               !m_bStopping) {
+        // One message not put back is no reason to leave the others.
+        m_host.KillTimer(lane.stepTimer);
+        ++lane.notRestored;
+        ++lane.restoreIndex;
+        RunStep(lane, NextRestore(lane));
+    } else if (lane.step == STEP_SELECT && lane.Job() && lane.Job()->restore &&
+               socket.IsConnected() && !m_bStopping) {
+        m_host.KillTimer(lane.stepTimer);
+        lane.notRestored += static_cast<unsigned>(lane.Job()->restore->size());
+        lane.notes += (lane.notes.empty() ? "no folder " : ", no folder ") + lane.Job()->display;
+        ++lane.job;
+        RunStep(lane, NextFolder(lane));
+    } else if (lane.step == STEP_SELECT && lane.jobs.size() > 1 && socket.IsConnected() &&
+               !m_bStopping) {
+        // A folder the account does not have: noted, and its other folders cleaned.
+        m_host.KillTimer(lane.stepTimer);
+        lane.notes += (lane.notes.empty() ? "no folder " : ", no folder ") + lane.Job()->display;
+        ++lane.job;
+        RunStep(lane, NextFolder(lane));
+    } else {
         FailAccount(lane, socket.FailureReason());
+    }
 }
 
 void CRunSequencer::StepOverdue(Lane& lane) {
@@ -223,17 +355,54 @@ void CRunSequencer::RunStep(Lane& lane, int32_t step) {
         case STEP_CAPABILITY:
             socket.SendCapability();
             break;
+        case STEP_LIST:
+            socket.SendList();
+            break;
         case STEP_SELECT:
-            socket.SendSelect();
+            if (lane.jobs.size() > 1 || lane.Job()->name != "INBOX")
+                lane.log.Append("\nFolder " + lane.Job()->display + "\n");
+            socket.SendSelect(lane.Job()->name);
             break;
         case STEP_TAKEBACK:
             lane.log.Append("\nTaking back the deleted flags an earlier session left\n");
             socket.SendTakeback(lane.ledger);
             break;
-        case STEP_SEARCH:
-            ShowStatus("Search mails with date before " + m_strBeforeDate);
-            socket.SendSearch(m_strBeforeDate);
+        case STEP_SEARCH: {
+            const CFolderJob& job = *lane.Job();
+            socket.SetMessageSink(&lane.records);
+            if (job.gmailTrash) {
+                socket.SelectUids(job.uids);  // the copies COPYUID named: no search
+            } else if (job.byUid) {
+                ShowStatus("Looking for the planned mails");
+                socket.SendSearchUids(job.uids);
+            } else {
+                ShowStatus("Search mails with date before " + job.before);
+                socket.SendSearch(job.before, job.spareFlagged, job.spareUnread);
+            }
             break;
+        }
+        case STEP_FETCH:
+            socket.SendFetch(lane.fetchSet > 0 ? lane.fetchEnds[lane.fetchSet - 1] : 0,
+                             lane.fetchEnds[lane.fetchSet], false);
+            break;
+        case STEP_COPYOUT:
+            socket.SendFetch(lane.bodyBegin, lane.bodyEnd, true);
+            break;
+        case STEP_MOVE:
+            if (lane.moving)
+                socket.SendMove(lane.trash);
+            else
+                socket.SendCopy(lane.trash);
+            break;
+        case STEP_PROBE:
+            socket.SendSearchMessageId((*lane.Job()->restore)[lane.restoreIndex].messageId);
+            break;
+        case STEP_APPEND: {
+            const CRestoreMessage& message = (*lane.Job()->restore)[lane.restoreIndex];
+            socket.SendAppend(lane.Job()->name, message.flags, message.received,
+                              ReadWholeFile(message.archive));
+            break;
+        }
         case STEP_STORE:
             if (socket.FoundCount() == 0)
                 ShowStatus("No message found");
@@ -305,9 +474,9 @@ void CRunSequencer::FailAccount(Lane& lane, std::string reason) {
         ArmTimer(lane.stepTimer);
         return;
     }
-    lane.searched = socket.m_bSearched == 1;
-    lane.found = socket.FoundCount() + lane.ledger.deleted;
-    lane.flagged = socket.FlaggedCount() + lane.ledger.deleted;
+    lane.searched = socket.m_bSearched == 1 || lane.job > 0;
+    lane.found = lane.foundTotal + socket.FoundCount() + lane.ledger.deleted;
+    lane.flagged = lane.flaggedTotal + socket.FlaggedCount() + lane.ledger.deleted;
     socket.LeaveFlags(lane.ledger);
     socket.Close();
     if (!connected && !lane.ledger.uids.empty() && !lane.recovered) {
@@ -333,6 +502,10 @@ void CRunSequencer::EndAccount(Lane& lane, std::string failure) {
     socket.Close();
     if (lane.hadFlags)
         failure += FlagsLeft(lane) ? "; deleted flags may remain" : "; deleted flags removed";
+    // What the manifest holds of the folder in progress: deleted, or kept and why.
+    lane.records.EndFolder([&socket, &failure](size_t j) {
+        return socket.SelectionGone(j) ? std::string("deleted") : "kept: " + failure;
+    });
     lane.step = STEP_LOGOUT;
     const std::string text = "Failed for user " + lane.account + ": " + failure;
     lane.log.Append("\n" + text + "\n");

@@ -7,6 +7,8 @@
 #include "imap/FlagLedger.h"
 #include "imap/ImapSocket.h"
 #include "imap/Transcript.h"
+#include "run/AccountRecords.h"
+#include "run/FolderJob.h"
 #include "run/RunSequencer.h"
 
 struct CRunSequencer::Lane {
@@ -25,7 +27,21 @@ struct CRunSequencer::Lane {
         inClear = false;
         found = flagged = 0;
         searched = false;
+        jobs.clear();
+        job = 0;
+        listed = false;
+        trash.clear();
+        trashDelimiter = 0;
+        foundTotal = flaggedTotal = 0;
+        deletedTotal = moved = 0;
+        cleaned.clear();
+        notes.clear();
+        failure.clear();
+        restoreIndex = 0;
+        restored = skipped = notRestored = 0;
     }
+
+    CFolderJob* Job() { return job < jobs.size() ? &jobs[job] : nullptr; }
 
     CTranscript log;  // held while other sessions log too
     CImapSocket socket;
@@ -50,4 +66,28 @@ struct CRunSequencer::Lane {
     bool throttled = false;        // the account had its one retry after throttling
     bool waitingThrottle = false;  // the step timer runs the server's suggested pause
     bool inClear = false;          // a password went out without TLS
+
+    // The account's folders, the one in progress, and where it stands in it:
+    // the FETCH sets of its selection (their ends), the set in progress and
+    // its bodies' part in progress [bodyBegin, bodyEnd).
+    std::vector<CFolderJob> jobs;
+    size_t job = 0;
+    bool listed = false;
+    std::string trash;  // the Trash folder as IMAP names it, once listed
+    char trashDelimiter = 0;
+    std::vector<size_t> fetchEnds;
+    size_t fetchSet = 0;
+    size_t bodyBegin = 0, bodyEnd = 0;
+    bool moving = false;  // STEP_MOVE is a MOVE, else a COPY before STORE
+    // What ended folders found and flagged, the messages moved to Trash, the
+    // folders cleaned ("INBOX 12") and what was noted ("no folder \Junk").
+    size_t foundTotal = 0, flaggedTotal = 0;
+    unsigned deletedTotal = 0, moved = 0;
+    std::string cleaned;
+    std::string notes;
+    std::string failure;  // what Advance found that ends the account
+    CAccountRecords records;
+    // Restoring: the message in progress of the folder, and the counts.
+    size_t restoreIndex = 0;
+    unsigned restored = 0, skipped = 0, notRestored = 0;
 };

@@ -6,6 +6,7 @@
 #include <climits>
 
 #include "run/AccessToken.h"
+#include "run/Manifest.h"
 #include "run/RunLane.h"
 
 CRunSequencer::CRunSequencer(IRunHost& host, CTranscript& transcript, const CSettings& settings,
@@ -55,7 +56,23 @@ void CRunSequencer::BeginRun(const std::string& beforeDate, bool preview, int la
         lane->step = STEP_LOGOUT;
     }
     StartTranscript();
+    // One manifest a run, its rows from every lane as their outcomes come.
+    m_manifest.reset();
+    m_strManifestProblem.clear();
+    if (!m_options.manifest.empty()) {
+        m_manifest = std::make_unique<CManifestWriter>();
+        m_strManifestProblem = m_manifest->Create(m_options.manifest);
+        if (!m_strManifestProblem.empty())
+            m_manifest.reset();
+    }
+    for (size_t i = 0; i < m_lanes.size(); ++i)
+        m_lanes[i]->records.BeginRun(m_manifest.get(), m_options.archive,
+                                     "lane" + std::to_string(i) + ".spool", preview);
     m_host.RunStarted();
+}
+
+void CRunSequencer::SetRunOptions(CRunOptions options) {
+    m_options = std::move(options);
 }
 
 void CRunSequencer::StartSingleRun(const std::string& account, const std::string& password,
@@ -101,6 +118,10 @@ void CRunSequencer::StartListRun(const std::string& beforeDate, bool preview) {
 void CRunSequencer::Launch(std::function<void()> start) {
     if (const std::string problem = ConfigurationProblem(m_settings); !problem.empty()) {
         FailRun(problem, false);  // the hosts refuse first; this is the last guard
+        return;
+    }
+    if (!m_strManifestProblem.empty()) {
+        FailRun(m_strManifestProblem, false);  // nothing is deleted that can't be recorded
         return;
     }
     if (m_settings.m_auth != AuthMode::OAuth2) {
@@ -157,7 +178,7 @@ void CRunSequencer::TokenArrived(const std::string& failure) {
 }
 
 void CRunSequencer::FailRun(const std::string& reason, bool token) {
-    m_strRunFailure = reason;
+    m_strRunFailure = token ? "no access token: " + reason : reason;
     const std::string text = token ? "No access token: " + reason : reason;
     m_transcript.Append("\n" + text + "\n");
     ShowStatus(text);
@@ -185,6 +206,7 @@ void CRunSequencer::AddSkippedLines(int line) {
 void CRunSequencer::BeginResult(Lane& lane) {
     lane.BeginAccount();
     lane.log.BeginAccount();
+    PlanFolders(lane);
     if (m_nUserCount > 0 && static_cast<size_t>(lane.userIndex) < m_users.m_arrLines.size())
         AddSkippedLines(m_users.m_arrLines[lane.userIndex]);
     CAccountResult row;
@@ -201,14 +223,34 @@ void CRunSequencer::FinishResult(Lane& lane, std::string failure) {
         return;
     CAccountResult& row = m_results[lane.row];
     const CImapSocket& socket = lane.socket;
-    // What ended sessions deleted counts too; a recovery session searched nothing.
-    const unsigned earlier = lane.ledger.deleted;
-    row.searched = lane.recovering ? lane.searched : socket.m_bSearched == 1;
-    row.found = lane.recovering ? lane.found : socket.FoundCount() + earlier;
-    row.flagged = lane.recovering ? lane.flagged : socket.FlaggedCount() + earlier;
-    row.deleted = socket.DeletedCount() + earlier;
+    // Ended folders, and the one in progress when the account ended in it;
+    // what lost sessions deleted counts too; a recovery session searched nothing.
+    const bool inFolder = lane.job < lane.jobs.size();
+    const size_t earlier = inFolder ? lane.ledger.deleted : 0;
+    row.searched = lane.recovering ? lane.searched : socket.m_bSearched == 1 || lane.job > 0;
+    row.found = lane.recovering ? lane.found
+                                : lane.foundTotal + (inFolder ? socket.FoundCount() : 0) + earlier;
+    row.flagged = lane.recovering
+                      ? lane.flagged
+                      : lane.flaggedTotal + (inFolder ? socket.FlaggedCount() : 0) + earlier;
+    row.deleted = lane.deletedTotal + static_cast<unsigned>(earlier) +
+                  (inFolder && !lane.recovering ? socket.DeletedCount() : 0);
+    row.moved = lane.moved + (inFolder ? socket.MovedCount() : 0);
+    row.detail = lane.cleaned;
+    row.restoring = m_options.restore != nullptr;
+    row.restored = lane.restored;
+    row.skipped = lane.skipped;
+    row.notRestored = lane.notRestored;
+    if (!lane.notes.empty() && row.failure != lane.notes)
+        row.detail += (row.detail.empty() ? "" : "; ") + lane.notes;
     row.stopped = failure.rfind("run stopped", 0) == 0;
     row.failure = std::move(failure);
+    if (!lane.notes.empty() && row.failure == lane.notes)
+        row.detail = lane.cleaned;
+    row.restoring = m_options.restore != nullptr;
+    row.restored = lane.restored;
+    row.skipped = lane.skipped;
+    row.notRestored = lane.notRestored;
     row.inClear = lane.inClear;
     row.finished = true;
     row.taken = std::chrono::steady_clock::now() - row.begun;

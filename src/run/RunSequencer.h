@@ -20,20 +20,42 @@
 #include <vector>
 
 #include "run/RunHost.h"
+#include "run/Rules.h"
 #include "settings/Settings.h"
 #include "settings/UserList.h"
 
 class CAccessToken;
+class CManifestWriter;
 class CTranscript;
+struct CPlan;
+struct CRestorePlan;
+
+// What a run records, copies and cleans beyond the settings.
+struct CRunOptions {
+    std::string manifest;  // where the run's manifest goes; "" none
+    std::string archive;   // the folder a copy of each message goes to first; "" none
+    CRules rules;          // no folder lines: INBOX, at the run's day
+    // Delete exactly what this preview's plan lists (its accounts, folders,
+    // UIDs) and nothing else; it must outlive the run.
+    const CPlan* plan = nullptr;
+    // Put back the copies of a manifest's deleted messages instead of deleting.
+    const CRestorePlan* restore = nullptr;
+};
 
 // The steps of one account, in the order they can come.
 enum : int32_t {
     STEP_CONNECT,
     STEP_LOGIN,
     STEP_CAPABILITY,
+    STEP_LIST,  // the folders, when the rules name one by its use or Trash is needed
     STEP_SELECT,
     STEP_TAKEBACK,  // the flags an earlier session of the account left
     STEP_SEARCH,
+    STEP_FETCH,    // what the manifest records, one set a step
+    STEP_COPYOUT,  // the copies before deletion, a few messages a step
+    STEP_MOVE,     // to Trash: MOVE, or COPY before STORE
+    STEP_PROBE,    // restoring: is the message there already?
+    STEP_APPEND,   // restoring: the message put back
     STEP_STORE,
     STEP_CHECK,
     STEP_EXPUNGE,
@@ -56,6 +78,11 @@ struct CAccountResult {
     bool searched = false;  // found is known
     bool stopped = false;   // ended because the run was stopped
     bool inClear = false;   // a password went to the server without TLS
+    std::string detail;     // the folders cleaned, when the rules named more than INBOX
+    unsigned moved = 0;     // moved to Trash
+    // A restore's: put back, already there, not put back.
+    bool restoring = false;
+    unsigned restored = 0, skipped = 0, notRestored = 0;
     std::chrono::steady_clock::time_point begun;
     std::chrono::steady_clock::duration taken{};
     // Its part of the log file: [logBegin, logEnd).
@@ -96,8 +123,11 @@ public:
     void Stop(std::function<void()> done);
 
     // Why the run ended before any account: the OAuth2 settings cannot be
-    // used, or no access token came. "" otherwise.
+    // used, no access token came, the manifest could not be made. "" otherwise.
     const std::string& RunFailure() const { return m_strRunFailure; }
+    // For the next runs: records, copies, rules, a plan.
+    void SetRunOptions(CRunOptions options);
+    const CRunOptions& RunOptions() const { return m_options; }
 
     // How long the server may stay silent while a step waits, and how long a
     // command may take however the server trickles (before the allowance
@@ -146,7 +176,22 @@ private:
     // The lane takes the next account of the list; the run ends after the last.
     void NextAccount(Lane& lane);
     void RunStep(Lane& lane, int32_t step);
-    int32_t NextStep(const Lane& lane) const;
+    // The step after the one just completed, doing what lies between (a
+    // folder's records closed, the next folder taken up).
+    int32_t Advance(Lane& lane);
+    // The folders of the account: from the plan, or from the rules.
+    void PlanFolders(Lane& lane);
+    // After LIST: the folders named by use found, Trash found, missing ones noted.
+    void ResolveFolders(Lane& lane);
+    // The next folder to SELECT, or STEP_LOGOUT after the last.
+    int32_t NextFolder(Lane& lane);
+    // After the search and the records: move, store, or (a preview) done.
+    int32_t ActionStep(Lane& lane);
+    // The folder's work ended: its records closed, its counts added.
+    int32_t FolderDone(Lane& lane);
+    // Restoring: the next message to look for or put back, or the next folder.
+    int32_t NextRestore(Lane& lane);
+    bool NeedsList(const Lane& lane) const;
     // The step in progress completed, failed, or ran out of time.
     void StepDone(Lane& lane);
     void StepFailed(Lane& lane);
@@ -176,6 +221,9 @@ private:
     // The run's own copies, taken when it starts.
     CSettings m_settings;
     CUserList m_users;
+    CRunOptions m_options;
+    std::unique_ptr<CManifestWriter> m_manifest;
+    std::string m_strManifestProblem;
     // Sessions, kept from run to run; the run uses the first m_nLanes.
     std::vector<std::unique_ptr<Lane>> m_lanes;
     size_t m_nLanes = 1;

@@ -71,15 +71,40 @@ void Dovecot::AddAccount(const std::string& name, const std::string& password) {
         std::filesystem::create_directories(m_folder.File(name + ".mail") + sub);
 }
 
+std::string Dovecot::FolderPath(const std::string& account, const std::string& folder) const {
+    // Maildir++: INBOX is the account's folder, the others ".Name" in it.
+    return m_folder.File(account + ".mail") + (folder.empty() ? "" : "/." + folder);
+}
+
 void Dovecot::AddMessage(const std::string& account, unsigned position, std::time_t date,
-                         const std::string& subject, const std::string& flags) {
+                         const std::string& subject, const std::string& flags,
+                         const std::string& folder) {
+    const std::string dir = FolderPath(account, folder);
+    for (const char* sub : {"/cur", "/new", "/tmp"})
+        std::filesystem::create_directories(dir + sub);
     // Fixed width, so that name order is position order.
-    const std::string path = m_folder.File(account + ".mail/cur/") +
-                             std::to_string(1000000000ull + position) + ".qd:2," + flags;
-    WriteFile(path, "Subject: " + subject + "\nFrom: a@example.org\n\nHi.\n");
+    const std::string path =
+        dir + "/cur/" + std::to_string(1000000000ull + position) + ".qd:2," + flags;
+    WriteFile(path, "Subject: " + subject + "\nMessage-ID: <" + std::to_string(position) + "." +
+                        account + "." + folder + "@test>\nFrom: a@example.org\n\nHi.\n");
     const timespec times[2] = {{date, 0}, {date, 0}};
     if (::utimensat(AT_FDCWD, path.c_str(), times, 0) != 0)
         throw std::system_error(errno, std::generic_category(), path);
+    if (m_pid > 0) {  // running: the mail user must own it, as Start() made the rest
+        const passwd* pw = ::geteuid() == 0 ? ::getpwnam("nobody") : ::getpwuid(::geteuid());
+        for (const std::string& made : {dir, dir + "/cur", dir + "/new", dir + "/tmp", path})
+            ::chown(made.c_str(), pw->pw_uid, pw->pw_gid);
+    }
+}
+
+std::string Dovecot::MessageFile(const std::string& account, unsigned position,
+                                 const std::string& folder) const {
+    const std::string prefix = std::to_string(1000000000ull + position) + ".qd";
+    for (const auto& file :
+         std::filesystem::directory_iterator(FolderPath(account, folder) + "/cur"))
+        if (file.path().filename().string().rfind(prefix, 0) == 0)
+            return ReadFile(file.path());
+    return "";
 }
 
 std::string Dovecot::Start() {
@@ -105,6 +130,11 @@ std::string Dovecot::Start() {
                       d + "\nmail_location = maildir:" + d + "/%u.mail\nfirst_valid_uid = " + uid +
                       "\ndefault_internal_user = " + user + "\ndefault_login_user = " + user +
                       "\ndefault_internal_group = " + ::getgrgid(pw->pw_gid)->gr_name + "\n" +
+                      (m_specialUse ? "namespace inbox {\n  inbox = yes\n"
+                                      "  mailbox Trash {\n    special_use = \\Trash\n  }\n"
+                                      "  mailbox Junk {\n    special_use = \\Junk\n  }\n"
+                                      "  mailbox Sent {\n    special_use = \\Sent\n  }\n}\n"
+                                    : "") +
                       m_oauth2 + "passdb {\n  driver = passwd-file\n  args = " + d + "/users\n" +
                       (m_oauth2.empty() ? "" : "  mechanisms = plain login\n") + "}\n" +
                       "userdb {\n  driver = static\n  args = uid=" + uid +
@@ -162,13 +192,22 @@ void Dovecot::Stop() {
     m_pid = -1;
 }
 
-std::vector<std::string> Dovecot::Subjects(const std::string& account) const {
-    // Mail is written to cur/; Dovecot changes only the flags after a file's ','.
-    const std::filesystem::directory_iterator cur(m_folder.File(account + ".mail/cur"));
+std::vector<std::string> Dovecot::Subjects(const std::string& account,
+                                           const std::string& folder) const {
+    // Mail is written to cur/ (mail moved in lands in new/ or cur/); Dovecot
+    // changes only the flags after a file's ','.
+    std::set<std::filesystem::directory_entry> files;
+    for (const char* sub : {"/cur", "/new"})
+        if (std::filesystem::exists(FolderPath(account, folder) + sub))
+            for (const auto& file :
+                 std::filesystem::directory_iterator(FolderPath(account, folder) + sub))
+                files.insert(file);
     std::vector<std::string> subjects;
-    for (const auto& file : std::set<std::filesystem::directory_entry>(begin(cur), end(cur))) {
+    for (const auto& file : files) {
         const std::string text = ReadFile(file.path());  // "Subject: " comes first
-        const std::string name = file.path().filename(), flags = name.substr(name.rfind(',') + 1);
+        const std::string name = file.path().filename();
+        const size_t info = name.find(":2,");
+        const std::string flags = info == std::string::npos ? "" : name.substr(info + 3);
         subjects.push_back(text.substr(9, text.find('\n') - 9) +
                            (flags.empty() ? "" : ":" + flags));
     }

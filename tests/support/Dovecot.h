@@ -19,9 +19,15 @@ public:
     // folds them); passwords without ':', CR or LF.
     void AddAccount(const std::string& name, const std::string& password);
     // Dovecot numbers messages in file name order, so position orders them;
-    // the file's mtime is the INTERNALDATE; flags are Maildir letters ("T": \Deleted).
+    // the file's mtime is the INTERNALDATE; flags are Maildir letters ("T": \Deleted,
+    // "F": \Flagged, "S": \Seen). folder: "" INBOX, else one of the account's
+    // folders (made when missing). Its Message-ID is <position.account.folder@test>.
+    // Also while Dovecot runs: it sees the message at the folder's next SELECT.
     void AddMessage(const std::string& account, unsigned position, std::time_t date,
-                    const std::string& subject, const std::string& flags = "");
+                    const std::string& subject, const std::string& flags = "",
+                    const std::string& folder = "");
+    // Before Start(): Trash, Junk and Sent with their special uses (RFC 6154).
+    void UseSpecialUse() { m_specialUse = true; }
 
     // Before Start(): XOAUTH2 and OAUTHBEARER too, taking a token for every
     // account in the domain of the name introspection answers ("x@example.com"
@@ -42,7 +48,11 @@ public:
 
     // The account's messages left on disk, in message order: their subjects,
     // followed by ":" and the flag letters when they have any.
-    std::vector<std::string> Subjects(const std::string& account) const;
+    std::vector<std::string> Subjects(const std::string& account,
+                                      const std::string& folder = "") const;
+    // The file of a message as Dovecot keeps it (by its position), "" when gone.
+    std::string MessageFile(const std::string& account, unsigned position,
+                            const std::string& folder = "") const;
 
 private:
     TempFolder m_folder;
@@ -50,5 +60,7 @@ private:
     unsigned m_port = 0;
     std::string m_tls;     // the config lines for TLS, "" without
     std::string m_oauth2;  // the config lines for OAuth2, "" without
+    bool m_specialUse = false;
+    std::string FolderPath(const std::string& account, const std::string& folder) const;
     pid_t m_pid = -1;      // the master, leader of its process group
 };
