@@ -102,8 +102,8 @@ bool ReadEncodedWord(std::string_view value, size_t at, EncodedWord& word) {
     while (i < value.size() && value[i] != '?' && value[i] != '*' && IsCharsetChar(value[i]))
         ++i;
     const size_t charsetEnd = i;
-    if (i < value.size() && value[i] == '*')  // RFC 2231 language
-        while (i < value.size() && value[i] != '?' && IsCharsetChar(value[i]))
+    if (i < value.size() && value[i] == '*')  // RFC 2231's language, of no use here
+        for (++i; i < value.size() && IsCharsetChar(value[i]);)
             ++i;
     if (charsetEnd == charsetBegin || charsetEnd - charsetBegin > 40 || i + 3 > value.size() ||
         value[i] != '?' || value[i + 2] != '?')

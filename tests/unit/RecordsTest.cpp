@@ -54,6 +54,7 @@ TEST(RecordsHeaders, DecodedAsAPersonReadsThem) {
         {"blanks and a fold between adjacent words kept", "=?UTF-8?Q?a?= \r\n =?utf-8?Q?b?=", "ab"},
         {"blank between a word and text dropped", "=?UTF-8?Q?a?= b =?UTF-8?Q?c?=", "a b c"},
         {"a character split across two words mangled", "=?UTF-8?B?ww==?= =?UTF-8?B?pA==?=", "ä"},
+        {"a language after the charset left encoded", "=?UTF-8*de?Q?=C3=A4?=", "ä"},
         {"a charset only the system knows left encoded", "=?windows-1252?Q?=80_5?=", "€ 5"},
         {"an unknown charset decoded anyway",
          "x =?x-nothing?Q?abc?= =?x-nothing?Q?d?=", "x =?x-nothing?Q?abc?= =?x-nothing?Q?d?="},
