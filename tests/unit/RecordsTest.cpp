@@ -52,6 +52,7 @@ TEST(RecordsHeaders, DecodedAsAPersonReadsThem) {
         {"a Q word with _, =XX and its charset in lower case left",
          "=?iso-8859-1?q?caf=E9_au_lait?=", "café au lait"},
         {"blanks and a fold between adjacent words kept", "=?UTF-8?Q?a?= \r\n =?utf-8?Q?b?=", "ab"},
+        {"a blank between words of two charsets kept", "=?UTF-8?Q?a?= =?ISO-8859-1?Q?=E9?=", "aé"},
         {"blank between a word and text dropped", "=?UTF-8?Q?a?= b =?UTF-8?Q?c?=", "a b c"},
         {"a character split across two words mangled", "=?UTF-8?B?ww==?= =?UTF-8?B?pA==?=", "ä"},
         {"a language after the charset left encoded", "=?UTF-8*de?Q?=C3=A4?=", "ä"},
