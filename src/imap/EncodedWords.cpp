@@ -99,7 +99,7 @@ bool IsCharsetChar(char c) {
 bool ReadEncodedWord(std::string_view value, size_t at, EncodedWord& word) {
     size_t i = at + 2;
     const size_t charsetBegin = i;
-    while (i < value.size() && value[i] != '?' && value[i] != '*' && IsCharsetChar(value[i]))
+    while (i < value.size() && IsCharsetChar(value[i]))
         ++i;
     const size_t charsetEnd = i;
     if (i < value.size() && value[i] == '*')  // RFC 2231's language, of no use here
@@ -110,12 +110,13 @@ bool ReadEncodedWord(std::string_view value, size_t at, EncodedWord& word) {
         return false;
     const char encoding = value[i + 1];
     const size_t textBegin = i + 3;
-    const size_t close = value.find("?=", textBegin);
-    if (close == std::string_view::npos)
+    // The text has no blank and no '?': the first of these must close the
+    // word. Looking no further keeps a value full of "=?" linear.
+    const size_t close = value.find_first_of(" \t\r\n?", textBegin);
+    if (close == std::string_view::npos || value[close] != '?' || close + 1 >= value.size() ||
+        value[close + 1] != '=')
         return false;
     const std::string_view text = value.substr(textBegin, close - textBegin);
-    if (text.find_first_of(" \t\r\n?") != std::string_view::npos)
-        return false;
     word.bytes.clear();
     if (encoding == 'B' || encoding == 'b') {
         if (!DecodeWordBase64(text, word.bytes))

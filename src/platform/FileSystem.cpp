@@ -22,7 +22,7 @@ std::string TemporaryBeside(const std::string& path) {
 }
 }  // namespace
 
-bool MakeFolders(const std::string& folder) {
+bool MakeFoldersFor(const std::string& path) {
 #ifdef _WIN32
     const char* const separators = "/\\";
 #else
@@ -30,16 +30,15 @@ bool MakeFolders(const std::string& folder) {
 #endif
     // The levels above may be a drive ("C:"), a share or folders of others:
     // only the last one must be there in the end.
-    for (size_t i = folder.find_first_of(separators, 1); i != std::string::npos;
-         i = folder.find_first_of(separators, i + 1)) {
-        const std::string level = folder.substr(0, i);
+    std::string level;
+    for (size_t i = path.find_first_of(separators, 1); i != std::string::npos;
+         i = path.find_first_of(separators, i + 1)) {
+        level = path.substr(0, i);
         if (level.back() != ':' && level.find_first_not_of(separators) != std::string::npos &&
             !InspectFile(level).exists)
             MakeFolder(level);
     }
-    if (!InspectFile(folder).exists)
-        MakeFolder(folder);
-    return InspectFile(folder).folder;
+    return level.empty() || InspectFile(level).folder;
 }
 
 #ifdef _WIN32

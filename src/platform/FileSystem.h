@@ -41,9 +41,9 @@ std::FILE* CreateNewFile(const std::string& path);
 // Removes the name path: a link itself, never what it points to. True when
 // nothing is there afterwards.
 bool RemoveFile(const std::string& path);
-// Makes every missing level of folder owner-only (see MakeFolder); true when
-// folder is a folder afterwards.
-bool MakeFolders(const std::string& folder);
+// Makes every missing folder on the way to the file path, each owner-only
+// (see MakeFolder); true when path's folder is there afterwards.
+bool MakeFoldersFor(const std::string& path);
 // A rename into path's folder reaches the disk (on Windows MoveReplacing
 // already writes through).
 void SyncFolderOf(const std::string& path);

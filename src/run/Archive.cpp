@@ -151,8 +151,7 @@ CArchiveFile::~CArchiveFile() {
 
 std::string CArchiveFile::Begin(const std::string& path) {
     Abandon();
-    const size_t slash = path.find_last_of("/\\");
-    if (slash != std::string::npos && slash > 0 && !MakeFolders(path.substr(0, slash)))
+    if (!MakeFoldersFor(path))
         return "cannot make the folder of " + path;
     auto state = std::make_unique<State>();
     state->path = path;

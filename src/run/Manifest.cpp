@@ -238,8 +238,7 @@ CManifestWriter::~CManifestWriter() {
 
 std::string CManifestWriter::Create(const std::string& path) {
     Close();
-    const size_t slash = path.find_last_of("/\\");
-    if (slash != std::string::npos && slash > 0 && !MakeFolders(path.substr(0, slash)))
+    if (!MakeFoldersFor(path))
         return "cannot make the folder of " + path;
     m_file = CreateNewFile(path);
     if (!m_file)
