@@ -140,8 +140,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
         QD_CHECK(!rules.For("nobody").folders.empty());
     }
-    CFolderRule folder;
-    if (ParseFolderRule(text, folder).empty())
-        checkFolder(folder);
+    CFolderRule option;  // as --folder takes it
+    if (ParseFolderRule(text, option).empty())
+        checkFolder(option);
     return 0;
 }
