@@ -22,31 +22,30 @@ std::string ArchiveHex(const unsigned char* bytes, size_t n) {
     return hex;
 }
 
-class ArchiveSha256 {
-public:
-    ArchiveSha256() : m_ctx(EVP_MD_CTX_new()) {
-        m_ok = m_ctx && EVP_DigestInit_ex(m_ctx, EVP_sha256(), nullptr) == 1;
-    }
-    ~ArchiveSha256() { EVP_MD_CTX_free(m_ctx); }
-    ArchiveSha256(const ArchiveSha256&) = delete;
-    ArchiveSha256& operator=(const ArchiveSha256&) = delete;
+// A SHA-256 in the making; null once OpenSSL failed. No class of this file's
+// own: CArchiveFile::State, which has external linkage, holds one.
+using DigestPtr = std::unique_ptr<EVP_MD_CTX, void (*)(EVP_MD_CTX*)>;
 
-    void Add(std::string_view bytes) {
-        m_ok = m_ok && EVP_DigestUpdate(m_ctx, bytes.data(), bytes.size()) == 1;
-    }
-    // 64 lower-case hex digits, "" when OpenSSL failed.
-    std::string Hex() {
-        unsigned char digest[EVP_MAX_MD_SIZE];
-        unsigned int n = 0;
-        if (!m_ok || EVP_DigestFinal_ex(m_ctx, digest, &n) != 1)
-            return "";
-        return ArchiveHex(digest, n);
-    }
+DigestPtr NewSha256() {
+    DigestPtr digest(EVP_MD_CTX_new(), EVP_MD_CTX_free);
+    if (digest && EVP_DigestInit_ex(digest.get(), EVP_sha256(), nullptr) != 1)
+        digest.reset();
+    return digest;
+}
 
-private:
-    EVP_MD_CTX* m_ctx;
-    bool m_ok;
-};
+void AddToSha256(DigestPtr& digest, std::string_view bytes) {
+    if (digest && EVP_DigestUpdate(digest.get(), bytes.data(), bytes.size()) != 1)
+        digest.reset();
+}
+
+// 64 lower-case hex digits, "" when OpenSSL failed.
+std::string Sha256Hex(DigestPtr& digest) {
+    unsigned char bytes[EVP_MAX_MD_SIZE];
+    unsigned int n = 0;
+    if (!digest || EVP_DigestFinal_ex(digest.get(), bytes, &n) != 1)
+        return "";
+    return ArchiveHex(bytes, n);
+}
 
 bool IsReservedDeviceName(std::string_view name) {
     // Windows takes these for devices whatever follows the first dot.
@@ -106,9 +105,9 @@ std::string SafeArchiveName(std::string_view name) {
         return safe;
     // Cut at a whole character or escape, the hash of the name after the cut
     // "~" (which is escaped everywhere else) keeps it apart from any other.
-    ArchiveSha256 hash;
-    hash.Add(name);
-    const std::string suffix = "~" + hash.Hex().substr(0, 32);
+    DigestPtr hash = NewSha256();
+    AddToSha256(hash, name);
+    const std::string suffix = "~" + Sha256Hex(hash).substr(0, 32);
     size_t cut = kMaxArchiveName - suffix.size();
     while (cut > 0 && ((static_cast<unsigned char>(safe[cut]) & 0xC0) == 0x80 ||
                        safe[cut - 1] == '%' || (cut > 1 && safe[cut - 2] == '%')))
@@ -140,7 +139,7 @@ struct CArchiveFile::State {
     std::FILE* file = nullptr;
     uint64_t written = 0;
     bool failed = false;
-    ArchiveSha256 hash;
+    DigestPtr hash = NewSha256();
 };
 
 CArchiveFile::CArchiveFile() = default;
@@ -170,7 +169,7 @@ bool CArchiveFile::Write(std::string_view bytes) {
     if (!m_state || m_state->failed)
         return false;
     m_state->failed = std::fwrite(bytes.data(), 1, bytes.size(), m_state->file) != bytes.size();
-    m_state->hash.Add(bytes);
+    AddToSha256(m_state->hash, bytes);
     m_state->written += bytes.size();
     return !m_state->failed;
 }
@@ -192,7 +191,7 @@ std::string CArchiveFile::Finish(uint64_t expectedSize, std::string* sha256) {
     if (error.empty() && closed != 0)
         error = "cannot write " + s.temp + ": " + std::strerror(errno);
     std::string hex;
-    if (error.empty() && (hex = s.hash.Hex()).empty())
+    if (error.empty() && (hex = Sha256Hex(s.hash)).empty())
         error = "cannot compute the SHA-256 of " + s.temp;
     if (error.empty() && !MoveReplacing(s.temp, s.path))
         error = "cannot rename " + s.temp + " to " + s.path + ": " + std::strerror(errno);
@@ -220,12 +219,12 @@ std::string FileSha256(const std::string& path) {
     std::FILE* file = OpenFile(path, "rb");
     if (!file)
         return "";
-    ArchiveSha256 hash;
+    DigestPtr hash = NewSha256();
     std::string buffer(64 * 1024, '\0');
     size_t n;
     while ((n = std::fread(buffer.data(), 1, buffer.size(), file)) > 0)
-        hash.Add(std::string_view(buffer.data(), n));
+        AddToSha256(hash, std::string_view(buffer.data(), n));
     const bool failed = std::ferror(file);
     std::fclose(file);
-    return failed ? "" : hash.Hex();
+    return failed ? "" : Sha256Hex(hash);
 }
