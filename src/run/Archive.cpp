@@ -154,7 +154,7 @@ std::string CArchiveFile::Begin(const std::string& path) {
         return "cannot make the folder of " + path;
     auto state = std::make_unique<State>();
     state->path = path;
-    state->temp = path + ".part";
+    state->temp = path + ".tmp";
     // What a crash left at the temporary name goes (a link itself, never what
     // it points to); the new file is then made where nothing is.
     RemoveFile(state->temp);

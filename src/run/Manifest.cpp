@@ -151,7 +151,7 @@ std::string ReadManifestRecords(ManifestBytes& bytes,
                                 const std::function<bool(const CManifestRow&)>& onRow) {
     ManifestCsv csv(bytes);
     std::vector<std::string> fields;
-    // A UTF-8 BOM, as spreadsheets save one, is no part of the header.
+    // A UTF-8 BOM, as spreadsheets save one, may come before the header.
     if (bytes.Peek() == 0xEF) {
         bytes.Get();
         if (bytes.Get() != 0xBB || bytes.Get() != 0xBF)

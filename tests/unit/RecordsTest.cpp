@@ -268,12 +268,12 @@ TEST(RecordsArchive, ACopyTakesItsNameOnlyWholeAndNeverThroughALink) {
             CArchiveFile copy;
             ASSERT_EQ(copy.Begin(path), "");
             copy.Abandon();
-            EXPECT_FALSE(std::filesystem::exists(path + ".part"));
+            EXPECT_FALSE(std::filesystem::exists(path + ".tmp"));
             // What a crash or someone else left at the temporary name.
             if (row.planted)
-                ::symlink(dir.File("victim").c_str(), (path + ".part").c_str());
+                ::symlink(dir.File("victim").c_str(), (path + ".tmp").c_str());
             else
-                WriteFile(path + ".part", "stale");
+                WriteFile(path + ".tmp", "stale");
             ASSERT_EQ(copy.Begin(path), "");
             EXPECT_TRUE(copy.Write("abc") && copy.Write("def"));
             if (row.finish)
@@ -281,7 +281,7 @@ TEST(RecordsArchive, ACopyTakesItsNameOnlyWholeAndNeverThroughALink) {
         }
         EXPECT_EQ(row.finish && error.empty(), row.kept) << error;
         EXPECT_EQ(ReadFile(dir.File("victim")), "kept");
-        EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(path + ".part")));
+        EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(path + ".tmp")));
         if (!row.kept) {
             EXPECT_FALSE(std::filesystem::exists(path));
             EXPECT_EQ(sha256, "none");
