@@ -22,6 +22,25 @@ std::string TemporaryBeside(const std::string& path) {
 }
 }  // namespace
 
+bool MakeFoldersFor(const std::string& path) {
+#ifdef _WIN32
+    const char* const separators = "/\\";
+#else
+    const char* const separators = "/";
+#endif
+    // The levels above may be a drive ("C:"), a share or folders of others:
+    // only the last one must be there in the end.
+    std::string level;
+    for (size_t i = path.find_first_of(separators, 1); i != std::string::npos;
+         i = path.find_first_of(separators, i + 1)) {
+        level = path.substr(0, i);
+        if (level.back() != ':' && level.find_first_not_of(separators) != std::string::npos &&
+            !InspectFile(level).exists)
+            MakeFolder(level);
+    }
+    return level.empty() || InspectFile(level).folder;
+}
+
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
@@ -145,6 +164,30 @@ std::FILE* OpenForAppend(const std::string& path) {
     return stream;
 }
 
+std::FILE* CreateNewFile(const std::string& path) {
+    const HANDLE file = ::CreateFileW(WidePath(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ,
+                                      nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        errno = ::GetLastError() == ERROR_FILE_EXISTS ? EEXIST : EACCES;
+        return nullptr;
+    }
+    const int fd = ::_open_osfhandle(reinterpret_cast<intptr_t>(file), _O_BINARY);
+    if (fd < 0) {
+        ::CloseHandle(file);
+        return nullptr;
+    }
+    std::FILE* stream = ::_fdopen(fd, "wb");
+    if (!stream)
+        ::_close(fd);
+    return stream;
+}
+
+bool RemoveFile(const std::string& path) {
+    return ::DeleteFileW(WidePath(path).c_str()) || ::GetLastError() == ERROR_FILE_NOT_FOUND;
+}
+
+void SyncFolderOf(const std::string&) {}
+
 std::string CurrentUserName() {
     wchar_t name[256];
     DWORD size = 256;
@@ -180,8 +223,8 @@ bool WriteAll(int fd, std::string_view bytes) {
     }
     return true;
 }
+}  // namespace
 
-// The rename itself reaches the disk with its folder.
 void SyncFolderOf(const std::string& path) {
     const size_t slash = path.rfind('/');
     const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
@@ -191,7 +234,6 @@ void SyncFolderOf(const std::string& path) {
         ::close(fd);
     }
 }
-}  // namespace
 
 std::FILE* OpenFile(const std::string& path, const char* mode) {
     return std::fopen(path.c_str(), mode);
@@ -251,6 +293,20 @@ std::FILE* OpenForAppend(const std::string& path) {
     if (!file)
         ::close(fd);
     return file;
+}
+
+std::FILE* CreateNewFile(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return nullptr;
+    std::FILE* file = ::fdopen(fd, "wb");
+    if (!file)
+        ::close(fd);
+    return file;
+}
+
+bool RemoveFile(const std::string& path) {
+    return ::unlink(path.c_str()) == 0 || errno == ENOENT;
 }
 
 std::string CurrentUserName() {

@@ -35,6 +35,18 @@ bool CreateExclusive(const std::string& path);
 // Opens a regular file for appending, never through a link, creating it
 // owner-only when it is missing; null when it can't.
 std::FILE* OpenForAppend(const std::string& path);
+// Creates path as a new owner-only file open for writing ("wb"), never
+// through a link: null (errno says why) when anything is there already.
+std::FILE* CreateNewFile(const std::string& path);
+// Removes the name path: a link itself, never what it points to. True when
+// nothing is there afterwards.
+bool RemoveFile(const std::string& path);
+// Makes every missing folder on the way to the file path, each owner-only
+// (see MakeFolder); true when path's folder is there afterwards.
+bool MakeFoldersFor(const std::string& path);
+// A rename into path's folder reaches the disk (on Windows MoveReplacing
+// already writes through).
+void SyncFolderOf(const std::string& path);
 
 // What the program must know of a file before it lets the file steer a run.
 struct CFileFacts {

@@ -29,8 +29,8 @@ struct CManifestRow {
     std::string server;   // host:port the run used
 };
 
-// The header line: account,folder,uidvalidity,uid,received,size,message_id,date,
-// from,subject,action,archive,sha256,flags,server.
+// The header line with its CR LF: account,folder,uidvalidity,uid,received,size,
+// message_id,date,from,subject,action,archive,sha256,flags,server.
 std::string ManifestHeader();
 // One row as a CSV line with its CR LF: a field with ',', '"', CR or LF is
 // quoted; one a spreadsheet would take for a formula (=, +, -, @, TAB, CR, or

@@ -1,9 +1,9 @@
 // libFuzzer target for the files the program reads: the same bytes as the
-// configuration file, the user list, the OAuth file, the known servers and a
-// saved report, and
-// as the token endpoint's reply and an XOAUTH2 refusal. Aborts when a load
-// lets through what a run must never get, or when saving and loading again
-// changes the settings or the report.
+// configuration file, the user list, the OAuth file, the known servers, a
+// saved report, a manifest and a rules file, and as the token endpoint's
+// reply and an XOAUTH2 refusal. Aborts when a load lets through what a run
+// must never get, or when saving and loading again changes the settings, the
+// report or a manifest's row.
 #include <stdlib.h>
 
 #include <cstdio>
@@ -17,7 +17,10 @@
 #include "imap/Xoauth2.h"
 #include "platform/DataFolder.h"
 #include "platform/HttpsPost.h"
+#include "platform/Utf8.h"
 #include "run/AccessToken.h"
+#include "run/Manifest.h"
+#include "run/Rules.h"
 #include "run/RunReport.h"
 #include "settings/Settings.h"
 #include "settings/UserList.h"
@@ -109,5 +112,36 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const std::string saved = FormatReport(report);
         QD_CHECK(ParseReport(saved, reread).empty() && FormatReport(reread) == saved);
     }
+    // A row read is written again and reads back the same (the format is
+    // one to one, so equal lines are equal rows).
+    ReadManifest(text, [](const CManifestRow& row) {
+        const std::string line = FormatManifestRow(row);
+        int rows = 0;
+        QD_CHECK(ReadManifest(ManifestHeader() + line, [&](const CManifestRow& back) {
+                     QD_CHECK(FormatManifestRow(back) == line);
+                     return ++rows > 0;
+                 }).empty());
+        QD_CHECK(rows == 1);
+        return true;
+    });
+    const auto checkFolder = [&](const CFolderRule& f) {
+        QD_CHECK(f.name.empty() != f.specialUse.empty());
+        QD_CHECK(IsValidUtf8(f.name) && printable(f.name));
+        QD_CHECK(f.olderThanDays >= -1 && f.olderThanDays <= 100000);
+    };
+    CRules rules;
+    if (ParseRules(text, "fuzz", rules).empty()) {
+        for (const CFolderRule& f : rules.all.folders)
+            checkFolder(f);
+        for (const auto& [account, set] : rules.accounts) {
+            QD_CHECK(!account.empty() && IsValidUtf8(account));
+            for (const CFolderRule& f : rules.For(account).folders)
+                checkFolder(f);
+        }
+        QD_CHECK(!rules.For("nobody").folders.empty());
+    }
+    CFolderRule option;  // as --folder takes it
+    if (ParseFolderRule(text, option).empty())
+        checkFolder(option);
     return 0;
 }
