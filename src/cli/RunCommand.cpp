@@ -68,7 +68,8 @@ std::string TargetLine(const CCliOptions& options, const CSettings& settings,
 }
 
 // The manifest's place: as given, or the data folder's audit/ named by the
-// run's start (never rotated away: it is the record).
+// run's start (never rotated away: it is the record); a second run in the
+// same second gets a name of its own.
 std::string ManifestPath(const CCliOptions& options, const std::string& folder) {
     if (options.noManifest)
         return "";
@@ -78,7 +79,11 @@ std::string ManifestPath(const CCliOptions& options, const std::string& folder) 
     char name[40] = "run";
     if (LocalTime(std::time(nullptr), &local))
         std::strftime(name, sizeof name, "%Y-%m-%dT%H-%M-%S", &local);
-    return DataFilePath(DataFilePath(folder, "audit"), (std::string(name) + ".csv").c_str());
+    const std::string audit = DataFilePath(folder, "audit");
+    std::string path = DataFilePath(audit, (std::string(name) + ".csv").c_str());
+    for (int n = 2; InspectFile(path).exists && n < 1000; ++n)
+        path = DataFilePath(audit, (std::string(name) + "-" + std::to_string(n) + ".csv").c_str());
+    return path;
 }
 
 // The rules for this run: the file's (or none), then what the command line says.

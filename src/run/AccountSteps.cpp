@@ -136,8 +136,11 @@ int32_t CRunSequencer::Advance(Lane& lane) {
                         lane.records.Gone({lane.account, job->display, job->uidValidity, uid, "",
                                            0, "", "", "", "", "", "", "", "", m_settings.Server()});
             }
-            if (socket.FoundCount() == 0)
+            if (socket.FoundCount() == 0) {
+                if (!m_bPreview)
+                    ShowStatus("No message found");
                 return FolderDone(lane);
+            }
             if (!records || m_bPreview && !m_manifest)
                 return ActionStep(lane);
             FormatMessageSets(socket.Selection(), CImapSocket::kMaxStoreLine - 64, &lane.fetchEnds);
@@ -404,10 +407,7 @@ void CRunSequencer::RunStep(Lane& lane, int32_t step) {
             break;
         }
         case STEP_STORE:
-            if (socket.FoundCount() == 0)
-                ShowStatus("No message found");
-            else
-                ShowStatus("Deleting " + std::to_string(socket.FoundCount()) + " mails");
+            ShowStatus("Deleting " + std::to_string(socket.FoundCount()) + " mails");
             socket.SendStore();
             break;
         case STEP_CHECK:
