@@ -46,22 +46,25 @@ wxDateTime CutoffDay(const CCliOptions& options) {
 // folder or day shows here, not in the mailboxes.
 std::string TargetLine(const CCliOptions& options, const CSettings& settings,
                        const std::string& cutoff, size_t accounts, const CRunOptions& run) {
-    const std::string whom = options.list || run.plan ? std::to_string(accounts) +
-                                                            (accounts == 1 ? " account" : " accounts")
-                                                      : options.user;
-    const std::string where = " on " + settings.Server() + " (" +
-                              SecurityModeName(settings.m_security) + ")" +
-                              (options.list || run.plan
-                                   ? ", " + std::to_string(settings.m_nParallel) + " at a time"
-                                   : "");
+    const std::string whom =
+        options.list || run.plan
+            ? std::to_string(accounts) + (accounts == 1 ? " account" : " accounts")
+            : options.user;
+    const std::string where =
+        " on " + settings.Server() + " (" + SecurityModeName(settings.m_security) + ")" +
+        (options.list || run.plan ? ", " + std::to_string(settings.m_nParallel) + " at a time"
+                                  : "");
     if (run.plan)
         return "Deleting exactly the " + std::to_string(run.plan->messages) +
                " messages the plan " + options.execute + " lists, of " + whom + where;
     // The folders of [all]: INBOX unless the rules say otherwise.
     std::string folders;
     for (const CFolderRule& rule : run.rules.For("").folders)
-        folders += (folders.empty() ? "" : ", ") + (rule.name.empty() ? rule.specialUse : rule.name) +
-                   (rule.olderThanDays >= 0 ? " (older than " + std::to_string(rule.olderThanDays) + " days)" : "");
+        folders += (folders.empty() ? "" : ", ") +
+                   (rule.name.empty() ? rule.specialUse : rule.name) +
+                   (rule.olderThanDays >= 0
+                        ? " (older than " + std::to_string(rule.olderThanDays) + " days)"
+                        : "");
     return std::string(options.dryRun ? "Dry run (nothing is deleted): mail" : "Deleting mail") +
            " received before " + cutoff + " from " + folders + " of " + whom + where +
            (run.rules.For("").action == RuleAction::Trash ? ", moved to Trash" : "");
@@ -187,7 +190,8 @@ int RunDeletion(const CCliOptions& options, CSettings& settings, const std::stri
     }
     runOptions.manifest = ManifestPath(options, folder);
     runOptions.archive = options.archive;
-    const wxDateTime day = options.execute.empty() ? CutoffDay(options) : wxDateTime::Today() - wxDateSpan::Day();
+    const wxDateTime day =
+        options.execute.empty() ? CutoffDay(options) : wxDateTime::Today() - wxDateSpan::Day();
     if (!day.IsEarlierThan(wxDateTime::Today()) && !options.force)
         return Fail("the cut-off day " + day.FormatISODate().ToStdString() +
                     " is today or later: every message would go; give --force if that is meant");
@@ -214,12 +218,13 @@ int RunDeletion(const CCliOptions& options, CSettings& settings, const std::stri
                 continue;
             std::string secret = password;
             if (options.user.empty()) {
-                const auto at = std::find(users.m_arrAccounts.begin(), users.m_arrAccounts.end(),
-                                          account);
+                const auto at =
+                    std::find(users.m_arrAccounts.begin(), users.m_arrAccounts.end(), account);
                 if (at == users.m_arrAccounts.end())
                     return Fail("account " + account + " of the plan is not in the user list " +
                                 listPath);
-                secret = users.m_arrPasswords[static_cast<size_t>(at - users.m_arrAccounts.begin())];
+                secret =
+                    users.m_arrPasswords[static_cast<size_t>(at - users.m_arrAccounts.begin())];
             }
             planned.m_arrAccounts.push_back(account);
             planned.m_arrPasswords.push_back(secret);
@@ -238,10 +243,9 @@ int RunDeletion(const CCliOptions& options, CSettings& settings, const std::stri
         return kFolderBusy;
     }
     if (!options.quiet)
-        std::fprintf(stderr, "%s\n",
-                     TargetLine(options, settings, cutoff, users.m_arrAccounts.size(),
-                                runOptions)
-                         .c_str());
+        std::fprintf(
+            stderr, "%s\n",
+            TargetLine(options, settings, cutoff, users.m_arrAccounts.size(), runOptions).c_str());
 
     std::FILE* progress = !options.quiet && StderrIsTerminal() ? stderr : nullptr;
     CTranscript transcript(DataFilePath(folder, kLogFileName));
@@ -317,7 +321,8 @@ int RunRestore(const CCliOptions& options, CSettings& settings, const std::strin
     for (const std::string& account : plan.accounts) {
         std::string secret = password;
         if (options.user.empty()) {
-            const auto at = std::find(list.m_arrAccounts.begin(), list.m_arrAccounts.end(), account);
+            const auto at =
+                std::find(list.m_arrAccounts.begin(), list.m_arrAccounts.end(), account);
             if (at == list.m_arrAccounts.end())
                 return Fail("account " + account + " of the manifest is not in the user list " +
                             listPath);
@@ -333,9 +338,11 @@ int RunRestore(const CCliOptions& options, CSettings& settings, const std::strin
         return kFolderBusy;
     }
     if (!options.quiet)
-        std::fprintf(stderr, "Putting back the %zu messages %s kept a copy of, into %zu accounts on %s (%s)\n",
-                     plan.messages, options.restore.c_str(), users.m_arrAccounts.size(),
-                     settings.Server().c_str(), SecurityModeName(settings.m_security));
+        std::fprintf(
+            stderr,
+            "Putting back the %zu messages %s kept a copy of, into %zu accounts on %s (%s)\n",
+            plan.messages, options.restore.c_str(), users.m_arrAccounts.size(),
+            settings.Server().c_str(), SecurityModeName(settings.m_security));
     std::FILE* progress = !options.quiet && StderrIsTerminal() ? stderr : nullptr;
     CTranscript transcript(DataFilePath(folder, kLogFileName));
     CCliHost host(stdout, progress);

@@ -40,6 +40,14 @@ const char* RejectedReason(int32_t command) {
             return "search for deleted mail rejected";
         case CMD_APPEND:
             return "APPEND rejected";
+        case CMD_LIST:
+            return "list of folders rejected";
+        case CMD_FETCH:
+            return "fetch rejected";
+        case CMD_MOVE:
+            return "move to Trash rejected";
+        case CMD_COPY:
+            return "copy to Trash rejected";
         case CMD_UNFLAG:
         case CMD_TAKEBACK:
             return "unflagging rejected";

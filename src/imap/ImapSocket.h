@@ -196,6 +196,9 @@ public:
     // Messages this session may have flagged \Deleted (stored, or sent in a
     // STORE not yet answered) and neither expunged nor unflagged.
     bool HasFlagged() const;
+    // The numbers this session may have flagged and not seen expunged, as the
+    // server numbers them now (UIDs with UIDPLUS).
+    std::vector<uint32_t> Outstanding() const;
     // False when which messages this session flagged can't be known (the
     // server renumbered under a STORE in flight, or expunged past counting).
     bool FlaggedKnown() const { return !m_bFlagsUncertain && !m_tracker.Lost(); }
@@ -277,9 +280,6 @@ private:
     // UID EXPUNGE).
     void SendSets(int32_t code, const std::vector<uint32_t>& numbers);
     void SendNextSet();
-    // The numbers this session may have flagged and not seen expunged, as the
-    // server numbers them now.
-    std::vector<uint32_t> Outstanding() const;
     int32_t& FlagOf(int32_t command);
     void Fail(std::string reason, bool closeConnection);
     void FlushOutput();
@@ -378,9 +378,9 @@ private:
     std::string m_fetchProblem;
     std::vector<uint32_t> m_copied;
     uint32_t m_copiedValidity = 0;
-    std::string m_target;  // MOVE's and COPY's folder
-    bool m_bBodies = false;      // the FETCH in progress asks for whole messages
-    bool m_bSearchSets = false;  // the SEARCH in progress is one of UID sets
+    std::string m_target;               // MOVE's and COPY's folder
+    bool m_bBodies = false;             // the FETCH in progress asks for whole messages
+    bool m_bSearchSets = false;         // the SEARCH in progress is one of UID sets
     std::vector<uint32_t> m_requested;  // ... of these UIDs
     unsigned m_nMoved = 0;
 };

@@ -107,9 +107,10 @@ void CRunSequencer::PlanFolders(Lane& lane) {
         job.specialUse = rule.specialUse;
         job.display = rule.name.empty() ? rule.specialUse : rule.name;
         job.name = rule.name.empty() ? "" : EncodeMailboxName(rule.name);
-        job.before = rule.olderThanDays < 0
-                         ? m_strBeforeDate
-                         : FormatCutoffDate(wxDateTime::Today() - wxDateSpan::Days(rule.olderThanDays));
+        job.before =
+            rule.olderThanDays < 0
+                ? m_strBeforeDate
+                : FormatCutoffDate(wxDateTime::Today() - wxDateSpan::Days(rule.olderThanDays));
         job.spareFlagged = rules.spareFlagged;
         job.spareUnread = rules.spareUnread;
         job.toTrash = rules.action == RuleAction::Trash;
@@ -144,10 +145,9 @@ void CRunSequencer::ResolveFolders(Lane& lane) {
     }
     // Trash's own rule runs before anything is moved there: mail a run moves
     // to Trash stays there for the user to rescue, whatever its date.
-    std::stable_partition(lane.jobs.begin() + static_cast<long>(lane.job), lane.jobs.end(),
-                          [&lane](const CFolderJob& job) {
-                              return !lane.trash.empty() && job.name == lane.trash;
-                          });
+    std::stable_partition(
+        lane.jobs.begin() + static_cast<long>(lane.job), lane.jobs.end(),
+        [&lane](const CFolderJob& job) { return !lane.trash.empty() && job.name == lane.trash; });
 }
 
 int32_t CRunSequencer::NextFolder(Lane& lane) {
@@ -179,15 +179,23 @@ int32_t CRunSequencer::ActionStep(Lane& lane) {
         lane.failure = "Gmail without MOVE: its mail can't be deleted for good";
         return STEP_LOGOUT;
     }
+    if (socket.IsGmail() && !job.toTrash)
+        lane.records.HoldMoves();
     return STEP_MOVE;
 }
 
 int32_t CRunSequencer::FolderDone(Lane& lane) {
     CImapSocket& socket = lane.socket;
     CFolderJob& job = *lane.Job();
-    lane.records.EndFolder([&socket](size_t j) {
-        return socket.SelectionGone(j) ? std::string("deleted") : std::string("kept");
-    });
+    // A Gmail deletion: the moved mail is deleted in Trash, next, and its
+    // rows are written then.
+    const bool gmailDeletion = lane.moving && socket.IsGmail() && !job.gmailTrash && !job.toTrash;
+    if (!gmailDeletion)
+        lane.records.EndFolder([&](size_t j, const CManifestRow&) {
+            if (lane.records.Holding())
+                return std::string("moved to Trash, not deleted");
+            return socket.SelectionGone(j) ? std::string("deleted") : std::string("kept");
+        });
     // What lost sessions deleted in this folder counts with what this one did.
     lane.foundTotal += socket.FoundCount() + lane.ledger.deleted;
     lane.flaggedTotal += socket.FlaggedCount() + lane.ledger.deleted;
@@ -197,8 +205,7 @@ int32_t CRunSequencer::FolderDone(Lane& lane) {
     if (lane.jobs.size() > 1 || job.name != "INBOX")
         lane.cleaned += (lane.cleaned.empty() ? "" : ", ") + job.display + " " +
                         std::to_string(socket.FoundCount());
-    // A Gmail move: the copies in Trash are deleted there, next.
-    if (lane.moving && socket.IsGmail() && !job.gmailTrash) {
+    if (gmailDeletion) {
         CFolderJob copies;
         copies.name = lane.trash;
         std::string shown;
@@ -206,11 +213,16 @@ int32_t CRunSequencer::FolderDone(Lane& lane) {
         copies.byUid = copies.gmailTrash = true;
         copies.uidValidity = socket.CopiedValidity();
         copies.uids = socket.CopiedUids();
-        if (copies.uids.empty() || copies.uidValidity == 0)
+        if (copies.uids.empty() || copies.uidValidity == 0) {
             lane.notes += (lane.notes.empty() ? "" : ", ") +
                           std::string("moved to Trash without saying where: kept there");
-        else
-            lane.jobs.insert(lane.jobs.begin() + static_cast<long>(lane.job) + 1, std::move(copies));
+            lane.records.EndFolder([](size_t, const CManifestRow&) {
+                return std::string("moved to Trash, not deleted");
+            });
+        } else {
+            lane.jobs.insert(lane.jobs.begin() + static_cast<long>(lane.job) + 1,
+                             std::move(copies));
+        }
     }
     lane.moving = false;
     ++lane.job;
@@ -224,8 +236,8 @@ int32_t CRunSequencer::NextRestore(Lane& lane) {
         // A copy that is not what the run wrote is not put back.
         if (FileSha256(message.archive) != message.sha256) {
             ++lane.notRestored;
-            lane.log.Append("\nNot put back (its copy differs from the record): " +
-                            message.archive + "\n");
+            lane.log.Append(
+                "\nNot put back (its copy differs from the record): " + message.archive + "\n");
             continue;
         }
         return message.messageId.empty() ? STEP_APPEND : STEP_PROBE;

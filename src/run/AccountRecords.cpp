@@ -38,9 +38,12 @@ bool ReadLine(std::FILE* file, std::string& line) {
 uint32_t UidBefore(std::string_view head) {
     const size_t at = FindNoCase(head, "(UID ");
     const size_t other = FindNoCase(head, " UID ");
-    const size_t pos = at != std::string_view::npos ? at + 5 : other != std::string_view::npos ? other + 5 : 0;
+    const size_t pos = at != std::string_view::npos      ? at + 5
+                       : other != std::string_view::npos ? other + 5
+                                                         : 0;
     uint64_t uid = 0;
-    for (size_t i = pos; pos && i < head.size() && head[i] >= '0' && head[i] <= '9' && uid <= UINT32_MAX; ++i)
+    for (size_t i = pos;
+         pos && i < head.size() && head[i] >= '0' && head[i] <= '9' && uid <= UINT32_MAX; ++i)
         uid = uid * 10 + static_cast<unsigned>(head[i] - '0');
     return uid <= UINT32_MAX ? static_cast<uint32_t>(uid) : 0;
 }
@@ -67,6 +70,7 @@ void CAccountRecords::BeginFolder(const std::string& account, const std::string&
                                   bool toTrash) {
     CloseSpool();
     m_toTrash = toTrash;
+    m_holdMoves = false;
     m_account = account;
     m_folder = folder;
     m_delimiter = delimiter;
@@ -78,8 +82,9 @@ void CAccountRecords::BeginFolder(const std::string& account, const std::string&
 }
 
 uint64_t CAccountRecords::SizeOf(uint32_t uid) const {
-    const auto it = std::lower_bound(m_pending.begin(), m_pending.end(), uid,
-                                     [](const CManifestRow& row, uint32_t u) { return row.uid < u; });
+    const auto it =
+        std::lower_bound(m_pending.begin(), m_pending.end(), uid,
+                         [](const CManifestRow& row, uint32_t u) { return row.uid < u; });
     return it != m_pending.end() && it->uid == uid ? it->size : 0;
 }
 
@@ -101,8 +106,8 @@ void CAccountRecords::Fetched(const CFetchedMessage& message) {
                 m_failure = "copy failed: " + why;
             return;
         }
-        it->archive = ArchivePath(m_archiveDir, m_account, m_folder, m_delimiter, m_uidValidity,
-                                  it->uid);
+        it->archive =
+            ArchivePath(m_archiveDir, m_account, m_folder, m_delimiter, m_uidValidity, it->uid);
         it->sha256 = std::move(sha256);
         return;
     }
@@ -125,9 +130,9 @@ void CAccountRecords::Fetched(const CFetchedMessage& message) {
     row.from = DecodeHeaderValue(field("FROM"));
     row.subject = DecodeHeaderValue(field("SUBJECT"));
     // Responses come in the mailbox's order, UIDs rising; a server may differ.
-    const auto at = std::upper_bound(
-        m_pending.begin(), m_pending.end(), row.uid,
-        [](uint32_t u, const CManifestRow& other) { return u < other.uid; });
+    const auto at =
+        std::upper_bound(m_pending.begin(), m_pending.end(), row.uid,
+                         [](uint32_t u, const CManifestRow& other) { return u < other.uid; });
     m_pending.insert(at, std::move(row));
 }
 
@@ -143,8 +148,8 @@ bool CAccountRecords::BodyBegin(std::string_view head, uint64_t) {
         return false;
     }
     m_copy = std::make_unique<CArchiveFile>();
-    const std::string why =
-        m_copy->Begin(ArchivePath(m_archiveDir, m_account, m_folder, m_delimiter, m_uidValidity, uid));
+    const std::string why = m_copy->Begin(
+        ArchivePath(m_archiveDir, m_account, m_folder, m_delimiter, m_uidValidity, uid));
     if (!why.empty()) {
         m_copy.reset();
         if (m_failure.empty())
@@ -184,8 +189,11 @@ void CAccountRecords::Gone(CManifestRow row) {
 }
 
 void CAccountRecords::SetDone(int32_t command, size_t count) {
+    if (command == CMD_MOVE && m_holdMoves)
+        return;
     // Written as soon as the server confirmed them: a crash leaves them recorded.
-    Emit(count, command == CMD_MOVE || m_toTrash ? "moved to Trash" : "deleted");
+    const std::string action = command == CMD_MOVE || m_toTrash ? "moved to Trash" : "deleted";
+    Emit(count, [&action](size_t, const CManifestRow&) { return action; });
     if (m_manifest)
         m_manifest->Sync();
 }
@@ -201,9 +209,9 @@ bool CAccountRecords::Spool(const CManifestRow& row) {
         m_spooled = m_emitted = 0;
     }
     CManifestRow flat = row;
-    for (std::string* field : {&flat.account, &flat.folder, &flat.received, &flat.messageId,
-                               &flat.date, &flat.from, &flat.subject, &flat.archive, &flat.flags,
-                               &flat.server})
+    for (std::string* field :
+         {&flat.account, &flat.folder, &flat.received, &flat.messageId, &flat.date, &flat.from,
+          &flat.subject, &flat.archive, &flat.flags, &flat.server})
         OneLine(*field);
     const std::string line = FormatManifestRow(flat);
     const bool ok = std::fwrite(line.data(), 1, line.size(), m_spoolOut) == line.size();
@@ -212,7 +220,15 @@ bool CAccountRecords::Spool(const CManifestRow& row) {
     return ok;
 }
 
-void CAccountRecords::Emit(size_t count, const std::string& action) {
+void CAccountRecords::EndFolder(const ActionOf& actionOf) {
+    for (CManifestRow& row : m_pending)
+        Spool(row);
+    m_pending.clear();
+    Emit(m_spooled - m_emitted, actionOf);
+    CloseSpool();
+}
+
+void CAccountRecords::Emit(size_t count, const ActionOf& actionOf) {
     if (!m_spoolIn)
         return;
     std::clearerr(m_spoolIn);  // rows were added since its last end
@@ -222,7 +238,7 @@ void CAccountRecords::Emit(size_t count, const std::string& action) {
             return;
         ReadManifest(ManifestHeader() + line + "\r\n", [&](const CManifestRow& spooled) {
             CManifestRow row = spooled;
-            row.action = action;
+            row.action = actionOf(m_emitted, spooled);
             if (m_manifest)
                 m_manifest->Append(row);
             return true;

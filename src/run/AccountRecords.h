@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -38,10 +39,15 @@ public:
     // The messages of the last FETCH set are recorded (spooled, or written
     // as "would delete" in a preview).
     void SetFetched();
-    // The rest of the folder's rows, with action actionOf(index into the
-    // selection) when the folder's work ends (completed or not).
-    template <typename F>
-    void EndFolder(F actionOf);
+    // The action of a row: from its index into the selection and the row.
+    using ActionOf = std::function<std::string(size_t, const CManifestRow&)>;
+    // The rest of the folder's rows, with their actions, when the folder's
+    // work ends (completed or not).
+    void EndFolder(const ActionOf& actionOf);
+    // Gmail: the folder's mail moves to Trash to be deleted there; its rows
+    // wait for that EXPUNGE (the copies keep the order of their sources).
+    void HoldMoves() { m_holdMoves = true; }
+    bool Holding() const { return m_holdMoves; }
     // A row of a message a plan named that the folder no longer holds.
     void Gone(CManifestRow row);
 
@@ -53,8 +59,8 @@ public:
     void SetDone(int32_t command, size_t count) override;
 
 private:
-    // Writes the next count spooled rows with action.
-    void Emit(size_t count, const std::string& action);
+    // Writes the next count spooled rows with their actions.
+    void Emit(size_t count, const ActionOf& actionOf);
     bool Spool(const CManifestRow& row);
     void CloseSpool();
 
@@ -66,23 +72,12 @@ private:
     char m_delimiter = 0;
     uint32_t m_uidValidity = 0;
     bool m_toTrash = false;  // expunged after a COPY to Trash: moved, not deleted
+    bool m_holdMoves = false;
     std::vector<CManifestRow> m_pending;  // the FETCH set in progress, in UID order
     std::FILE* m_spoolOut = nullptr;
     std::FILE* m_spoolIn = nullptr;
-    size_t m_spooled = 0;  // rows in the spool of this folder
-    size_t m_emitted = 0;  // ... written out since
+    size_t m_spooled = 0;                  // rows in the spool of this folder
+    size_t m_emitted = 0;                  // ... written out since
     std::unique_ptr<CArchiveFile> m_copy;  // the body in progress
     std::string m_failure;
 };
-
-template <typename F>
-void CAccountRecords::EndFolder(F actionOf) {
-    for (CManifestRow& row : m_pending)
-        Spool(row);
-    m_pending.clear();
-    while (m_emitted < m_spooled) {
-        const std::string action = actionOf(m_emitted);
-        Emit(1, action);
-    }
-    CloseSpool();
-}

@@ -90,6 +90,8 @@ int32_t CRunSequencer::AwaitedFlag(const Lane& lane) const {
             return socket.m_bExpunged;
         case STEP_UNFLAG:
             return socket.m_bUnflagged;
+        case STEP_VERIFY:
+            return socket.m_bSearched;
         default:
             return 0;
     }
@@ -117,7 +119,7 @@ int32_t CRunSequencer::Advance(Lane& lane) {
         case STEP_SELECT:
             if (job->restore)
                 return NextRestore(lane);
-            if (!lane.recovering)
+            if (!lane.recovering && !job->gmailTrash)  // Trash's part adds no rows
                 lane.records.BeginFolder(lane.account, job->display, lane.trashDelimiter,
                                          socket.UidValidity(), m_settings.Server(),
                                          job->toTrash && job->name != lane.trash);
@@ -126,22 +128,24 @@ int32_t CRunSequencer::Advance(Lane& lane) {
                 return STEP_TAKEBACK;
             return lane.recovering ? STEP_LOGOUT : STEP_SEARCH;
         case STEP_TAKEBACK:
-            return lane.recovering ? STEP_LOGOUT : STEP_SEARCH;
+            if (lane.recovering)
+                return lane.atRisk.empty() ? STEP_LOGOUT : STEP_VERIFY;
+            return STEP_SEARCH;
         case STEP_SEARCH:
             if (job->byUid && !job->gmailTrash) {
                 // A plan's messages the folder no longer holds.
                 const std::vector<uint32_t>& held = socket.Selection();
                 for (const uint32_t uid : job->uids)
                     if (!std::binary_search(held.begin(), held.end(), uid))
-                        lane.records.Gone({lane.account, job->display, job->uidValidity, uid, "",
-                                           0, "", "", "", "", "", "", "", "", m_settings.Server()});
+                        lane.records.Gone({lane.account, job->display, job->uidValidity, uid, "", 0,
+                                           "", "", "", "", "", "", "", "", m_settings.Server()});
             }
             if (socket.FoundCount() == 0) {
                 if (!m_bPreview)
                     ShowStatus("No message found");
                 return FolderDone(lane);
             }
-            if (!records || m_bPreview && !m_manifest)
+            if (!records || (m_bPreview && !m_manifest) || job->gmailTrash)
                 return ActionStep(lane);
             FormatMessageSets(socket.Selection(), CImapSocket::kMaxStoreLine - 64, &lane.fetchEnds);
             lane.fetchSet = 0;
@@ -221,7 +225,16 @@ void CRunSequencer::OnTimer(int id) {
 void CRunSequencer::StepDone(Lane& lane) {
     CImapSocket& socket = lane.socket;
     m_host.KillTimer(lane.stepTimer);
-    if (lane.step == STEP_UNFLAG) {
+    if (lane.step == STEP_UNFLAG && !lane.atRisk.empty()) {
+        RunStep(lane, STEP_VERIFY);
+        return;
+    }
+    if (lane.step == STEP_VERIFY) {
+        lane.remaining = socket.Selection();
+        lane.verified = true;
+        lane.ledger.deleted += static_cast<unsigned>(lane.atRisk.size() - lane.remaining.size());
+    }
+    if (lane.step == STEP_UNFLAG || lane.step == STEP_VERIFY) {
         EndAccount(lane, lane.ending);
         return;
     }
@@ -273,7 +286,7 @@ void CRunSequencer::StepFailed(Lane& lane) {
                         std::max(static_cast<int>(socket.ThrottleMs()), kShortestTimerMs));
         return;
     }
-    if (lane.step == STEP_UNFLAG || lane.recovering) {
+    if (lane.step == STEP_UNFLAG || lane.step == STEP_VERIFY || lane.recovering) {
         EndAccount(lane, lane.ending);
     } else if ((lane.step == STEP_PROBE || lane.step == STEP_APPEND) && socket.IsConnected() &&
                !m_bStopping) {
@@ -309,7 +322,7 @@ void CRunSequencer::StepOverdue(Lane& lane) {
         return;
     // A server that trickles or falls silent would take as long to unflag;
     // one that is only slow gets the unflag behind the command it still runs.
-    const bool removing = lane.step == STEP_UNFLAG || lane.recovering;
+    const bool removing = lane.step == STEP_UNFLAG || lane.step == STEP_VERIFY || lane.recovering;
     if (!late || removing ||
         (!socket.UsesUids() && (lane.step == STEP_CHECK || lane.step == STEP_EXPUNGE)))
         socket.Close();  // an EXPUNGE still running would renumber under the unflag
@@ -369,6 +382,9 @@ void CRunSequencer::RunStep(Lane& lane, int32_t step) {
         case STEP_TAKEBACK:
             lane.log.Append("\nTaking back the deleted flags an earlier session left\n");
             socket.SendTakeback(lane.ledger);
+            break;
+        case STEP_VERIFY:
+            socket.SendSearchUids(lane.atRisk);
             break;
         case STEP_SEARCH: {
             const CFolderJob& job = *lane.Job();
@@ -467,6 +483,14 @@ void CRunSequencer::FailAccount(Lane& lane, std::string reason) {
     lane.hadFlags = true;
     lane.ending = std::move(reason);
     const bool connected = socket.IsConnected();
+    if (m_manifest && socket.UsesUids() && lane.Job() && !lane.Job()->gmailTrash) {
+        // The manifest must say which of them went: asked once they are unflagged.
+        lane.atRisk = socket.HasFlagged() ? socket.Outstanding() : std::vector<uint32_t>();
+        std::vector<uint32_t> all;
+        std::set_union(lane.atRisk.begin(), lane.atRisk.end(), lane.ledger.uids.begin(),
+                       lane.ledger.uids.end(), std::back_inserter(all));
+        lane.atRisk.swap(all);
+    }
     if (connected && socket.HasFlagged() && socket.m_bSelected == 1) {
         // What this account flagged must not wait for somebody else's EXPUNGE.
         lane.step = STEP_UNFLAG;
@@ -503,7 +527,15 @@ void CRunSequencer::EndAccount(Lane& lane, std::string failure) {
     if (lane.hadFlags)
         failure += FlagsLeft(lane) ? "; deleted flags may remain" : "; deleted flags removed";
     // What the manifest holds of the folder in progress: deleted, or kept and why.
-    lane.records.EndFolder([&socket, &failure](size_t j) {
+    lane.records.EndFolder([&](size_t j, const CManifestRow& row) {
+        if (lane.records.Holding())
+            return "moved to Trash, not deleted: " + failure;
+        if (std::binary_search(lane.atRisk.begin(), lane.atRisk.end(), row.uid)) {
+            if (!lane.verified)
+                return "unknown: " + failure;
+            if (!std::binary_search(lane.remaining.begin(), lane.remaining.end(), row.uid))
+                return std::string("deleted");
+        }
         return socket.SelectionGone(j) ? std::string("deleted") : "kept: " + failure;
     });
     lane.step = STEP_LOGOUT;

@@ -14,7 +14,8 @@ std::string LoadPlan(const std::string& path, CPlan& plan) {
             problem = "the manifest " + path + " is no plan: a row says \"" + row.action +
                       "\", not \"would delete\" (a plan is what a dry run recorded)";
         else if (!plan.server.empty() && row.server != plan.server)
-            problem = "the plan " + path + " names two servers, " + plan.server + " and " + row.server;
+            problem =
+                "the plan " + path + " names two servers, " + plan.server + " and " + row.server;
         if (!problem.empty())
             return false;
         plan.server = row.server;
@@ -56,8 +57,8 @@ std::string ImapDateTime(const std::string& iso) {
         mo < 1 || mo > 12 || (sign != '+' && sign != '-'))
         return "";
     char text[40];
-    std::snprintf(text, sizeof text, "%02d-%s-%04d %02d:%02d:%02d %c%02d%02d", d, kMonths[mo - 1], y,
-                  h, mi, se, sign, zh, zm);
+    std::snprintf(text, sizeof text, "%02d-%s-%04d %02d:%02d:%02d %c%02d%02d", d, kMonths[mo - 1],
+                  y, h, mi, se, sign, zh, zm);
     return text;
 }
 
@@ -65,7 +66,10 @@ std::string LoadRestore(const std::string& path, const std::string& only, CResto
     plan = CRestorePlan();
     std::string problem;
     const std::string read = ReadManifestFile(path, [&](const CManifestRow& row) {
-        if (row.action != "deleted" || row.archive.empty() || (!only.empty() && row.account != only))
+        // What a failed account may have deleted is put back too: a message
+        // still there is found by its Message-ID and skipped.
+        const bool gone = row.action == "deleted" || row.action.rfind("unknown: ", 0) == 0;
+        if (!gone || row.archive.empty() || (!only.empty() && row.account != only))
             return true;  // nothing to put back
         if (!plan.server.empty() && row.server != plan.server) {
             problem = "the manifest " + path + " names two servers, " + plan.server + " and " +
@@ -76,13 +80,14 @@ std::string LoadRestore(const std::string& path, const std::string& only, CResto
         auto& folders = plan.folders[row.account];
         if (folders.empty())
             plan.accounts.push_back(row.account);
-        auto folder = std::find_if(folders.begin(), folders.end(),
-                                   [&row](const CRestoreFolder& f) { return f.folder == row.folder; });
+        auto folder = std::find_if(folders.begin(), folders.end(), [&row](const CRestoreFolder& f) {
+            return f.folder == row.folder;
+        });
         if (folder == folders.end()) {
             folders.push_back({row.folder, {}});
             folder = folders.end() - 1;
         }
-        CRestoreMessage message{row.archive, row.sha256, row.size, "", ImapDateTime(row.received),
+        CRestoreMessage message{row.archive,  row.sha256, row.size, "", ImapDateTime(row.received),
                                 row.messageId};
         // Its flags as they were, less the two a server sets itself or a run did.
         for (size_t at = 0; at < row.flags.size();) {

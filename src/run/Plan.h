@@ -47,8 +47,8 @@ struct CRestorePlan {
     size_t messages = 0;
 };
 
-// The rows of the manifest at path whose messages were deleted with a copy
-// kept (only accounts of only, when not empty). "" or what is wrong with it.
+// The rows of the manifest at path whose messages were deleted (or may have
+// been: "unknown: ...") with a copy kept (only accounts of only, when not empty). "" or what is wrong with it.
 std::string LoadRestore(const std::string& path, const std::string& only, CRestorePlan& plan);
 
 // "2020-01-15T10:00:00+01:00" as IMAP writes a date-time: "15-Jan-2020 10:00:00 +0100"; "" when it is none.

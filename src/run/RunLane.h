@@ -39,6 +39,9 @@ struct CRunSequencer::Lane {
         failure.clear();
         restoreIndex = 0;
         restored = skipped = notRestored = 0;
+        atRisk.clear();
+        remaining.clear();
+        verified = false;
     }
 
     CFolderJob* Job() { return job < jobs.size() ? &jobs[job] : nullptr; }
@@ -87,6 +90,12 @@ struct CRunSequencer::Lane {
     std::string notes;
     std::string failure;  // what Advance found that ends the account
     CAccountRecords records;
+    // The folder's messages flagged \Deleted when the account failed: an
+    // EXPUNGE (ours or another client's) may have taken any of them, so the
+    // manifest records them after asking which remain (by UID).
+    std::vector<uint32_t> atRisk;
+    std::vector<uint32_t> remaining;
+    bool verified = false;
     // Restoring: the message in progress of the folder, and the counts.
     size_t restoreIndex = 0;
     unsigned restored = 0, skipped = 0, notRestored = 0;

@@ -60,6 +60,7 @@ enum : int32_t {
     STEP_CHECK,
     STEP_EXPUNGE,
     STEP_UNFLAG,
+    STEP_VERIFY,  // after a failure: which flagged messages the server still holds
     STEP_LOGOUT,
     STEP_TRUST,  // waiting for the administrator to trust a certificate, or not
     STEP_TOKEN,  // waiting for a new access token

@@ -85,3 +85,15 @@ void ScriptedServer::Converse(int fd, int connection) {
         }
     }
 }
+
+std::vector<std::string> Dialogues(const ScriptedServer& server) {
+    std::vector<std::string> lines;
+    for (const std::string& line : server.Received()) {
+        const size_t connection = std::stoul(line);
+        if (lines.size() < connection)
+            lines.emplace_back(line.substr(0, line.find(' ')));
+        lines.back() += (lines.back().back() == ':' ? " " : " | ") +
+                        line.substr(line.find(' ', line.find(": ") + 2) + 1);
+    }
+    return lines;
+}

@@ -44,3 +44,7 @@ private:
     std::vector<std::string> m_received;
     std::thread m_thread;
 };
+
+// Each connection's commands, without their tags, on one line:
+// "2: CAPABILITY | LOGIN anna pw | SELECT INBOX".
+std::vector<std::string> Dialogues(const ScriptedServer& server);

@@ -49,18 +49,6 @@ ScriptedServer::Responder Mailbox(std::chrono::milliseconds delay, Lines account
 const std::string store =
     " | CAPABILITY | SELECT INBOX | SEARCH ALL BEFORE 01-Jan-2024 | STORE 2:2,4:5 +FLAGS \\Deleted";
 
-// Each connection's commands, without their tags, on one line.
-Lines Dialogues(const ScriptedServer& server) {
-    Lines lines;
-    for (const std::string& line : server.Received()) {
-        const size_t connection = std::stoul(line);
-        if (lines.size() < connection)
-            lines.emplace_back(line.substr(0, line.find(' ')));
-        lines.back() += (lines.back().back() == ':' ? " " : " | ") +
-                        line.substr(line.find(' ', line.find(": ") + 2) + 1);
-    }
-    return lines;
-}
 }  // namespace
 
 TEST(Run, WaitsForEveryAnswerAndEndsEachFailedAccountWithoutFlagsLeft) {
