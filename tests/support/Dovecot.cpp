@@ -208,7 +208,11 @@ std::vector<std::string> Dovecot::Subjects(const std::string& account,
         const std::string name = file.path().filename();
         const size_t info = name.find(":2,");
         const std::string flags = info == std::string::npos ? "" : name.substr(info + 3);
-        subjects.push_back(text.substr(9, text.find('\n') - 9) +
+        // Mail put back by APPEND keeps its CR LF.
+        std::string subject = text.substr(9, text.find('\n') - 9);
+        if (!subject.empty() && subject.back() == '\r')
+            subject.pop_back();
+        subjects.push_back(subject +
                            (flags.empty() ? "" : ":" + flags));
     }
     return subjects;
