@@ -8,6 +8,7 @@
 #include "imap/ImapSocket.h"
 #include "imap/Transcript.h"
 #include "run/RunSequencer.h"
+#include "run/UserToken.h"
 
 struct CRunSequencer::Lane {
     Lane(int number, const std::string& logPath)
@@ -36,9 +37,10 @@ struct CRunSequencer::Lane {
     int32_t userIndex = 0;
     std::string account;
     std::string password;
-    std::string token;   // the access token this account signs in with
-    size_t row = 0;      // its entry in m_results
-    std::string ending;  // why the account ends, while its flags are taken back
+    std::string token;     // the access token this account signs in with
+    CUserToken userToken;  // Google: the account's own token, asked for
+    size_t row = 0;        // its entry in m_results
+    std::string ending;    // why the account ends, while its flags are taken back
     // What the account's ended sessions left flagged, and had deleted.
     CFlagLedger ledger;
     bool hadFlags = false;    // it ends with flags to take back

@@ -45,7 +45,9 @@ void CRunSequencer::BeginRun(const std::string& beforeDate, bool preview, int la
     while (m_lanes.size() < m_nLanes)
         m_lanes.push_back(
             std::make_unique<Lane>(static_cast<int>(m_lanes.size()), m_transcript.Path()));
+    m_googleKey = CGoogleKey();
     for (const auto& lane : m_lanes) {
+        lane->userToken.Cancel();
         lane->socket.Close();
         lane->socket.SetDeadlineBase(m_deadline);
         // A replaced run's unfinished accounts still go into its log.
@@ -103,6 +105,17 @@ void CRunSequencer::Launch(std::function<void()> start) {
         FailRun(problem, false);  // the hosts refuse first; this is the last guard
         return;
     }
+    if (m_settings.m_auth == AuthMode::Google) {
+        // Read for each run, so that a replaced key counts; its CA line makes
+        // the OAuth file matter when it is there.
+        std::string problem = m_settings.m_strOAuthProblem;
+        if (problem.empty())
+            problem = LoadGoogleKey(m_settings.m_strGoogleKeyFile, m_googleKey);
+        if (!problem.empty()) {
+            FailRun(problem);
+            return;
+        }
+    }
     if (m_settings.m_auth != AuthMode::OAuth2) {
         start();
         return;
@@ -154,6 +167,29 @@ void CRunSequencer::TokenArrived(const std::string& failure) {
         else
             EndAccount(lane, "no access token: " + failure);
     }
+}
+
+void CRunSequencer::RequestUserToken(Lane& lane) {
+    lane.step = STEP_TOKEN;  // no timer of its own runs meanwhile
+    ShowStatus("Requesting an access token for " + lane.account);
+    lane.log.Append("\nAccess token requested for " + lane.account + " from " +
+                    m_googleKey.tokenUri + "\n");
+    lane.userToken.Request(m_googleKey, m_settings.m_oauth.m_strCaFile, lane.account,
+                           [this, &lane, run = m_nRunId](const std::string& failure) {
+                               if (run == m_nRunId && m_bRunning && lane.step == STEP_TOKEN)
+                                   UserTokenArrived(lane, failure);
+                           });
+}
+
+void CRunSequencer::UserTokenArrived(Lane& lane, const std::string& failure) {
+    if (!failure.empty()) {
+        // A session only to take back flags keeps the account's first reason.
+        EndAccount(lane, lane.recovering ? lane.ending : failure);
+        return;
+    }
+    lane.log.Append("Access token granted\n");
+    lane.token = lane.userToken.Take();
+    StartAccount(lane);
 }
 
 void CRunSequencer::FailRun(const std::string& reason, bool token) {
@@ -343,6 +379,11 @@ void CRunSequencer::EndRunWhenIdle() {
 void CRunSequencer::EndRun() {
     StopTimers();
     m_token->Cancel();
+    for (const auto& lane : m_lanes) {
+        lane->userToken.Cancel();
+        lane->token.clear();
+    }
+    m_googleKey = CGoogleKey();
     m_launch = nullptr;
     m_bRunning = false;
     m_bStopping = false;
