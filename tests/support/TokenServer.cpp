@@ -6,9 +6,12 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <sys/stat.h>
+
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
+#include <ctime>
 #include <map>
 #include <stdexcept>
 
@@ -18,9 +21,13 @@
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
 
+#include "platform/FlatJson.h"
+
 namespace {
 constexpr size_t kMaxRequest = 64 * 1024;
 using UChar = unsigned char;
+constexpr const char* kKeyId = "3f1c0e7d2b9a48c6a1d5e0f7b2c4d6e8f0a1b2c3";
+constexpr const char* kServiceAccount = "cleaner@quendravalt-test.iam.gserviceaccount.com";
 
 // application/x-www-form-urlencoded: '&'-separated name=value, %XX and '+' for space.
 std::map<std::string, std::string> ParseForm(const std::string& body) {
@@ -56,6 +63,40 @@ std::string NewToken() {
     return token.substr(0, token.find('='));
 }
 }  // namespace
+
+std::string Base64UrlDecode(std::string text) {
+    for (char& c : text)
+        c = c == '-' ? '+' : c == '_' ? '/' : c;
+    const size_t pad = (4 - text.size() % 4) % 4;
+    text.append(pad, '=');
+    std::string bytes(text.size(), '\0');
+    const int n =
+        EVP_DecodeBlock(reinterpret_cast<UChar*>(bytes.data()),
+                        reinterpret_cast<const UChar*>(text.data()), static_cast<int>(text.size()));
+    return n < 0 || pad == 3 ? "" : bytes.substr(0, static_cast<size_t>(n) - pad);
+}
+
+void TokenServer::WriteServiceAccountKey(const std::string& path, bool genuine) {
+    std::lock_guard lock(m_mutex);
+    auto& key = m_keys[genuine ? 0 : 1];
+    if (!key)
+        key.reset(EVP_RSA_gen(2048), EVP_PKEY_free);
+    BIO* bio = BIO_new(BIO_s_mem());
+    PEM_write_bio_PrivateKey(bio, key.get(), nullptr, nullptr, 0, nullptr, nullptr);
+    char* data = nullptr;
+    std::string pem(data, static_cast<size_t>(BIO_get_mem_data(bio, &data)));
+    BIO_free(bio);
+    std::string escaped;
+    for (const char c : pem)
+        escaped += c == '\n' ? std::string("\\n") : std::string(1, c);
+    WriteFile(path, std::string("{\n  \"type\": \"service_account\",\n") +
+                        "  \"project_id\": \"quendravalt-test\",\n  \"private_key_id\": \"" +
+                        kKeyId + "\",\n  \"private_key\": \"" + escaped +
+                        "\",\n  \"client_email\": \"" + kServiceAccount +
+                        "\",\n  \"client_id\": \"104857600000000000001\",\n  \"token_uri\": \"" +
+                        TokenUrl() + "\",\n  \"universe_domain\": \"googleapis.com\"\n}\n");
+    ::chmod(path.c_str(), 0600);
+}
 
 std::string TokenServer::CertFingerprint() const {
     std::string hex;
@@ -174,15 +215,18 @@ std::pair<std::string, std::string> TokenServer::Answer(const std::string& path,
     std::lock_guard<std::mutex> lock(m_mutex);
     if (path == "/introspect") {
         ++m_introspections;
-        if (!m_tokens.count(form["token"]))
+        const auto it = m_tokens.find(form["token"]);
+        if (it == m_tokens.end())
             return {"200 OK", R"({"active":false})"};
-        // Dovecot applies its username_format (%Ld) to this name as to the login's.
-        return {"200 OK", R"({"active":true,"username":")" + m_clientId + "@" + m_domain + "\"}"};
+        // Dovecot applies its username_format (%Ld or %Lu) to this name as to the login's.
+        return {"200 OK", R"({"active":true,"username":")" + it->second + "\"}"};
     }
     if (path != "/token")
         return {"404 Not Found", R"({"error":"not_found"})"};
     ++m_tokenRequests;
     m_lastTokenRequest = body;
+    if (form["grant_type"] == "urn:ietf:params:oauth:grant-type:jwt-bearer")
+        return JwtBearer(form["assertion"]);
     if (form["grant_type"] != "client_credentials")
         return {"400 Bad Request",
                 R"({"error":"unsupported_grant_type","error_description":)"
@@ -190,7 +234,48 @@ std::pair<std::string, std::string> TokenServer::Answer(const std::string& path,
     if (form["client_id"] != m_clientId || form["client_secret"] != m_clientSecret)
         return {"401 Unauthorized", R"({"error":"invalid_client","error_description":)"
                                     R"("AADSTS7000215: Invalid client secret provided."})"};
-    const std::string token = *m_tokens.insert(NewToken()).first;
+    const std::string token = NewToken();
+    m_tokens[token] = m_clientId + "@" + m_domain;
     return {"200 OK", R"({"token_type":"Bearer","expires_in":)" + std::to_string(lifetime) +
                           R"(,"access_token":")" + token + "\"}"};
+}
+
+// As Google answers: a signature by another key first, then a scope the
+// delegation does not grant, then a user it cannot act for.
+std::pair<std::string, std::string> TokenServer::JwtBearer(const std::string& jwt) {
+    const size_t dot = jwt.find('.'), last = jwt.rfind('.');
+    const std::string signature = Base64UrlDecode(jwt.substr(last + 1));
+    auto header = ParseFlatJson(Base64UrlDecode(jwt.substr(0, dot)));
+    auto claims = ParseFlatJson(Base64UrlDecode(jwt.substr(dot + 1, last - dot - 1)));
+    const std::unique_ptr<EVP_MD_CTX, void (*)(EVP_MD_CTX*)> ctx(EVP_MD_CTX_new(), EVP_MD_CTX_free);
+    if (dot == last || !header || !claims || (*header)["alg"] != "RS256" ||
+        (*header)["kid"] != kKeyId || !m_keys[0] ||
+        EVP_DigestVerifyInit(ctx.get(), nullptr, EVP_sha256(), nullptr, m_keys[0].get()) != 1 ||
+        EVP_DigestVerify(ctx.get(), reinterpret_cast<const UChar*>(signature.data()),
+                         signature.size(), reinterpret_cast<const UChar*>(jwt.data()), last) != 1)
+        return {"400 Bad Request",
+                R"({"error":"invalid_grant","error_description":"Invalid JWT Signature."})"};
+    auto& claim = *claims;
+    const long iat = std::atol(claim["iat"].c_str()), exp = std::atol(claim["exp"].c_str());
+    const long now = static_cast<long>(std::time(nullptr));
+    if (claim["iss"] != kServiceAccount || claim["aud"] != TokenUrl() || exp - iat > 3600 ||
+        exp <= now || iat > now + 60)
+        return {"400 Bad Request",
+                R"({"error":"invalid_grant","error_description":"Invalid JWT: Token must be a )"
+                R"(short-lived token (60 minutes) and in a reasonable timeframe."})"};
+    if (!delegated || claim["scope"] != "https://mail.google.com/")
+        return {"401 Unauthorized",
+                R"({"error":"unauthorized_client","error_description":"Client is unauthorized )"
+                R"(to retrieve access tokens using this method, or client not authorized for )"
+                R"(any of the scopes requested."})"};
+    const std::string& user = claim["sub"];
+    if (user.size() <= m_domain.size() + 1 ||
+        user.compare(user.size() - m_domain.size() - 1, std::string::npos, "@" + m_domain) != 0)
+        return {"400 Bad Request",
+                R"({"error":"invalid_grant","error_description":"Invalid email or User ID"})"};
+    const std::string token = NewToken();
+    m_tokens[token] = user;
+    return {"200 OK", R"({"access_token":")" + token +
+                          R"(","expires_in":3599,)"
+                          R"("token_type":"Bearer"})"};
 }

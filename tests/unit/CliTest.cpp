@@ -17,6 +17,8 @@
 
 #include "platform/DataFolder.h"
 #include "platform/RunLock.h"
+#include "run/UserToken.h"
+#include "settings/GoogleKey.h"
 #include "settings/OAuthSettings.h"
 #include "support/Dovecot.h"
 #include "support/ScriptedServer.h"
@@ -298,6 +300,10 @@ TEST_F(CliRun, UsageAndConfigurationErrorsExitTwoAndContactNothing) {
          "none\r\n\r\n2\r\noauth2\r\n",
          "u;p\r\n",
          "never sent without TLS"},
+        {{"--list", "--older-than", "9"},
+         "none\r\n\r\n\r\ngoogle\r\n",
+         "u;\r\n",
+         "for Google sign-in"},
         {{"--list", "--older-than", "9"}, "none\r\n", "u;p\r\n", "run chmod go-w", 0620},
         // Every message would go: only with --force.
         {{"--list", "--before", "2099-01-01"},
@@ -444,4 +450,104 @@ TEST_F(CliRun, WithoutATokenTheRunEndsBeforeAnyConnection) {
     }
     EXPECT_EQ(idp.TokenRequests(), 1);  // the untrusted endpoint never got the secret
     EXPECT_EQ(imap.Received(), Texts{});
+}
+
+// Google Workspace: a token of each user's own, from a JWT the service
+// account signs, against Dovecot taking a token for the user it names only.
+// Each run asks once per account: a key replaced in the Cloud console,
+// delegation withdrawn in the Admin console, then the key as issued, with an
+// account outside the domain. The key never leaves its file.
+TEST_F(CliRun, GoogleSignsInEachAccountWithATokenOfItsOwnAndTheKeyStaysInItsFile) {
+    TokenServer idp("unused", "unused");
+    Dovecot d;
+    d.UseOAuth2(idp.IntrospectionUrl(), idp.CaFile(), {}, true);
+    d.UseTls(idp.CertFile(), idp.KeyFile());
+    for (const std::string name : {"anna@example.com", "carl@example.com"}) {
+        d.AddAccount(name, "unused");
+        for (unsigned m = 1; m <= 3; ++m)
+            d.AddMessage(name, m, m == 2 ? kNew : kOld, "m" + std::to_string(m));
+    }
+    ASSERT_EQ(d.Start(), "");
+    WriteFile(m_data.File(kConfigFileName), "100\r\n" + d.Address() + "\r\n" +
+                                                std::to_string(d.Port()) + "\r\nstarttls\r\n" +
+                                                idp.CertFingerprint() + "\r\n2\r\ngoogle\r\n");
+    WriteFile(m_data.File(kUserListFileName),
+              "anna@example.com;\r\nbob@elsewhere.org;\r\ncarl@example.com;\r\n");
+    WriteFile(m_data.File(kOAuthFileName), "\r\n\r\n\r\n\r\n" + idp.CaFile() + "\r\n");
+    ::chmod(m_data.File(kOAuthFileName).c_str(), 0600);
+    const std::string key = m_data.File("sa.json"), report = m_data.File("r.csv");
+    const Texts env = {"QUENDRAVALT_GOOGLE_KEY=" + key};
+    // Refused before anything is contacted.
+    for (const char* fault : {"chmod 600", "is not a service account's JSON key"}) {
+        idp.WriteServiceAccountKey(key);
+        if (*fault == 'c')
+            ::chmod(key.c_str(), 0640);
+        else
+            WriteFile(key, ReadFile(key).substr(1));
+        EXPECT_EQ(Run({"--list", "--older-than", "9"}, "", env), 2);
+        EXPECT_NE(m_err.find(fault), std::string::npos) << m_err;
+    }
+    EXPECT_EQ(ReadFile(m_data.File(kLogFileName)), "");
+    EXPECT_EQ(idp.TokenRequests(), 0);
+    const std::string keyRefused =
+        "failed: the service account's key was refused (deleted or replaced in the Cloud console)";
+    const std::string notDelegated =
+        "failed: domain-wide delegation is not granted for this scope (Admin console › Security › "
+        "API controls)";
+    const struct {
+        bool genuine, delegated;
+        std::string anna, bob;
+    } rows[] = {
+        {false, true, keyRefused, keyRefused},
+        {true, false, notDelegated, notDelegated},
+        {true, true, "done", "failed: account not found in the domain or not allowed"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.anna);
+        idp.WriteServiceAccountKey(key, row.genuine);
+        idp.delegated = row.delegated;
+        const int before = idp.TokenRequests();
+        EXPECT_EQ(Run({"--list", "--before", "2020-06-01", "--report", report}, "", env), 1);
+        const std::string counts = row.anna == "done" ? "\t2\t2\t" : "\t-\t-\t";
+        EXPECT_EQ(Lines(), (Texts{"anna@example.com" + counts + row.anna,
+                                  "bob@elsewhere.org\t-\t-\t" + row.bob,
+                                  "carl@example.com" + counts + row.anna,
+                                  row.anna == "done" ? "3 accounts, 1 failed, 4 messages deleted"
+                                                     : "3 accounts, 3 failed, 0 messages deleted"}))
+            << m_err;
+        EXPECT_EQ(idp.TokenRequests(), before + 3);
+    }
+    EXPECT_EQ(d.Subjects("anna@example.com"), Texts{"m2"});
+    EXPECT_EQ(d.Subjects("carl@example.com"), Texts{"m2"});
+    const std::string log = ReadFile(m_data.File(kLogFileName)), pem = ReadFile(key);
+    EXPECT_NE(log.find(" AUTHENTICATE XOAUTH2 ****"), std::string::npos);
+    for (const std::string& text : {log, ReadFile(report), m_out + m_err}) {
+        EXPECT_EQ(text.find(pem.substr(pem.find("MII") + 64, 40)), std::string::npos);
+        EXPECT_EQ(text.find("eyJhbGciOiJSUzI1NiIs"), std::string::npos);  // {"alg":"RS256",
+        for (const std::string& token : idp.Issued())
+            EXPECT_EQ(text.find(token.substr(0, 40)), std::string::npos);
+    }
+}
+
+// The JWT as Google documents it, for a fixed clock; an account cannot add
+// claims of its own.
+TEST(GoogleToken, TheAssertionHoldsExactlyTheHeaderAndClaimsGoogleAsksFor) {
+    TempFolder dir;
+    TokenServer idp("unused", "unused");
+    idp.WriteServiceAccountKey(dir.File("sa.json"));
+    CGoogleKey key;
+    ASSERT_EQ(LoadGoogleKey(dir.File("sa.json"), key), "");
+    const std::string jwt =
+        CUserToken::Assertion(key, "x\",\"sub\":\"boss@example.com", 1700000000);
+    const size_t dot = jwt.find('.'), last = jwt.rfind('.');
+    EXPECT_EQ(Base64UrlDecode(jwt.substr(0, dot)),
+              R"({"alg":"RS256","typ":"JWT","kid":"3f1c0e7d2b9a48c6a1d5e0f7b2c4d6e8f0a1b2c3"})");
+    EXPECT_EQ(Base64UrlDecode(jwt.substr(dot + 1, last - dot - 1)),
+              R"({"iss":"cleaner@quendravalt-test.iam.gserviceaccount.com",)"
+              R"("scope":"https://mail.google.com/","aud":")" +
+                  idp.TokenUrl() +
+                  R"(","sub":"x\",\"sub\":\"boss@example.com","iat":1700000000,"exp":1700003600})");
+    EXPECT_EQ(
+        jwt.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_."),
+        std::string::npos);
 }
