@@ -26,6 +26,7 @@ void CRunSequencer::StartAccount(Lane& lane) {
         }
     }
     lane.step = STEP_CONNECT;
+    lane.connected = true;
     ShowStatus("Connected to server " + m_settings.m_strServerIP);
     lane.socket.Close();
     CSecurityPolicy policy;

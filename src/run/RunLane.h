@@ -23,7 +23,7 @@ struct CRunSequencer::Lane {
         ending.clear();
         ledger.Clear();
         hadFlags = recovering = recovered = throttled = waitingThrottle = false;
-        inClear = false;
+        inClear = connected = false;
         found = flagged = 0;
         searched = false;
     }
@@ -52,4 +52,5 @@ struct CRunSequencer::Lane {
     bool throttled = false;        // the account had its one retry after throttling
     bool waitingThrottle = false;  // the step timer runs the server's suggested pause
     bool inClear = false;          // a password went out without TLS
+    bool connected = false;        // a session of the account was begun
 };

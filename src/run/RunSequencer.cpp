@@ -239,10 +239,13 @@ void CRunSequencer::FinishResult(Lane& lane, std::string failure) {
     const CImapSocket& socket = lane.socket;
     // What ended sessions deleted counts too; a recovery session searched nothing.
     const unsigned earlier = lane.ledger.deleted;
-    row.searched = lane.recovering ? lane.searched : socket.m_bSearched == 1;
-    row.found = lane.recovering ? lane.found : socket.FoundCount() + earlier;
-    row.flagged = lane.recovering ? lane.flagged : socket.FlaggedCount() + earlier;
-    row.deleted = socket.DeletedCount() + earlier;
+    // Without a session of its own (no token came) the socket still holds
+    // the lane's account before: none of that counts.
+    const bool own = lane.connected;
+    row.searched = lane.recovering ? lane.searched : own && socket.m_bSearched == 1;
+    row.found = lane.recovering ? lane.found : (own ? socket.FoundCount() : 0) + earlier;
+    row.flagged = lane.recovering ? lane.flagged : (own ? socket.FlaggedCount() : 0) + earlier;
+    row.deleted = (own ? socket.DeletedCount() : 0) + earlier;
     row.stopped = failure.rfind("run stopped", 0) == 0;
     row.failure = std::move(failure);
     row.inClear = lane.inClear;

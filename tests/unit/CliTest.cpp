@@ -454,9 +454,9 @@ TEST_F(CliRun, WithoutATokenTheRunEndsBeforeAnyConnection) {
 
 // Google Workspace: a token of each user's own, from a JWT the service
 // account signs, against Dovecot taking a token for the user it names only.
-// Each run asks once per account: a key replaced in the Cloud console,
-// delegation withdrawn in the Admin console, then the key as issued, with an
-// account outside the domain. The key never leaves its file.
+// Each run asks once per account, two at a time: a key replaced in the Cloud
+// console, delegation withdrawn in the Admin console, then the key as issued,
+// with an account outside the domain. The key never leaves its file.
 TEST_F(CliRun, GoogleSignsInEachAccountWithATokenOfItsOwnAndTheKeyStaysInItsFile) {
     TokenServer idp("unused", "unused");
     Dovecot d;
@@ -472,7 +472,7 @@ TEST_F(CliRun, GoogleSignsInEachAccountWithATokenOfItsOwnAndTheKeyStaysInItsFile
                                                 std::to_string(d.Port()) + "\r\nstarttls\r\n" +
                                                 idp.CertFingerprint() + "\r\n2\r\ngoogle\r\n");
     WriteFile(m_data.File(kUserListFileName),
-              "anna@example.com;\r\nbob@elsewhere.org;\r\ncarl@example.com;\r\n");
+              "anna@example.com;\r\ncarl@example.com;\r\nbob@elsewhere.org;\r\n");
     WriteFile(m_data.File(kOAuthFileName), "\r\n\r\n\r\n\r\n" + idp.CaFile() + "\r\n");
     ::chmod(m_data.File(kOAuthFileName).c_str(), 0600);
     const std::string key = m_data.File("sa.json"), report = m_data.File("r.csv");
@@ -510,8 +510,8 @@ TEST_F(CliRun, GoogleSignsInEachAccountWithATokenOfItsOwnAndTheKeyStaysInItsFile
         EXPECT_EQ(Run({"--list", "--before", "2020-06-01", "--report", report}, "", env), 1);
         const std::string counts = row.anna == "done" ? "\t2\t2\t" : "\t-\t-\t";
         EXPECT_EQ(Lines(), (Texts{"anna@example.com" + counts + row.anna,
-                                  "bob@elsewhere.org\t-\t-\t" + row.bob,
                                   "carl@example.com" + counts + row.anna,
+                                  "bob@elsewhere.org\t-\t-\t" + row.bob,
                                   row.anna == "done" ? "3 accounts, 1 failed, 4 messages deleted"
                                                      : "3 accounts, 3 failed, 0 messages deleted"}))
             << m_err;
