@@ -113,11 +113,15 @@ std::string CUserToken::ReadReply(const CHttpsResult& reply, const std::string& 
         if (error == "unauthorized_client")
             return "domain-wide delegation is not granted for this scope (Admin console › "
                    "Security › API controls)";
-        if (error == "invalid_grant")
-            return member("error_description").find("Invalid JWT Signature") != std::string::npos
-                       ? "the service account's key was refused (deleted or replaced in the Cloud "
-                         "console)"
-                       : "account not found in the domain or not allowed";
+        const std::string description = member("error_description");
+        if (error == "invalid_grant" &&
+            description.find("Invalid JWT Signature") != std::string::npos)
+            return "the service account's key was refused (deleted or replaced in the Cloud "
+                   "console)";
+        // "Invalid JWT: Token must be a short-lived token ...": a clock that is
+        // off, which Google's own words say better.
+        if (error == "invalid_grant" && description.rfind("Invalid JWT", 0) != 0)
+            return "account not found in the domain or not allowed";
     }
     long lifetime = 0;
     return CAccessToken::ReadReply(reply, assertion, token, &lifetime);
