@@ -477,8 +477,10 @@ TEST_F(CliRun, GoogleSignsInEachAccountWithATokenOfItsOwnAndTheKeyStaysInItsFile
     ::chmod(m_data.File(kOAuthFileName).c_str(), 0600);
     const std::string key = m_data.File("sa.json"), report = m_data.File("r.csv");
     const Texts env = {"QUENDRAVALT_GOOGLE_KEY=" + key};
-    // Refused before anything is contacted.
+    // Refused before anything is contacted (on Windows the folder's access list keeps others out).
     for (const char* fault : {"chmod 600", "is not a service account's JSON key"}) {
+        if (*fault == 'c' && std::getenv("QD_CLI_WINE"))
+            continue;
         idp.WriteServiceAccountKey(key);
         if (*fault == 'c')
             ::chmod(key.c_str(), 0640);
