@@ -4,9 +4,8 @@
 #include <signal.h>
 #include <strings.h>
 #include <sys/socket.h>
-#include <unistd.h>
-
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cctype>
 #include <cerrno>
@@ -81,20 +80,16 @@ void TokenServer::WriteServiceAccountKey(const std::string& path, bool genuine) 
     auto& key = m_keys[genuine ? 0 : 1];
     if (!key)
         key.reset(EVP_RSA_gen(2048), EVP_PKEY_free);
-    BIO* bio = BIO_new(BIO_s_mem());
-    PEM_write_bio_PrivateKey(bio, key.get(), nullptr, nullptr, 0, nullptr, nullptr);
-    char* data = nullptr;
-    std::string pem(data, static_cast<size_t>(BIO_get_mem_data(bio, &data)));
-    BIO_free(bio);
-    std::string escaped;
-    for (const char c : pem)
-        escaped += c == '\n' ? std::string("\\n") : std::string(1, c);
-    WriteFile(path, std::string("{\n  \"type\": \"service_account\",\n") +
-                        "  \"project_id\": \"quendravalt-test\",\n  \"private_key_id\": \"" +
-                        kKeyId + "\",\n  \"private_key\": \"" + escaped +
-                        "\",\n  \"client_email\": \"" + kServiceAccount +
-                        "\",\n  \"client_id\": \"104857600000000000001\",\n  \"token_uri\": \"" +
-                        TokenUrl() + "\",\n  \"universe_domain\": \"googleapis.com\"\n}\n");
+    const std::unique_ptr<BIO, int (*)(BIO*)> bio(BIO_new(BIO_s_mem()), BIO_free);
+    PEM_write_bio_PrivateKey(bio.get(), key.get(), nullptr, nullptr, 0, nullptr, nullptr);
+    char* pem = nullptr;
+    const long size = BIO_get_mem_data(bio.get(), &pem);
+    std::string json = R"({"type": "service_account", "private_key_id": ")" + std::string(kKeyId) +
+                       R"(", "private_key": ")";
+    for (const char c : std::string(pem, static_cast<size_t>(size)))
+        json += c == '\n' ? std::string("\\n") : std::string(1, c);
+    WriteFile(path, json + R"(", "client_email": ")" + kServiceAccount + R"(", "token_uri": ")" +
+                        TokenUrl() + "\"}\n");
     ::chmod(path.c_str(), 0600);
 }
 
@@ -215,11 +210,13 @@ std::pair<std::string, std::string> TokenServer::Answer(const std::string& path,
     std::lock_guard<std::mutex> lock(m_mutex);
     if (path == "/introspect") {
         ++m_introspections;
-        const auto it = m_tokens.find(form["token"]);
-        if (it == m_tokens.end())
+        if (!m_tokens.count(form["token"]))
             return {"200 OK", R"({"active":false})"};
         // Dovecot applies its username_format (%Ld or %Lu) to this name as to the login's.
-        return {"200 OK", R"({"active":true,"username":")" + it->second + "\"}"};
+        const auto user = m_users.find(form["token"]);
+        return {"200 OK", R"({"active":true,"username":")" +
+                              (user != m_users.end() ? user->second : m_clientId + "@" + m_domain) +
+                              "\"}"};
     }
     if (path != "/token")
         return {"404 Not Found", R"({"error":"not_found"})"};
@@ -234,48 +231,43 @@ std::pair<std::string, std::string> TokenServer::Answer(const std::string& path,
     if (form["client_id"] != m_clientId || form["client_secret"] != m_clientSecret)
         return {"401 Unauthorized", R"({"error":"invalid_client","error_description":)"
                                     R"("AADSTS7000215: Invalid client secret provided."})"};
-    const std::string token = NewToken();
-    m_tokens[token] = m_clientId + "@" + m_domain;
+    const std::string token = *m_tokens.insert(NewToken()).first;
     return {"200 OK", R"({"token_type":"Bearer","expires_in":)" + std::to_string(lifetime) +
                           R"(,"access_token":")" + token + "\"}"};
 }
 
-// As Google answers: a signature by another key first, then a scope the
-// delegation does not grant, then a user it cannot act for.
+// As Google answers: a signature by another key first, then a JWT out of
+// date, a scope the delegation does not grant, a user outside the domain.
 std::pair<std::string, std::string> TokenServer::JwtBearer(const std::string& jwt) {
+    const auto refuse = [](const char* status, const char* error, const char* why) {
+        return std::pair<std::string, std::string>(
+            status,
+            std::string(R"({"error":")") + error + R"(","error_description":")" + why + "\"}");
+    };
     const size_t dot = jwt.find('.'), last = jwt.rfind('.');
     const std::string signature = Base64UrlDecode(jwt.substr(last + 1));
-    auto header = ParseFlatJson(Base64UrlDecode(jwt.substr(0, dot)));
     auto claims = ParseFlatJson(Base64UrlDecode(jwt.substr(dot + 1, last - dot - 1)));
     const std::unique_ptr<EVP_MD_CTX, void (*)(EVP_MD_CTX*)> ctx(EVP_MD_CTX_new(), EVP_MD_CTX_free);
-    if (dot == last || !header || !claims || (*header)["alg"] != "RS256" ||
-        (*header)["kid"] != kKeyId || !m_keys[0] ||
+    if (dot == last || !claims || !m_keys[0] ||
         EVP_DigestVerifyInit(ctx.get(), nullptr, EVP_sha256(), nullptr, m_keys[0].get()) != 1 ||
         EVP_DigestVerify(ctx.get(), reinterpret_cast<const UChar*>(signature.data()),
                          signature.size(), reinterpret_cast<const UChar*>(jwt.data()), last) != 1)
-        return {"400 Bad Request",
-                R"({"error":"invalid_grant","error_description":"Invalid JWT Signature."})"};
+        return refuse("400 Bad Request", "invalid_grant", "Invalid JWT Signature.");
     auto& claim = *claims;
     const long iat = std::atol(claim["iat"].c_str()), exp = std::atol(claim["exp"].c_str());
     const long now = static_cast<long>(std::time(nullptr));
-    if (claim["iss"] != kServiceAccount || claim["aud"] != TokenUrl() || exp - iat > 3600 ||
-        exp <= now || iat > now + 60)
-        return {"400 Bad Request",
-                R"({"error":"invalid_grant","error_description":"Invalid JWT: Token must be a )"
-                R"(short-lived token (60 minutes) and in a reasonable timeframe."})"};
-    if (!delegated || claim["scope"] != "https://mail.google.com/")
-        return {"401 Unauthorized",
-                R"({"error":"unauthorized_client","error_description":"Client is unauthorized )"
-                R"(to retrieve access tokens using this method, or client not authorized for )"
-                R"(any of the scopes requested."})"};
+    if (claim["aud"] != TokenUrl() || exp - iat > 3600 || exp <= now || iat > now + 60)
+        return refuse("400 Bad Request", "invalid_grant",
+                      "Invalid JWT: Token must be a short-lived token");
+    if (claim["scope"] != "https://mail.google.com/")
+        return refuse("401 Unauthorized", "unauthorized_client",
+                      "Client is unauthorized to retrieve access tokens using this method");
     const std::string& user = claim["sub"];
-    if (user.size() <= m_domain.size() + 1 ||
-        user.compare(user.size() - m_domain.size() - 1, std::string::npos, "@" + m_domain) != 0)
-        return {"400 Bad Request",
-                R"({"error":"invalid_grant","error_description":"Invalid email or User ID"})"};
-    const std::string token = NewToken();
-    m_tokens[token] = user;
-    return {"200 OK", R"({"access_token":")" + token +
-                          R"(","expires_in":3599,)"
-                          R"("token_type":"Bearer"})"};
+    if (user.size() <= m_domain.size() ||
+        user.substr(user.size() - m_domain.size() - 1) != "@" + m_domain)
+        return refuse("400 Bad Request", "invalid_grant", "Invalid email or User ID");
+    const std::string token = *m_tokens.insert(NewToken()).first;
+    m_users[token] = user;
+    return {"200 OK",
+            R"({"access_token":")" + token + R"(","expires_in":3599,"token_type":"Bearer"})"};
 }

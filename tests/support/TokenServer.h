@@ -50,19 +50,13 @@ public:
     // Every token granted so far.
     std::set<std::string> Issued() const {
         std::lock_guard lock(m_mutex);
-        std::set<std::string> tokens;
-        for (const auto& [token, user] : m_tokens)
-            tokens.insert(token);
-        return tokens;
+        return m_tokens;
     }
 
     // Writes a service account's JSON key for this endpoint, owner-only: with
     // the key the JWT-bearer grant checks signatures against, or with another
-    // one under the same key id (a key replaced in the Cloud console). The
-    // grant refuses a JWT for another scope as Google does when domain-wide
-    // delegation grants it none, and a user outside the domain.
+    // one (a key replaced in the Cloud console).
     void WriteServiceAccountKey(const std::string& path, bool genuine = true);
-    std::atomic<bool> delegated{true};
 
 private:
     std::string Base() const { return "https://127.0.0.1:" + std::to_string(m_port); }
@@ -79,7 +73,8 @@ private:
     std::atomic<int> m_tokenRequests{0}, m_introspections{0};
     mutable std::mutex m_mutex;
     std::string m_lastTokenRequest;
-    std::map<std::string, std::string> m_tokens;  // issued, and whom introspection names
-    std::shared_ptr<EVP_PKEY> m_keys[2];          // the genuine key, another one
+    std::set<std::string> m_tokens;              // issued
+    std::map<std::string, std::string> m_users;  // a JWT-bearer token's user
+    std::shared_ptr<EVP_PKEY> m_keys[2];         // the genuine key, another one
     std::thread m_thread;
 };
