@@ -48,7 +48,7 @@ wine_stage() {
 
     echo "== quendravalt-cli.exe under Wine against Dovecot"
     build/tests/qd_unit_tests \
-        --gtest_filter="CliRun.AListRun*:CliRun.ADryRun*:CliRun.OneAccount*:CliRun.OAuth2*"
+        --gtest_filter="CliRun.AListRun*:CliRun.ADryRun*:CliRun.OneAccount*:CliRun.OAuth2*:CliRun.Google*"
 
     echo "== the installer under Wine: the programs, the Start menu, the data folder"
     [ ! -e "$drive/QUENDRAVALT" ] || fail "the data folder was there before the installer"

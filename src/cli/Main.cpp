@@ -13,6 +13,7 @@
 #include "cli/CliOptions.h"
 #include "cli/Console.h"
 #include "platform/DataFolder.h"
+#include "settings/GoogleKey.h"
 #include "settings/RunFiles.h"
 #include "settings/Settings.h"
 
@@ -79,8 +80,12 @@ int main(int argc, char** argv) {
     }
     if (const std::string problem = ConfigurationProblem(settings); !problem.empty())
         return Fail(problem);
-    const bool token = settings.m_auth == AuthMode::OAuth2;
-    const CRunFilesCheck files = CheckRunFiles(folder, options.list, token);
+    const bool token = TokenSignIn(settings.m_auth);
+    const bool google = settings.m_auth == AuthMode::Google;
+    if (const char* key = std::getenv("QUENDRAVALT_GOOGLE_KEY"); google && key && *key)
+        settings.m_strGoogleKeyFile = key;
+    const CRunFilesCheck files =
+        CheckRunFiles(folder, options.list, token, google ? settings.m_strGoogleKeyFile : "");
     for (const std::string& warning : files.warnings)
         std::fprintf(stderr, "quendravalt-cli: warning: %s\n", warning.c_str());
     if (!files.errors.empty())
@@ -91,7 +96,15 @@ int main(int argc, char** argv) {
         settings.m_nPauseMs = options.pauseMs;
     if (options.parallel > 0)
         settings.m_nParallel = options.parallel;
-    if (token) {
+    if (google) {
+        // Read again by the run; here only so that a bad key exits 2 before anything is contacted.
+        CGoogleKey key;
+        const std::string problem = settings.m_strOAuthProblem.empty()
+                                        ? LoadGoogleKey(settings.m_strGoogleKeyFile, key)
+                                        : settings.m_strOAuthProblem;
+        if (!problem.empty())
+            return Fail(problem);
+    } else if (token) {
         // A scheduler's secret store may hold the secret instead of the file.
         if (const char* secret = std::getenv("QUENDRAVALT_CLIENT_SECRET"); secret && *secret)
             settings.m_oauth.m_strClientSecret = secret;

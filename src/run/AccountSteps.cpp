@@ -26,8 +26,12 @@ std::string ReadWholeFile(const std::string& path) {
 }  // namespace
 
 void CRunSequencer::StartAccount(Lane& lane) {
-    const bool token = m_settings.m_auth == AuthMode::OAuth2;
-    if (token) {
+    const bool token = TokenSignIn(m_settings.m_auth);
+    if (m_settings.m_auth == AuthMode::Google && lane.token.empty()) {
+        RequestUserToken(lane);
+        return;
+    }
+    if (m_settings.m_auth == AuthMode::OAuth2) {
         // The token checked now is the one sent: a renewal meanwhile can't empty it.
         lane.token = m_token->Valid();
         if (lane.token.empty()) {
@@ -41,6 +45,7 @@ void CRunSequencer::StartAccount(Lane& lane) {
         }
     }
     lane.step = STEP_CONNECT;
+    lane.connected = true;
     ShowStatus("Connected to server " + m_settings.m_strServerIP);
     lane.socket.Close();
     CSecurityPolicy policy;
@@ -244,6 +249,8 @@ void CRunSequencer::StepDone(Lane& lane) {
         if (!known || !known->tls)
             RememberTls();
     }
+    if (lane.step == STEP_LOGIN)
+        lane.token.clear();  // signed in: a new session of the account asks anew
     if (lane.step == STEP_LOGIN && socket.SignedInInClear() && !lane.inClear) {
         lane.inClear = true;
         lane.log.Append("\nNo TLS: the password was sent in clear\n");
@@ -361,7 +368,7 @@ void CRunSequencer::RunStep(Lane& lane, int32_t step) {
     switch (step) {
         case STEP_LOGIN:
             ShowStatus("Login User " + lane.account);
-            if ((m_settings.m_auth == AuthMode::OAuth2
+            if ((TokenSignIn(m_settings.m_auth)
                      ? socket.SendAuthenticate(lane.account, lane.token)
                      : socket.SendLogin(lane.account, lane.password)) == 0) {
                 FailAccount(lane, socket.FailureReason());
@@ -521,6 +528,7 @@ bool CRunSequencer::FlagsLeft(const Lane& lane) const {
 void CRunSequencer::EndAccount(Lane& lane, std::string failure) {
     CImapSocket& socket = lane.socket;
     m_host.KillTimer(lane.stepTimer);
+    lane.token.clear();
     if (socket.m_bLoggedIn == 1 && socket.IsConnected())
         socket.SendLogout();
     socket.Close();

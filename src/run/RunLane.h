@@ -10,6 +10,7 @@
 #include "run/AccountRecords.h"
 #include "run/FolderJob.h"
 #include "run/RunSequencer.h"
+#include "run/UserToken.h"
 
 struct CRunSequencer::Lane {
     Lane(int number, const std::string& logPath)
@@ -24,7 +25,7 @@ struct CRunSequencer::Lane {
         ending.clear();
         ledger.Clear();
         hadFlags = recovering = recovered = throttled = waitingThrottle = false;
-        inClear = false;
+        inClear = connected = false;
         found = flagged = 0;
         searched = false;
         jobs.clear();
@@ -55,9 +56,10 @@ struct CRunSequencer::Lane {
     int32_t userIndex = 0;
     std::string account;
     std::string password;
-    std::string token;   // the access token this account signs in with
-    size_t row = 0;      // its entry in m_results
-    std::string ending;  // why the account ends, while its flags are taken back
+    std::string token;     // the access token this account signs in with
+    CUserToken userToken;  // Google: the account's own token, asked for
+    size_t row = 0;        // its entry in m_results
+    std::string ending;    // why the account ends, while its flags are taken back
     // What the account's ended sessions left flagged, and had deleted.
     CFlagLedger ledger;
     bool hadFlags = false;    // it ends with flags to take back
@@ -99,4 +101,5 @@ struct CRunSequencer::Lane {
     // Restoring: the message in progress of the folder, and the counts.
     size_t restoreIndex = 0;
     unsigned restored = 0, skipped = 0, notRestored = 0;
+    bool connected = false;        // a session of the account was begun
 };

@@ -46,7 +46,9 @@ void CRunSequencer::BeginRun(const std::string& beforeDate, bool preview, int la
     while (m_lanes.size() < m_nLanes)
         m_lanes.push_back(
             std::make_unique<Lane>(static_cast<int>(m_lanes.size()), m_transcript.Path()));
+    m_googleKey = CGoogleKey();
     for (const auto& lane : m_lanes) {
+        lane->userToken.Cancel();
         lane->socket.Close();
         lane->socket.SetDeadlineBase(m_deadline);
         // A replaced run's unfinished accounts still go into its log.
@@ -124,6 +126,17 @@ void CRunSequencer::Launch(std::function<void()> start) {
         FailRun(m_strManifestProblem, false);  // nothing is deleted that can't be recorded
         return;
     }
+    if (m_settings.m_auth == AuthMode::Google) {
+        // Read for each run, so that a replaced key counts; its CA line makes
+        // the OAuth file matter when it is there.
+        std::string problem = m_settings.m_strOAuthProblem;
+        if (problem.empty())
+            problem = LoadGoogleKey(m_settings.m_strGoogleKeyFile, m_googleKey);
+        if (!problem.empty()) {
+            FailRun(problem);
+            return;
+        }
+    }
     if (m_settings.m_auth != AuthMode::OAuth2) {
         start();
         return;
@@ -177,6 +190,29 @@ void CRunSequencer::TokenArrived(const std::string& failure) {
     }
 }
 
+void CRunSequencer::RequestUserToken(Lane& lane) {
+    lane.step = STEP_TOKEN;  // no timer of its own runs meanwhile
+    ShowStatus("Requesting an access token for " + lane.account);
+    lane.log.Append("\nAccess token requested for " + lane.account + " from " +
+                    m_googleKey.tokenUri + "\n");
+    lane.userToken.Request(m_googleKey, m_settings.m_oauth.m_strCaFile, lane.account,
+                           [this, &lane, run = m_nRunId](const std::string& failure) {
+                               if (run == m_nRunId && m_bRunning && lane.step == STEP_TOKEN)
+                                   UserTokenArrived(lane, failure);
+                           });
+}
+
+void CRunSequencer::UserTokenArrived(Lane& lane, const std::string& failure) {
+    if (!failure.empty()) {
+        // A session only to take back flags keeps the account's first reason.
+        EndAccount(lane, lane.recovering ? lane.ending : failure);
+        return;
+    }
+    lane.log.Append("Access token granted\n");
+    lane.token = lane.userToken.Take();
+    StartAccount(lane);
+}
+
 void CRunSequencer::FailRun(const std::string& reason, bool token) {
     m_strRunFailure = token ? "no access token: " + reason : reason;
     const std::string text = token ? "No access token: " + reason : reason;
@@ -225,9 +261,12 @@ void CRunSequencer::FinishResult(Lane& lane, std::string failure) {
     const CImapSocket& socket = lane.socket;
     // Ended folders, and the one in progress when the account ended in it;
     // what lost sessions deleted counts too; a recovery session searched nothing.
-    const bool inFolder = lane.job < lane.jobs.size();
-    const size_t earlier = inFolder ? lane.ledger.deleted : 0;
-    row.searched = lane.recovering ? lane.searched : socket.m_bSearched == 1 || lane.job > 0;
+    // Without a session of its own (no token came) the socket still holds
+    // the lane's account before: none of that counts.
+    const bool inFolder = lane.connected && lane.job < lane.jobs.size();
+    const size_t earlier = lane.job < lane.jobs.size() ? lane.ledger.deleted : 0;
+    row.searched =
+        lane.recovering ? lane.searched : (inFolder && socket.m_bSearched == 1) || lane.job > 0;
     row.found = lane.recovering ? lane.found
                                 : lane.foundTotal + (inFolder ? socket.FoundCount() : 0) + earlier;
     row.flagged = lane.recovering
@@ -236,17 +275,12 @@ void CRunSequencer::FinishResult(Lane& lane, std::string failure) {
     row.deleted = lane.deletedTotal + static_cast<unsigned>(earlier) +
                   (inFolder && !lane.recovering ? socket.DeletedCount() : 0);
     row.moved = lane.moved + (inFolder ? socket.MovedCount() : 0);
-    row.detail = lane.cleaned;
-    row.restoring = m_options.restore != nullptr;
-    row.restored = lane.restored;
-    row.skipped = lane.skipped;
-    row.notRestored = lane.notRestored;
-    if (!lane.notes.empty() && row.failure != lane.notes)
-        row.detail += (row.detail.empty() ? "" : "; ") + lane.notes;
     row.stopped = failure.rfind("run stopped", 0) == 0;
     row.failure = std::move(failure);
-    if (!lane.notes.empty() && row.failure == lane.notes)
-        row.detail = lane.cleaned;
+    // What was cleaned, and the notes ("no folder \Junk") unless they are the failure.
+    row.detail = lane.cleaned;
+    if (!lane.notes.empty() && row.failure != lane.notes)
+        row.detail += (row.detail.empty() ? "" : "; ") + lane.notes;
     row.restoring = m_options.restore != nullptr;
     row.restored = lane.restored;
     row.skipped = lane.skipped;
@@ -385,6 +419,11 @@ void CRunSequencer::EndRunWhenIdle() {
 void CRunSequencer::EndRun() {
     StopTimers();
     m_token->Cancel();
+    for (const auto& lane : m_lanes) {
+        lane->userToken.Cancel();
+        lane->token.clear();
+    }
+    m_googleKey = CGoogleKey();
     m_launch = nullptr;
     m_bRunning = false;
     m_bStopping = false;

@@ -21,6 +21,7 @@
 
 #include "run/RunHost.h"
 #include "run/Rules.h"
+#include "settings/GoogleKey.h"
 #include "settings/Settings.h"
 #include "settings/UserList.h"
 
@@ -63,7 +64,7 @@ enum : int32_t {
     STEP_VERIFY,  // after a failure: which flagged messages the server still holds
     STEP_LOGOUT,
     STEP_TRUST,  // waiting for the administrator to trust a certificate, or not
-    STEP_TOKEN,  // waiting for a new access token
+    STEP_TOKEN,  // waiting for a new access token, or for the account's own
 };
 
 // What became of one account of the run, or of a line of the user list that
@@ -123,8 +124,9 @@ public:
     // flags removed, LOGOUT; then calls done (at once when no run is in progress).
     void Stop(std::function<void()> done);
 
-    // Why the run ended before any account: the OAuth2 settings cannot be
-    // used, no access token came, the manifest could not be made. "" otherwise.
+    // Why the run ended before any account: the OAuth2 settings or the
+    // Google key cannot be used, no access token came, the manifest could not
+    // be made. "" otherwise.
     const std::string& RunFailure() const { return m_strRunFailure; }
     // For the next runs: records, copies, rules, a plan.
     void SetRunOptions(CRunOptions options);
@@ -160,6 +162,9 @@ private:
     void Launch(std::function<void()> start);
     void RequestToken();
     void TokenArrived(const std::string& failure);
+    // Google: the lane's account asks for its own token, and goes on with it.
+    void RequestUserToken(Lane& lane);
+    void UserTokenArrived(Lane& lane, const std::string& failure);
     // The run ends before any account: no access token (token), or settings
     // no run may use.
     void FailRun(const std::string& reason, bool token = true);
@@ -240,6 +245,7 @@ private:
     std::unique_ptr<CAccessToken> m_token;
     std::function<void()> m_launch;  // what waits for the run's first token
     std::string m_strTokenFailure;   // why a renewal failed: later accounts fail at once
+    CGoogleKey m_googleKey;          // read when a Google run starts, dropped at its end
     std::string m_strRunFailure;
     std::function<void()> m_onStopped;
     std::chrono::steady_clock::duration m_silenceLimit = kDefaultSilenceLimit;

@@ -5,7 +5,8 @@
 #include "settings/KnownServers.h"
 #include "settings/OAuthSettings.h"
 
-CRunFilesCheck CheckRunFiles(const std::string& folder, bool list, bool oauth) {
+CRunFilesCheck CheckRunFiles(const std::string& folder, bool list, bool oauth,
+                             const std::string& googleKey) {
     CRunFilesCheck check;
     struct Item {
         std::string what, path;
@@ -20,6 +21,8 @@ CRunFilesCheck CheckRunFiles(const std::string& folder, bool list, bool oauth) {
         items.push_back({"the user list", DataFilePath(folder, kUserListFileName), true});
     if (oauth)
         items.push_back({"the OAuth file", DataFilePath(folder, kOAuthFileName), true});
+    if (!googleKey.empty())
+        items.push_back({"the Google key file", googleKey, false});
     for (const Item& item : items) {
         const CFileFacts facts = InspectFile(item.path);
         if (!facts.exists)

@@ -9,8 +9,10 @@
 #include <cstring>
 
 #include "platform/DataFolder.h"
+#include "platform/FileSystem.h"
 #include "platform/SafeAtoi.h"
 #include "platform/StdioFile.h"
+#include "settings/GoogleKey.h"
 
 namespace {
 constexpr const char* kModeNames[] = {"auto", "starttls", "tls", "none"};
@@ -62,9 +64,11 @@ std::string CSettings::Pin() const {
 std::string ConfigurationProblem(const CSettings& settings) {
     if (!settings.m_strConfigError.empty())
         return settings.m_strConfigError;
-    if (settings.m_auth == AuthMode::OAuth2 && settings.m_security == SecurityMode::None)
-        return "an access token is never sent without TLS: the security (line 4) must be auto, "
-               "starttls or tls for OAuth2 sign-in";
+    if (TokenSignIn(settings.m_auth) && settings.m_security == SecurityMode::None)
+        return std::string(
+                   "an access token is never sent without TLS: the security (line 4) "
+                   "must be auto, starttls or tls for ") +
+               (settings.m_auth == AuthMode::Google ? "Google" : "OAuth2") + " sign-in";
     return "";
 }
 
@@ -92,6 +96,7 @@ std::string NormalizeFingerprint(const std::string& text) {
 ConfigLoad LoadSettings(const std::string& folder, CSettings& settings) {
     settings = CSettings();
     settings.m_strServerIP = kDefaultServerIP;
+    settings.m_strGoogleKeyFile = DataFilePath(folder, kGoogleKeyFileName);
     settings.m_strConfigError = LoadKnownServers(folder, settings.m_known);
     const std::string path = DataFilePath(folder, kConfigFileName);
     struct stat st {};
@@ -104,7 +109,7 @@ ConfigLoad LoadSettings(const std::string& folder, CSettings& settings) {
     CStdioFile file;
     if (!file.Open(path, CStdioFile::modeRead))
         return ConfigLoad::Unreadable;
-    std::string lines[7];
+    std::string lines[8];
     for (std::string& line : lines)
         if (!file.ReadString(line))
             line.clear();
@@ -154,9 +159,16 @@ ConfigLoad LoadSettings(const std::string& folder, CSettings& settings) {
     if (auth == "oauth2") {
         settings.m_auth = AuthMode::OAuth2;
         settings.m_strOAuthProblem = LoadOAuthSettings(folder, settings.m_oauth);
+    } else if (auth == "google") {
+        settings.m_auth = AuthMode::Google;
+        // Its CA line, when the file is there, is whom the token endpoint must prove it is.
+        if (InspectFile(DataFilePath(folder, kOAuthFileName)).exists)
+            settings.m_strOAuthProblem = LoadOAuthSettings(folder, settings.m_oauth);
     } else if (!auth.empty() && auth != "password") {
-        invalid(7, "password or oauth2");
+        invalid(7, "password, oauth2 or google");
     }
+    if (const std::string key = Trim(lines[7]); !key.empty())
+        settings.m_strGoogleKeyFile = key;
     return settings.m_strConfigError.empty() ? ConfigLoad::Loaded : ConfigLoad::Invalid;
 }
 
@@ -164,14 +176,20 @@ bool SaveSettings(const std::string& folder, const CSettings& settings) {
     EnsureDataFolder(folder);
     if (!settings.m_oauth.IsEmpty() && !SaveOAuthSettings(folder, settings.m_oauth))
         return false;
-    const bool oauth2 = settings.m_auth == AuthMode::OAuth2;
+    const bool key = !settings.m_strGoogleKeyFile.empty() &&
+                     settings.m_strGoogleKeyFile != DataFilePath(folder, kGoogleKeyFileName);
+    const bool auth = TokenSignIn(settings.m_auth) || key;
     std::string text = std::to_string(settings.m_nPauseMs) + "\n" + settings.m_strServerIP + "\n" +
                        settings.m_strPort + "\n" + SecurityModeName(settings.m_security) + "\n" +
                        settings.m_strTrustedFingerprint + "\n";
-    if (settings.m_nParallel > 1 || oauth2)
+    if (settings.m_nParallel > 1 || auth)
         text += std::to_string(settings.m_nParallel) + "\n";
-    if (oauth2)
-        text += "oauth2\n";
+    if (auth)
+        text += settings.m_auth == AuthMode::OAuth2   ? "oauth2\n"
+                : settings.m_auth == AuthMode::Google ? "google\n"
+                                                      : "password\n";
+    if (key)
+        text += settings.m_strGoogleKeyFile + "\n";
     return ReplaceTextFile(DataFilePath(folder, kConfigFileName), text);
 }
 

@@ -1,7 +1,7 @@
 // The settings (pause between run steps, server address, server port, how the
 // connection is secured, the certificate trusted on purpose, accounts at once,
-// how accounts sign in) and their configuration file: one a line, in that
-// order; the last four may be missing.
+// how accounts sign in, the Google key file) and their configuration file: one
+// a line, in that order; the last five may be missing.
 #pragma once
 
 #include <string>
@@ -34,8 +34,16 @@ bool ParseFingerprintText(const std::string& text, std::string& fingerprint);
 std::string GroupFingerprint(const std::string& hex);
 
 // How accounts sign in: LOGIN with their password, or AUTHENTICATE XOAUTH2
-// with the app's access token (line 7: "password" or "oauth2").
-enum class AuthMode { Password, OAuth2 };
+// with the app's access token (Microsoft 365) or with a token of the user's
+// own that a Google service account obtains (line 7: "password", "oauth2" or
+// "google"). The Configuration form lists them in this order.
+enum class AuthMode { Password, OAuth2, Google };
+
+// Accounts sign in with a token: no password is asked or read, and the user
+// list's "account;" names an account.
+inline bool TokenSignIn(AuthMode auth) {
+    return auth != AuthMode::Password;
+}
 
 // How the configuration file was found at load. Invalid: read, but a value
 // of lines 4 to 7 (or the known-servers file) is none the program knows.
@@ -55,8 +63,12 @@ struct CSettings {
     int m_nParallel = 1;
     AuthMode m_auth = AuthMode::Password;
     // With OAuth2: the OAuth file, and why it cannot be used ("" when it can).
+    // With Google the file is read only when it exists, for its CA file.
     COAuthSettings m_oauth;
     std::string m_strOAuthProblem;
+    // The Google service account's key file (line 8); LoadSettings makes it
+    // kGoogleKeyFileName in the data folder when the line is empty.
+    std::string m_strGoogleKeyFile;
     // The servers met before (see KnownServers.h).
     CKnownServers m_known;
     // What the load had to put right, for the transcript of each run.
@@ -86,17 +98,18 @@ std::string ConfigurationProblem(const CSettings& settings);
 // kMaxPauseMs and a port outside 1 ... 65535 becomes "143" (m_strNotice says
 // so). Lines 4 to 7 are trimmed and read without case; empty, they are auto,
 // none, 1 and password; any other value they do not know (a security mode, a
-// fingerprint, 1 ... kMaxParallel, password or oauth2) makes the load Invalid,
-// m_strConfigError naming the line. With OAuth2 the OAuth file is read too
-// (see LoadOAuthSettings).
+// fingerprint, 1 ... kMaxParallel, password, oauth2 or google) makes the load
+// Invalid, m_strConfigError naming the line. Line 8 is trimmed. With OAuth2
+// the OAuth file is read too (see LoadOAuthSettings), with Google when it
+// exists; the Google key is read by each run.
 ConfigLoad LoadSettings(const std::string& folder, CSettings& settings);
 
 // Writes the configuration file, creating the folder when it is missing; line 6
 // only when more than one account runs at once or line 7 follows, line 7 only
-// for OAuth2, so that files stay as they were. The OAuth file is written too
-// when any of its values is set. A file is replaced only once the new one is
-// complete on disk: on any failure the old file stays as it was and false is
-// returned.
+// for OAuth2 and Google or when line 8 follows, line 8 only when the key file
+// is not kGoogleKeyFileName in folder, so that files stay as they were. The OAuth file is written
+// too when any of its values is set. A file is replaced only once the new one is complete on disk:
+// on any failure the old file stays as it was and false is returned.
 bool SaveSettings(const std::string& folder, const CSettings& settings);
 
 // What the Configuration dialog stores on Set: the pause as atoi of its text

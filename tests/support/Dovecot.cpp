@@ -40,7 +40,7 @@ void Dovecot::UseTls(const std::string& cert, const std::string& key) {
 }
 
 void Dovecot::UseOAuth2(const std::string& introspectionUrl, const std::string& caFile,
-                        const std::vector<std::string>& refused) {
+                        const std::vector<std::string>& refused, bool perUser) {
     // Copied: the auth process, not root, cannot read another test's folder.
     std::filesystem::copy_file(caFile, m_folder.File("oauth2-ca.pem"),
                                std::filesystem::copy_options::overwrite_existing);
@@ -49,12 +49,14 @@ void Dovecot::UseOAuth2(const std::string& introspectionUrl, const std::string& 
         denied += name + "\n";
     WriteFile(m_folder.File("refused"), denied);
     // An app-only token names no mailbox: Dovecot compares the domain of the
-    // name introspection answers with the login name's (%Ld on both).
+    // name introspection answers with the login name's (%Ld on both); a
+    // user's token is compared whole (%Lu).
     WriteFile(
         m_folder.File("oauth2.conf"),
         "introspection_url = " + introspectionUrl +
             "\nintrospection_mode = post\ntls_ca_cert_file = " + m_folder.File("oauth2-ca.pem") +
-            "\nusername_attribute = username\nusername_format = %Ld\n"
+            "\nusername_attribute = username\nusername_format = " + (perUser ? "%Lu" : "%Ld") +
+            "\n"
             "active_attribute = active\nactive_value = true\ntimeout_msecs = 5000\n");
     const std::string mechanisms = "  mechanisms = xoauth2 oauthbearer\n";
     m_oauth2 =

@@ -31,10 +31,10 @@ public:
 
     // Before Start(): XOAUTH2 and OAUTHBEARER too, taking a token for every
     // account in the domain of the name introspection answers ("x@example.com"
-    // for "anna@example.com") but the refused ones. Passwords still work with
-    // LOGIN and PLAIN.
+    // for "anna@example.com") but the refused ones; perUser: for the account
+    // it names only. Passwords still work with LOGIN and PLAIN.
     void UseOAuth2(const std::string& introspectionUrl, const std::string& caFile,
-                   const std::vector<std::string>& refused = {});
+                   const std::vector<std::string>& refused = {}, bool perUser = false);
     // Before Start(): TLS required with this certificate and key (PEM files),
     // on 127.0.0.2, STARTTLS on Port() and IMAPS on TlsPort().
     void UseTls(const std::string& cert, const std::string& key);

@@ -4,11 +4,13 @@
 #include <signal.h>
 #include <strings.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
+#include <ctime>
 #include <map>
 #include <stdexcept>
 
@@ -18,9 +20,13 @@
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
 
+#include "platform/FlatJson.h"
+
 namespace {
 constexpr size_t kMaxRequest = 64 * 1024;
 using UChar = unsigned char;
+constexpr const char* kKeyId = "3f1c0e7d2b9a48c6a1d5e0f7b2c4d6e8f0a1b2c3";
+constexpr const char* kServiceAccount = "cleaner@quendravalt-test.iam.gserviceaccount.com";
 
 // application/x-www-form-urlencoded: '&'-separated name=value, %XX and '+' for space.
 std::map<std::string, std::string> ParseForm(const std::string& body) {
@@ -56,6 +62,36 @@ std::string NewToken() {
     return token.substr(0, token.find('='));
 }
 }  // namespace
+
+std::string Base64UrlDecode(std::string text) {
+    for (char& c : text)
+        c = c == '-' ? '+' : c == '_' ? '/' : c;
+    const size_t pad = (4 - text.size() % 4) % 4;
+    text.append(pad, '=');
+    std::string bytes(text.size(), '\0');
+    const int n =
+        EVP_DecodeBlock(reinterpret_cast<UChar*>(bytes.data()),
+                        reinterpret_cast<const UChar*>(text.data()), static_cast<int>(text.size()));
+    return n < 0 || pad == 3 ? "" : bytes.substr(0, static_cast<size_t>(n) - pad);
+}
+
+void TokenServer::WriteServiceAccountKey(const std::string& path, bool genuine) {
+    std::lock_guard lock(m_mutex);
+    auto& key = m_keys[genuine ? 0 : 1];
+    if (!key)
+        key.reset(EVP_RSA_gen(2048), EVP_PKEY_free);
+    const std::unique_ptr<BIO, int (*)(BIO*)> bio(BIO_new(BIO_s_mem()), BIO_free);
+    PEM_write_bio_PrivateKey(bio.get(), key.get(), nullptr, nullptr, 0, nullptr, nullptr);
+    char* pem = nullptr;
+    const long size = BIO_get_mem_data(bio.get(), &pem);
+    std::string json = R"({"type": "service_account", "private_key_id": ")" + std::string(kKeyId) +
+                       R"(", "private_key": ")";
+    for (const char c : std::string(pem, static_cast<size_t>(size)))
+        json += c == '\n' ? std::string("\\n") : std::string(1, c);
+    WriteFile(path, json + R"(", "client_email": ")" + kServiceAccount + R"(", "token_uri": ")" +
+                        TokenUrl() + "\"}\n");
+    ::chmod(path.c_str(), 0600);
+}
 
 std::string TokenServer::CertFingerprint() const {
     std::string hex;
@@ -176,13 +212,18 @@ std::pair<std::string, std::string> TokenServer::Answer(const std::string& path,
         ++m_introspections;
         if (!m_tokens.count(form["token"]))
             return {"200 OK", R"({"active":false})"};
-        // Dovecot applies its username_format (%Ld) to this name as to the login's.
-        return {"200 OK", R"({"active":true,"username":")" + m_clientId + "@" + m_domain + "\"}"};
+        // Dovecot applies its username_format (%Ld or %Lu) to this name as to the login's.
+        const auto user = m_users.find(form["token"]);
+        return {"200 OK", R"({"active":true,"username":")" +
+                              (user != m_users.end() ? user->second : m_clientId + "@" + m_domain) +
+                              "\"}"};
     }
     if (path != "/token")
         return {"404 Not Found", R"({"error":"not_found"})"};
     ++m_tokenRequests;
     m_lastTokenRequest = body;
+    if (form["grant_type"] == "urn:ietf:params:oauth:grant-type:jwt-bearer")
+        return JwtBearer(form["assertion"]);
     if (form["grant_type"] != "client_credentials")
         return {"400 Bad Request",
                 R"({"error":"unsupported_grant_type","error_description":)"
@@ -193,4 +234,40 @@ std::pair<std::string, std::string> TokenServer::Answer(const std::string& path,
     const std::string token = *m_tokens.insert(NewToken()).first;
     return {"200 OK", R"({"token_type":"Bearer","expires_in":)" + std::to_string(lifetime) +
                           R"(,"access_token":")" + token + "\"}"};
+}
+
+// As Google answers: a signature by another key first, then a JWT out of
+// date, a scope the delegation does not grant, a user outside the domain.
+std::pair<std::string, std::string> TokenServer::JwtBearer(const std::string& jwt) {
+    const auto refuse = [](const char* status, const char* error, const char* why) {
+        return std::pair<std::string, std::string>(
+            status,
+            std::string(R"({"error":")") + error + R"(","error_description":")" + why + "\"}");
+    };
+    const size_t dot = jwt.find('.'), last = jwt.rfind('.');
+    const std::string signature = Base64UrlDecode(jwt.substr(last + 1));
+    auto claims = ParseFlatJson(Base64UrlDecode(jwt.substr(dot + 1, last - dot - 1)));
+    const std::unique_ptr<EVP_MD_CTX, void (*)(EVP_MD_CTX*)> ctx(EVP_MD_CTX_new(), EVP_MD_CTX_free);
+    if (dot == last || !claims || !m_keys[0] ||
+        EVP_DigestVerifyInit(ctx.get(), nullptr, EVP_sha256(), nullptr, m_keys[0].get()) != 1 ||
+        EVP_DigestVerify(ctx.get(), reinterpret_cast<const UChar*>(signature.data()),
+                         signature.size(), reinterpret_cast<const UChar*>(jwt.data()), last) != 1)
+        return refuse("400 Bad Request", "invalid_grant", "Invalid JWT Signature.");
+    auto& claim = *claims;
+    const long iat = std::atol(claim["iat"].c_str()), exp = std::atol(claim["exp"].c_str());
+    const long now = static_cast<long>(std::time(nullptr));
+    if (claim["aud"] != TokenUrl() || exp - iat > 3600 || exp <= now || iat > now + 60)
+        return refuse("400 Bad Request", "invalid_grant",
+                      "Invalid JWT: Token must be a short-lived token");
+    if (claim["scope"] != "https://mail.google.com/")
+        return refuse("401 Unauthorized", "unauthorized_client",
+                      "Client is unauthorized to retrieve access tokens using this method");
+    const std::string& user = claim["sub"];
+    if (user.size() <= m_domain.size() ||
+        user.substr(user.size() - m_domain.size() - 1) != "@" + m_domain)
+        return refuse("400 Bad Request", "invalid_grant", "Invalid email or User ID");
+    const std::string token = *m_tokens.insert(NewToken()).first;
+    m_users[token] = user;
+    return {"200 OK",
+            R"({"access_token":")" + token + R"(","expires_in":3599,"token_type":"Bearer"})"};
 }

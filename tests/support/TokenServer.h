@@ -1,12 +1,14 @@
 // An OAuth2 identity provider for sign-in tests, on https://127.0.0.1 in a
-// thread of its own: the client-credentials grant on /token, and token
-// introspection on /introspect as Dovecot's oauth2 passdb asks for it. Each
-// grant issues a fresh random token; introspection names the client in the
-// domain ("app-id@example.com"), which Dovecot takes for any mailbox there.
-// One request per connection.
+// thread of its own: the client-credentials grant and, as Google has it for a
+// service account, the JWT-bearer grant on /token, and token introspection on
+// /introspect as Dovecot's oauth2 passdb asks for it. Each grant issues a
+// fresh random token; introspection names the client in the domain
+// ("app-id@example.com"), which Dovecot takes for any mailbox there, or for a
+// JWT-bearer token the user it was granted for. One request per connection.
 #pragma once
 
 #include <atomic>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -16,6 +18,9 @@
 #include <openssl/types.h>
 
 #include "support/Harness.h"
+
+// base64url without padding, decoded; "" when text is none.
+std::string Base64UrlDecode(std::string text);
 
 class TokenServer {
 public:
@@ -48,11 +53,17 @@ public:
         return m_tokens;
     }
 
+    // Writes a service account's JSON key for this endpoint, owner-only: with
+    // the key the JWT-bearer grant checks signatures against, or with another
+    // one (a key replaced in the Cloud console).
+    void WriteServiceAccountKey(const std::string& path, bool genuine = true);
+
 private:
     std::string Base() const { return "https://127.0.0.1:" + std::to_string(m_port); }
     void Serve(int fd);
     // The status ("200 OK") and JSON body for one request.
     std::pair<std::string, std::string> Answer(const std::string& path, const std::string& body);
+    std::pair<std::string, std::string> JwtBearer(const std::string& assertion);
 
     const std::string m_clientId, m_clientSecret, m_domain;
     TempFolder m_folder;
@@ -62,6 +73,8 @@ private:
     std::atomic<int> m_tokenRequests{0}, m_introspections{0};
     mutable std::mutex m_mutex;
     std::string m_lastTokenRequest;
-    std::set<std::string> m_tokens;  // issued
+    std::set<std::string> m_tokens;              // issued
+    std::map<std::string, std::string> m_users;  // a JWT-bearer token's user
+    std::shared_ptr<EVP_PKEY> m_keys[2];         // the genuine key, another one
     std::thread m_thread;
 };

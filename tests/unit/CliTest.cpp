@@ -17,6 +17,8 @@
 
 #include "platform/DataFolder.h"
 #include "platform/RunLock.h"
+#include "run/UserToken.h"
+#include "settings/GoogleKey.h"
 #include "settings/OAuthSettings.h"
 #include "support/CliProcess.h"
 #include "support/Dovecot.h"
@@ -48,14 +50,15 @@ protected:
                   "100\r\n127.0.0.1\r\n" + std::to_string(d.Port()) + "\r\nnone\r\n\r\n");
         WriteFile(m_data.File(kUserListFileName), list);
     }
-    // The configuration for OAuth2 sign-in to host:port with STARTTLS (a
-    // token never goes out without TLS), the server's certificate pinned,
-    // and the OAuth file (owner only).
+    // The configuration for token sign-in (auth) to host:port with STARTTLS
+    // (a token never goes out without TLS), the server's certificate pinned,
+    // two accounts at once, and the OAuth file (owner only).
     void UseOAuth2(const std::string& host, unsigned port, const std::string& pin,
-                   const std::string& url, const std::string& secret, const std::string& caFile) {
+                   const std::string& url, const std::string& secret, const std::string& caFile,
+                   const std::string& auth = "oauth2") {
         WriteFile(m_data.File(kConfigFileName), "100\r\n" + host + "\r\n" + std::to_string(port) +
-                                                    "\r\nstarttls\r\n" + pin +
-                                                    "\r\n2\r\noauth2\r\n");
+                                                    "\r\nstarttls\r\n" + pin + "\r\n2\r\n" + auth +
+                                                    "\r\n");
         WriteFile(m_data.File(kOAuthFileName),
                   url + "\r\napp-id\r\n" + secret + "\r\n\r\n" + caFile + "\r\n");
         ::chmod(m_data.File(kOAuthFileName).c_str(), 0600);
@@ -219,6 +222,10 @@ TEST_F(CliRun, UsageAndConfigurationErrorsExitTwoAndContactNothing) {
          "none\r\n\r\n2\r\noauth2\r\n",
          "u;p\r\n",
          "never sent without TLS"},
+        {{"--list", "--older-than", "9"},
+         "none\r\n\r\n\r\ngoogle\r\n",
+         "u;\r\n",
+         "for Google sign-in"},
         {{"--list", "--older-than", "9"}, "none\r\n", "u;p\r\n", "run chmod go-w", 0620},
         // Every message would go: only with --force.
         {{"--list", "--before", "2099-01-01"},
@@ -365,4 +372,89 @@ TEST_F(CliRun, WithoutATokenTheRunEndsBeforeAnyConnection) {
     }
     EXPECT_EQ(idp.TokenRequests(), 1);  // the untrusted endpoint never got the secret
     EXPECT_EQ(imap.Received(), Texts{});
+}
+
+// Google Workspace: a token of each user's own, from a JWT the service
+// account signs, against Dovecot taking a token for the user it names only.
+// Each run asks once per account, two at a time: a key replaced in the Cloud
+// console, then the key as issued, with an account outside the domain. The
+// key never leaves its file.
+TEST_F(CliRun, GoogleSignsInEachAccountWithATokenOfItsOwnAndTheKeyStaysInItsFile) {
+    TokenServer idp("unused", "unused");
+    Dovecot d;
+    d.UseOAuth2(idp.IntrospectionUrl(), idp.CaFile(), {}, true);
+    d.UseTls(idp.CertFile(), idp.KeyFile());
+    for (const std::string name : {"anna@example.com", "carl@example.com"}) {
+        d.AddAccount(name, "unused");
+        for (unsigned m = 1; m <= 3; ++m)
+            d.AddMessage(name, m, m == 2 ? kNew : kOld, "m" + std::to_string(m));
+    }
+    ASSERT_EQ(d.Start(), "");
+    // The OAuth file's CA line is the one of its lines that counts.
+    UseOAuth2(d.Address(), d.Port(), idp.CertFingerprint(), "", "", idp.CaFile(), "google");
+    WriteFile(m_data.File(kUserListFileName),
+              "anna@example.com;\r\ncarl@example.com;\r\nbob@elsewhere.org;\r\n");
+    const std::string key = m_data.File("sa.json"), report = m_data.File("r.csv");
+    const Texts env = {"QUENDRAVALT_GOOGLE_KEY=" + key};
+    // A key others may read: refused before anything is contacted (Windows has no mode bits).
+    idp.WriteServiceAccountKey(key);
+    ::chmod(key.c_str(), 0640);
+    if (!std::getenv("QD_CLI_WINE")) {
+        EXPECT_EQ(Run({"--list", "--older-than", "9"}, "", env), 2);
+        EXPECT_NE(m_err.find("run chmod 600 " + key), std::string::npos) << m_err;
+        EXPECT_EQ(ReadFile(m_data.File(kLogFileName)), "");
+        EXPECT_EQ(idp.TokenRequests(), 0);
+    }
+    // A key replaced in the Cloud console: every account is refused, each asking once.
+    idp.WriteServiceAccountKey(key, false);
+    EXPECT_EQ(Run({"--list", "--before", "2020-06-01"}, "", env), 1);
+    const std::string refused =
+        "\t-\t-\tfailed: the service account's key was refused (deleted or replaced in the Cloud "
+        "console)";
+    EXPECT_EQ(Lines(),
+              (Texts{"anna@example.com" + refused, "carl@example.com" + refused,
+                     "bob@elsewhere.org" + refused, "3 accounts, 3 failed, 0 messages deleted"}));
+    EXPECT_EQ(idp.TokenRequests(), 3);
+    // The key as issued: an account outside the domain fails alone.
+    idp.WriteServiceAccountKey(key);
+    EXPECT_EQ(Run({"--list", "--before", "2020-06-01", "--report", report}, "", env), 1);
+    EXPECT_EQ(Lines(), (Texts{"anna@example.com\t2\t2\tdone", "carl@example.com\t2\t2\tdone",
+                              "bob@elsewhere.org\t-\t-\tfailed: account not found in the domain "
+                              "or not allowed",
+                              "3 accounts, 1 failed, 4 messages deleted"}))
+        << m_err;
+    EXPECT_EQ(idp.TokenRequests(), 6);
+    EXPECT_EQ(d.Subjects("anna@example.com"), Texts{"m2"});
+    EXPECT_EQ(d.Subjects("carl@example.com"), Texts{"m2"});
+    const std::string log = ReadFile(m_data.File(kLogFileName)), pem = ReadFile(key);
+    EXPECT_NE(log.find(" AUTHENTICATE XOAUTH2 ****"), std::string::npos);
+    for (const std::string& text : {log, ReadFile(report), m_out + m_err}) {
+        EXPECT_EQ(text.find(pem.substr(pem.find("MII") + 64, 40)), std::string::npos);
+        EXPECT_EQ(text.find("eyJhbGciOiJSUzI1NiIs"), std::string::npos);  // {"alg":"RS256",
+        for (const std::string& token : idp.Issued())
+            EXPECT_EQ(text.find(token.substr(0, 40)), std::string::npos);
+    }
+}
+
+// The JWT as Google documents it, for a fixed clock; an account cannot add
+// claims of its own.
+TEST(GoogleToken, TheAssertionHoldsExactlyTheHeaderAndClaimsGoogleAsksFor) {
+    TempFolder dir;
+    TokenServer idp("unused", "unused");
+    idp.WriteServiceAccountKey(dir.File("sa.json"));
+    CGoogleKey key;
+    ASSERT_EQ(LoadGoogleKey(dir.File("sa.json"), key), "");
+    const std::string jwt =
+        CUserToken::Assertion(key, "x\",\"sub\":\"boss@example.com", 1700000000);
+    const size_t dot = jwt.find('.'), last = jwt.rfind('.');
+    EXPECT_EQ(Base64UrlDecode(jwt.substr(0, dot)),
+              R"({"alg":"RS256","typ":"JWT","kid":"3f1c0e7d2b9a48c6a1d5e0f7b2c4d6e8f0a1b2c3"})");
+    EXPECT_EQ(Base64UrlDecode(jwt.substr(dot + 1, last - dot - 1)),
+              R"({"iss":"cleaner@quendravalt-test.iam.gserviceaccount.com",)"
+              R"("scope":"https://mail.google.com/","aud":")" +
+                  idp.TokenUrl() +
+                  R"(","sub":"x\",\"sub\":\"boss@example.com","iat":1700000000,"exp":1700003600})");
+    EXPECT_EQ(
+        jwt.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_."),
+        std::string::npos);
 }

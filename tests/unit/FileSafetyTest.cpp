@@ -17,6 +17,7 @@
 #include "platform/RunLock.h"
 #include "run/AccessToken.h"
 #include "run/RunReport.h"
+#include "settings/GoogleKey.h"
 #include "settings/RunFiles.h"
 #include "settings/Settings.h"
 #include "support/Harness.h"
@@ -129,13 +130,15 @@ TEST(FileSafety, ARunRefusesFilesOthersMayChangeAndWarnsOfAListOthersMayRead) {
         {kKnownServersFileName, 0602, false, "run chmod go-w", ""},
         {kUserListFileName, 0644, false, "", "run chmod 600"},
         {kConfigFileName, 0600, true, "run chown ", ""},
+        {kGoogleKeyFileName, 0620, false, "run chmod go-w", ""},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(std::string(row.name) + " " + std::to_string(row.mode));
         if (row.foreign && ::geteuid() != 0)
             continue;
         TempFolder dir;
-        for (const char* name : {kConfigFileName, kKnownServersFileName, kUserListFileName}) {
+        for (const char* name :
+             {kConfigFileName, kKnownServersFileName, kUserListFileName, kGoogleKeyFileName}) {
             WriteFile(dir.File(name), "x");
             ::chmod(dir.File(name).c_str(), 0600);
         }
@@ -145,7 +148,8 @@ TEST(FileSafety, ARunRefusesFilesOthersMayChangeAndWarnsOfAListOthersMayRead) {
         if (row.foreign) {
             ASSERT_EQ(::chown(path.c_str(), 65534, 65534), 0);
         }
-        const CRunFilesCheck check = CheckRunFiles(dir.Path(), true, false);
+        const CRunFilesCheck check =
+            CheckRunFiles(dir.Path(), true, false, dir.File(kGoogleKeyFileName));
         const std::string error = check.errors.empty() ? "" : check.errors[0];
         EXPECT_EQ(error.empty(), *row.error == '\0') << error;
         EXPECT_NE(error.find(row.error), std::string::npos) << error;

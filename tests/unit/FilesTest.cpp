@@ -39,6 +39,7 @@ TEST(ConfigurationFile, LoadsWhatTheFileSaysAndSavesItInCrLfLines) {
         {"1000\nh\n143\nnone\nsha256 Fingerprint=" + colons.substr(0, 95) + " ", "1000\r\nh\r\n143\r\nnone\r\n" + fp + "\r\n", L::Loaded, false},
         {"1000\nh\n143\nstarttls\n\n 3 \nOAuth2\n", "1000\r\nh\r\n143\r\nstarttls\r\n\r\n3\r\noauth2\r\n", L::Loaded, false},
         {"1000\nh\n143\nnone\n\n16\npassword\n", "1000\r\nh\r\n143\r\nnone\r\n\r\n16\r\n", L::Loaded, false},
+        {"1000\nh\n143\ntls\n\n\n Google \n /srv/sa.json \n", "1000\r\nh\r\n143\r\ntls\r\n\r\n1\r\ngoogle\r\n/srv/sa.json\r\n", L::Loaded, false},
         // typos are errors, never defaults
         {"1000\nh\n143\nrequired\n", "4", L::Invalid, false},
         {"1000\nh\n143\nnone\n" + fp + "0", "5", L::Invalid, false},
