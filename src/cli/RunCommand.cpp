@@ -70,14 +70,16 @@ std::string TargetLine(const CCliOptions& options, const CSettings& settings,
            (run.rules.For("").action == RuleAction::Trash ? ", moved to Trash" : "");
 }
 
-// The manifest's place: as given, or the data folder's audit/ named by the
+// The manifest's place: as given, none when the options or the settings say
+// so, or the data folder's audit/ named by the
 // run's start (never rotated away: it is the record); a second run in the
 // same second gets a name of its own.
-std::string ManifestPath(const CCliOptions& options, const std::string& folder) {
-    if (options.noManifest)
-        return "";
+std::string ManifestPath(const CCliOptions& options, const CSettings& settings,
+                         const std::string& folder) {
     if (!options.manifest.empty())
         return options.manifest;
+    if (options.noManifest || !settings.m_bManifest)
+        return "";
     std::tm local{};
     char name[40] = "run";
     if (LocalTime(std::time(nullptr), &local))
@@ -188,8 +190,8 @@ int RunDeletion(const CCliOptions& options, CSettings& settings, const std::stri
                !problem.empty()) {
         return Fail(problem);
     }
-    runOptions.manifest = ManifestPath(options, folder);
-    runOptions.archive = options.archive;
+    runOptions.manifest = ManifestPath(options, settings, folder);
+    runOptions.archive = options.archive.empty() ? settings.m_strArchiveFolder : options.archive;
     const wxDateTime day =
         options.execute.empty() ? CutoffDay(options) : wxDateTime::Today() - wxDateSpan::Day();
     if (!day.IsEarlierThan(wxDateTime::Today()) && !options.force)

@@ -1,5 +1,7 @@
 #include "settings/Settings.h"
 
+#include <wx/filename.h>
+
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -109,7 +111,7 @@ ConfigLoad LoadSettings(const std::string& folder, CSettings& settings) {
     CStdioFile file;
     if (!file.Open(path, CStdioFile::modeRead))
         return ConfigLoad::Unreadable;
-    std::string lines[8];
+    std::string lines[10];
     for (std::string& line : lines)
         if (!file.ReadString(line))
             line.clear();
@@ -169,6 +171,16 @@ ConfigLoad LoadSettings(const std::string& folder, CSettings& settings) {
     }
     if (const std::string key = Trim(lines[7]); !key.empty())
         settings.m_strGoogleKeyFile = key;
+    // The record of each run is kept unless the file says "off" in so many words.
+    const std::string manifest = Lower(Trim(lines[8]));
+    if (manifest == "off")
+        settings.m_bManifest = false;
+    else if (!manifest.empty() && manifest != "on")
+        invalid(9, "on or off");
+    settings.m_strArchiveFolder = Trim(lines[9]);
+    if (!settings.m_strArchiveFolder.empty() &&
+        !wxFileName(settings.m_strArchiveFolder).IsAbsolute())
+        invalid(10, "a folder's full path");
     return settings.m_strConfigError.empty() ? ConfigLoad::Loaded : ConfigLoad::Invalid;
 }
 
@@ -178,7 +190,8 @@ bool SaveSettings(const std::string& folder, const CSettings& settings) {
         return false;
     const bool key = !settings.m_strGoogleKeyFile.empty() &&
                      settings.m_strGoogleKeyFile != DataFilePath(folder, kGoogleKeyFileName);
-    const bool auth = TokenSignIn(settings.m_auth) || key;
+    const bool records = !settings.m_bManifest || !settings.m_strArchiveFolder.empty();
+    const bool auth = TokenSignIn(settings.m_auth) || key || records;
     std::string text = std::to_string(settings.m_nPauseMs) + "\n" + settings.m_strServerIP + "\n" +
                        settings.m_strPort + "\n" + SecurityModeName(settings.m_security) + "\n" +
                        settings.m_strTrustedFingerprint + "\n";
@@ -188,8 +201,11 @@ bool SaveSettings(const std::string& folder, const CSettings& settings) {
         text += settings.m_auth == AuthMode::OAuth2   ? "oauth2\n"
                 : settings.m_auth == AuthMode::Google ? "google\n"
                                                       : "password\n";
-    if (key)
-        text += settings.m_strGoogleKeyFile + "\n";
+    if (key || records)
+        text += (key ? settings.m_strGoogleKeyFile : std::string()) + "\n";
+    if (records)
+        text += std::string(settings.m_bManifest ? "on" : "off") + "\n" +
+                settings.m_strArchiveFolder + "\n";
     return ReplaceTextFile(DataFilePath(folder, kConfigFileName), text);
 }
 

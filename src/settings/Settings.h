@@ -1,7 +1,8 @@
 // The settings (pause between run steps, server address, server port, how the
 // connection is secured, the certificate trusted on purpose, accounts at once,
-// how accounts sign in, the Google key file) and their configuration file: one
-// a line, in that order; the last five may be missing.
+// how accounts sign in, the Google key file, the manifest, the archive folder)
+// and their configuration file: one a line, in that order; the last seven may
+// be missing.
 #pragma once
 
 #include <string>
@@ -69,6 +70,11 @@ struct CSettings {
     // The Google service account's key file (line 8); LoadSettings makes it
     // kGoogleKeyFileName in the data folder when the line is empty.
     std::string m_strGoogleKeyFile;
+    // Each run's manifest in the data folder's audit/ (line 9: "off" for none),
+    // and the folder a verified copy of each message goes to before it is
+    // deleted (line 10, a full path; "" for none).
+    bool m_bManifest = true;
+    std::string m_strArchiveFolder;
     // The servers met before (see KnownServers.h).
     CKnownServers m_known;
     // What the load had to put right, for the transcript of each run.
@@ -99,7 +105,8 @@ std::string ConfigurationProblem(const CSettings& settings);
 // so). Lines 4 to 7 are trimmed and read without case; empty, they are auto,
 // none, 1 and password; any other value they do not know (a security mode, a
 // fingerprint, 1 ... kMaxParallel, password, oauth2 or google) makes the load
-// Invalid, m_strConfigError naming the line. Line 8 is trimmed. With OAuth2
+// Invalid, m_strConfigError naming the line. Line 8 is trimmed; line 9 is on
+// (or empty) or off, line 10 empty or a full path, else the load is Invalid. With OAuth2
 // the OAuth file is read too (see LoadOAuthSettings), with Google when it
 // exists; the Google key is read by each run.
 ConfigLoad LoadSettings(const std::string& folder, CSettings& settings);
@@ -107,9 +114,11 @@ ConfigLoad LoadSettings(const std::string& folder, CSettings& settings);
 // Writes the configuration file, creating the folder when it is missing; line 6
 // only when more than one account runs at once or line 7 follows, line 7 only
 // for OAuth2 and Google or when line 8 follows, line 8 only when the key file
-// is not kGoogleKeyFileName in folder, so that files stay as they were. The OAuth file is written
-// too when any of its values is set. A file is replaced only once the new one is complete on disk:
-// on any failure the old file stays as it was and false is returned.
+// is not kGoogleKeyFileName in folder or lines 9 and 10 follow, those only when
+// the manifest is off or an archive folder is set, so that files stay as they
+// were. The OAuth file is written too when any of its values is set. A file is replaced only once
+// the new one is complete on disk: on any failure the old file stays as it was and false is
+// returned.
 bool SaveSettings(const std::string& folder, const CSettings& settings);
 
 // What the Configuration dialog stores on Set: the pause as atoi of its text

@@ -40,6 +40,8 @@ TEST(ConfigurationFile, LoadsWhatTheFileSaysAndSavesItInCrLfLines) {
         {"1000\nh\n143\nstarttls\n\n 3 \nOAuth2\n", "1000\r\nh\r\n143\r\nstarttls\r\n\r\n3\r\noauth2\r\n", L::Loaded, false},
         {"1000\nh\n143\nnone\n\n16\npassword\n", "1000\r\nh\r\n143\r\nnone\r\n\r\n16\r\n", L::Loaded, false},
         {"1000\nh\n143\ntls\n\n\n Google \n /srv/sa.json \n", "1000\r\nh\r\n143\r\ntls\r\n\r\n1\r\ngoogle\r\n/srv/sa.json\r\n", L::Loaded, false},
+        {"1000\nh\n143\nnone\n\n\n\n\n OFF \n /srv/copies \n", "1000\r\nh\r\n143\r\nnone\r\n\r\n1\r\npassword\r\n\r\noff\r\n/srv/copies\r\n", L::Loaded, false},
+        {"1000\nh\n143\nnone\n\n\n\n\non\n\n", "1000\r\nh\r\n143\r\nnone\r\n\r\n", L::Loaded, false},
         // typos are errors, never defaults
         {"1000\nh\n143\nrequired\n", "4", L::Invalid, false},
         {"1000\nh\n143\nnone\n" + fp + "0", "5", L::Invalid, false},
@@ -47,6 +49,8 @@ TEST(ConfigurationFile, LoadsWhatTheFileSaysAndSavesItInCrLfLines) {
         {"1000\nh\n143\nnone\n\n99\n", "6", L::Invalid, false},
         {"1000\nh\n143\nnone\n\n0\n", "6", L::Invalid, false},
         {"1000\nh\n143\nnone\n\n1\ntoken\n", "7", L::Invalid, false},
+        {"1000\nh\n143\nnone\n\n\n\n\nno\n", "9", L::Invalid, false},
+        {"1000\nh\n143\nnone\n\n\n\n\n\ncopies\n", "10", L::Invalid, false},
         {"1000\r\nh\0st\r\n143\r\n"s, defaults, L::NotOurs, false},
         {"1000\r\n" + std::string(1001, 'h'), defaults, L::NotOurs, false},
         // clang-format on
