@@ -84,8 +84,8 @@ int main(int argc, char** argv) {
     const bool google = settings.m_auth == AuthMode::Google;
     if (const char* key = std::getenv("QUENDRAVALT_GOOGLE_KEY"); google && key && *key)
         settings.m_strGoogleKeyFile = key;
-    const CRunFilesCheck files =
-        CheckRunFiles(folder, options.list, token, google ? settings.m_strGoogleKeyFile : "");
+    const CRunFilesCheck files = CheckRunFiles(
+        folder, options.list, token, google ? settings.m_strGoogleKeyFile : "", options.rules);
     for (const std::string& warning : files.warnings)
         std::fprintf(stderr, "quendravalt-cli: warning: %s\n", warning.c_str());
     if (!files.errors.empty())

@@ -16,3 +16,5 @@ bool EnsureDataFolder(const std::string& folder);
 inline constexpr const char* kConfigFileName = "CFG_QUEN_DRAVALT.TXT";
 inline constexpr const char* kUserListFileName = "USR_QUEN_DRAVALT.TXT";
 inline constexpr const char* kLogFileName = "LOG_QUEN_DRAVALT.TXT";
+// Which folders are cleaned, at which age (see run/Rules.h).
+inline constexpr const char* kRulesFileName = "RULES_QUEN_DRAVALT.TXT";

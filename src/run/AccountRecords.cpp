@@ -118,7 +118,13 @@ void CAccountRecords::Fetched(const CFetchedMessage& message) {
     row.uid = message.uid;
     row.received = IsoInternalDate(message.internalDate);
     row.size = message.size;
-    row.flags = message.flags;
+    // \Recent belongs to the session that saw the message first, not to it.
+    for (size_t at = 0, end; at < message.flags.size(); at = end + 1) {
+        end = std::min(message.flags.find(' ', at), message.flags.size());
+        const std::string flag = message.flags.substr(at, end - at);
+        if (!flag.empty() && !EqualsNoCase(flag, "\\RECENT"))
+            row.flags += (row.flags.empty() ? "" : " ") + flag;
+    }
     row.server = m_server;
     const auto fields = ParseHeaderFields(message.header);
     const auto field = [&fields](const char* name) {

@@ -19,13 +19,14 @@
 #include <string_view>
 #include <vector>
 
-inline constexpr const char* kRulesFileName = "RULES_QUEN_DRAVALT.TXT";
+#include "platform/DataFolder.h"  // kRulesFileName
 
 enum class RuleAction { Delete, Trash };
 
 struct CFolderRule {
-    std::string name;        // UTF-8, as written; "" when named by its use
-    std::string specialUse;  // "\Trash", "\Junk", "\Sent", "\Drafts", "\Archive", "\All"; "" by name
+    std::string name;  // UTF-8, as written; "" when named by its use
+    std::string
+        specialUse;  // "\Trash", "\Junk", "\Sent", "\Drafts", "\Archive", "\All"; "" by name
     int olderThanDays = -1;  // -1: the run's own day
 };
 

@@ -6,7 +6,7 @@
 #include "settings/OAuthSettings.h"
 
 CRunFilesCheck CheckRunFiles(const std::string& folder, bool list, bool oauth,
-                             const std::string& googleKey) {
+                             const std::string& googleKey, const std::string& rules) {
     CRunFilesCheck check;
     struct Item {
         std::string what, path;
@@ -16,6 +16,7 @@ CRunFilesCheck CheckRunFiles(const std::string& folder, bool list, bool oauth,
         {"the data folder", folder, false},
         {"the configuration file", DataFilePath(folder, kConfigFileName), false},
         {"the known-servers file", DataFilePath(folder, kKnownServersFileName), false},
+        {"the rules file", rules.empty() ? DataFilePath(folder, kRulesFileName) : rules, false},
     };
     if (list)
         items.push_back({"the user list", DataFilePath(folder, kUserListFileName), true});

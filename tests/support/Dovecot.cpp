@@ -99,14 +99,26 @@ void Dovecot::AddMessage(const std::string& account, unsigned position, std::tim
     }
 }
 
-std::string Dovecot::MessageFile(const std::string& account, unsigned position,
+std::string Dovecot::MessagePath(const std::string& account, unsigned position,
                                  const std::string& folder) const {
     const std::string prefix = std::to_string(1000000000ull + position) + ".qd";
     for (const auto& file :
          std::filesystem::directory_iterator(FolderPath(account, folder) + "/cur"))
         if (file.path().filename().string().rfind(prefix, 0) == 0)
-            return ReadFile(file.path());
+            return file.path();
     return "";
+}
+
+void Dovecot::RemoveMessage(const std::string& account, unsigned position,
+                            const std::string& folder) {
+    if (const std::string path = MessagePath(account, position, folder); !path.empty())
+        std::filesystem::remove(path);
+}
+
+std::string Dovecot::MessageFile(const std::string& account, unsigned position,
+                                 const std::string& folder) const {
+    const std::string path = MessagePath(account, position, folder);
+    return path.empty() ? "" : ReadFile(path);
 }
 
 std::string Dovecot::Start() {
@@ -214,8 +226,7 @@ std::vector<std::string> Dovecot::Subjects(const std::string& account,
         std::string subject = text.substr(9, text.find('\n') - 9);
         if (!subject.empty() && subject.back() == '\r')
             subject.pop_back();
-        subjects.push_back(subject +
-                           (flags.empty() ? "" : ":" + flags));
+        subjects.push_back(subject + (flags.empty() ? "" : ":" + flags));
     }
     return subjects;
 }

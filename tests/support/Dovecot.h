@@ -50,6 +50,9 @@ public:
     // followed by ":" and the flag letters when they have any.
     std::vector<std::string> Subjects(const std::string& account,
                                       const std::string& folder = "") const;
+    // Takes a message away behind Dovecot's back, as another client's EXPUNGE would.
+    void RemoveMessage(const std::string& account, unsigned position,
+                       const std::string& folder = "");
     // The file of a message as Dovecot keeps it (by its position), "" when gone.
     std::string MessageFile(const std::string& account, unsigned position,
                             const std::string& folder = "") const;
@@ -62,5 +65,7 @@ private:
     std::string m_oauth2;  // the config lines for OAuth2, "" without
     bool m_specialUse = false;
     std::string FolderPath(const std::string& account, const std::string& folder) const;
-    pid_t m_pid = -1;      // the master, leader of its process group
+    std::string MessagePath(const std::string& account, unsigned position,
+                            const std::string& folder) const;
+    pid_t m_pid = -1;  // the master, leader of its process group
 };

@@ -131,14 +131,15 @@ TEST(FileSafety, ARunRefusesFilesOthersMayChangeAndWarnsOfAListOthersMayRead) {
         {kUserListFileName, 0644, false, "", "run chmod 600"},
         {kConfigFileName, 0600, true, "run chown ", ""},
         {kGoogleKeyFileName, 0620, false, "run chmod go-w", ""},
+        {kRulesFileName, 0666, false, "run chmod go-w", ""},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(std::string(row.name) + " " + std::to_string(row.mode));
         if (row.foreign && ::geteuid() != 0)
             continue;
         TempFolder dir;
-        for (const char* name :
-             {kConfigFileName, kKnownServersFileName, kUserListFileName, kGoogleKeyFileName}) {
+        for (const char* name : {kConfigFileName, kKnownServersFileName, kUserListFileName,
+                                 kGoogleKeyFileName, kRulesFileName}) {
             WriteFile(dir.File(name), "x");
             ::chmod(dir.File(name).c_str(), 0600);
         }
