@@ -40,9 +40,9 @@ int main(int argc, char** argv) {
     }
     if (options.help) {
         std::printf(
-            "%s\nDeletes the INBOX messages dated before the cut-off day from one account or\n"
-            "from every account of the user list, with the configuration of the data\n"
-            "folder (default %s).\n\nOptions:\n%s\n"
+            "%s\nDeletes the INBOX messages dated before the cut-off day (or those of the\n"
+            "folders the rules name) from one account or from every account of the user\n"
+            "list, with the configuration of the data folder (default %s).\n\nOptions:\n%s\n"
             "For --user the password is read from the environment variable\n"
             "QUENDRAVALT_PASSWORD, else from the first line of standard input.\n"
             "One line per account on standard output: account, found, deleted, result,\n"
