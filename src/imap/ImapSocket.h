@@ -249,6 +249,10 @@ protected:
     void OnTlsReady(bool ok) override;
 
 private:
+    static constexpr const char* kTlsGone =
+        "server offered TLS before and does not now: the password was not sent";
+    static constexpr const char* kRenumbered = "server renumbered the mailbox";
+
     // The next step towards a connection a sign-in may use (see ConnectToServer).
     void ContinueSecure();
     void StartTlsAtBoundary();
