@@ -15,7 +15,7 @@ std::string Printable(const std::string& text) {
 
 // A spooled row is one line: a line break in any field (a folder's name, a
 // server's flags) is written as the log writes control characters.
-void OneLine(std::string& field) {
+void FlattenField(std::string& field) {
     for (size_t at; (at = field.find_first_of("\r\n")) != std::string::npos;)
         field.replace(at, 1, field[at] == '\r' ? "\\x0D" : "\\x0A");
 }
@@ -218,7 +218,7 @@ bool CAccountRecords::Spool(const CManifestRow& row) {
     for (std::string* field :
          {&flat.account, &flat.folder, &flat.received, &flat.messageId, &flat.date, &flat.from,
           &flat.subject, &flat.archive, &flat.flags, &flat.server})
-        OneLine(*field);
+        FlattenField(*field);
     const std::string line = FormatManifestRow(flat);
     const bool ok = std::fwrite(line.data(), 1, line.size(), m_spoolOut) == line.size();
     std::fflush(m_spoolOut);
