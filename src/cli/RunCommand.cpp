@@ -215,23 +215,10 @@ int RunDeletion(const CCliOptions& options, CSettings& settings, const std::stri
         // The plan's accounts, in its order, with the list's passwords (or the
         // one account of --user with its own): never anything the plan lacks.
         CUserList planned;
-        for (const std::string& account : plan.accounts) {
-            if (!options.user.empty() && account != options.user)
-                continue;
-            std::string secret = password;
-            if (options.user.empty()) {
-                const auto at =
-                    std::find(users.m_arrAccounts.begin(), users.m_arrAccounts.end(), account);
-                if (at == users.m_arrAccounts.end())
-                    return Fail("account " + account + " of the plan is not in the user list " +
-                                listPath);
-                secret =
-                    users.m_arrPasswords[static_cast<size_t>(at - users.m_arrAccounts.begin())];
-            }
-            planned.m_arrAccounts.push_back(account);
-            planned.m_arrPasswords.push_back(secret);
-            planned.m_arrLines.push_back(static_cast<int>(planned.m_arrLines.size()) + 1);
-        }
+        if (const std::string missing =
+                PickAccounts(plan.accounts, users, options.user, password, planned);
+            !missing.empty())
+            return Fail("account " + missing + " of the plan is not in the user list " + listPath);
         if (planned.m_arrAccounts.empty())
             return Fail("the plan " + options.execute + " names no account " + options.user);
         users = std::move(planned);
@@ -320,20 +307,10 @@ int RunRestore(const CCliOptions& options, CSettings& settings, const std::strin
             return Fail("there is no user list " + listPath);
         LoadUserList(folder, list, token);
     }
-    for (const std::string& account : plan.accounts) {
-        std::string secret = password;
-        if (options.user.empty()) {
-            const auto at =
-                std::find(list.m_arrAccounts.begin(), list.m_arrAccounts.end(), account);
-            if (at == list.m_arrAccounts.end())
-                return Fail("account " + account + " of the manifest is not in the user list " +
-                            listPath);
-            secret = list.m_arrPasswords[static_cast<size_t>(at - list.m_arrAccounts.begin())];
-        }
-        users.m_arrAccounts.push_back(account);
-        users.m_arrPasswords.push_back(secret);
-        users.m_arrLines.push_back(static_cast<int>(users.m_arrLines.size()) + 1);
-    }
+    if (const std::string missing =
+            PickAccounts(plan.accounts, list, options.user, password, users);
+        !missing.empty())
+        return Fail("account " + missing + " of the manifest is not in the user list " + listPath);
     CRunLock lock;
     if (const std::string busy = lock.Acquire(folder, "quendravalt-cli"); !busy.empty()) {
         std::fprintf(stderr, "quendravalt-cli: %s\n", busy.c_str());

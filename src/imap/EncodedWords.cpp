@@ -5,6 +5,7 @@
 
 #include <vector>
 
+#include "imap/Base64Digit.h"
 #include "platform/Utf8.h"
 
 namespace {
@@ -34,20 +35,6 @@ int QHexValue(char c) {
     return -1;
 }
 
-int WordBase64Value(char c) {
-    if (c >= 'A' && c <= 'Z')
-        return c - 'A';
-    if (c >= 'a' && c <= 'z')
-        return c - 'a' + 26;
-    if (c >= '0' && c <= '9')
-        return c - '0' + 52;
-    if (c == '+')
-        return 62;
-    if (c == '/')
-        return 63;
-    return -1;
-}
-
 bool DecodeWordBase64(std::string_view text, std::string& bytes) {
     while (!text.empty() && text.back() == '=')
         text.remove_suffix(1);
@@ -55,7 +42,7 @@ bool DecodeWordBase64(std::string_view text, std::string& bytes) {
         return false;
     unsigned bits = 0, count = 0;
     for (const char c : text) {
-        const int v = WordBase64Value(c);
+        const int v = Base64Digit(c);
         if (v < 0)
             return false;
         bits = (bits << 6) | static_cast<unsigned>(v);
@@ -133,20 +120,6 @@ bool ReadEncodedWord(std::string_view value, size_t at, EncodedWord& word) {
     word.begin = at;
     word.end = close + 2;
     return true;
-}
-
-std::string Latin1ToUtf8(std::string_view bytes) {
-    std::string text;
-    for (const char c : bytes) {
-        const auto u = static_cast<unsigned char>(c);
-        if (u < 0x80) {
-            text += c;
-        } else {
-            text += static_cast<char>(0xC0 | (u >> 6));
-            text += static_cast<char>(0x80 | (u & 0x3F));
-        }
-    }
-    return text;
 }
 
 // bytes of charset as UTF-8; false when no converter takes them.

@@ -30,12 +30,7 @@ void CImapSocket::SendAppend(const std::string& folder, const std::string& flags
 }
 
 void CImapSocket::SendSearchMessageId(const std::string& messageId) {
-    m_bSearched = 0;
-    m_searchNumbers.clear();
-    m_bSearchAnswered = false;
-    m_searchProblem.clear();
-    m_bSearchSets = false;
-    BeginCommand(CMD_SEARCH, m_bUidPlus ? "UID SEARCH" : "SEARCH");
+    BeginSearch();
     m_selected.clear();
     m_tracker.Clear();
     m_nFlaggedUpTo = m_nGoneFlagged = m_nFlagged = 0;

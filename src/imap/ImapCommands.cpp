@@ -140,13 +140,17 @@ void CImapSocket::SendSelect(const std::string& folder) {
     SendCommandLine(QuoteArgument(folder));
 }
 
-void CImapSocket::SendSearch(const std::string& date, bool spareFlagged, bool spareUnread) {
+void CImapSocket::BeginSearch() {
     m_bSearched = 0;
     m_searchNumbers.clear();
     m_bSearchAnswered = false;
     m_searchProblem.clear();
     m_bSearchSets = false;
     BeginCommand(CMD_SEARCH, m_bUidPlus ? "UID SEARCH" : "SEARCH");
+}
+
+void CImapSocket::SendSearch(const std::string& date, bool spareFlagged, bool spareUnread) {
+    BeginSearch();
     if (HasFlagged()) {
         Fail("the flags of an earlier search are still set", false);
         return;

@@ -63,7 +63,8 @@ void CImapSocket::OnListed(std::string_view line) {
     folder.attributes.assign(rest.substr(1, close - 1));
     rest.remove_prefix(std::min(close + 2, rest.size()));
     if (TakeString(rest, m_literalKept, delimiter) && !rest.empty() && rest[0] == ' ') {
-        folder.delimiter = EqualsNoCase(delimiter, "NIL") || delimiter.size() != 1 ? 0 : delimiter[0];
+        folder.delimiter =
+            EqualsNoCase(delimiter, "NIL") || delimiter.size() != 1 ? 0 : delimiter[0];
         rest.remove_prefix(1);
         if (TakeString(rest, m_literalKept, folder.name) &&
             folder.name.find_first_of(std::string("\r\n\0", 3)) == std::string::npos)
@@ -73,31 +74,25 @@ void CImapSocket::OnListed(std::string_view line) {
 }
 
 void CImapSocket::SendMove(const std::string& target) {
-    m_bMoved = 0;
-    m_copied.clear();
-    m_copiedValidity = 0;
-    m_target = target;
-    BeginCommand(CMD_MOVE, "UID MOVE");
-    if (ClassifyArgument(target) != ArgumentForm::Atom &&
-        ClassifyArgument(target) != ArgumentForm::Quoted) {
-        Fail("folder name that can't be sent", false);
-        return;
-    }
-    SendSets(CMD_MOVE, m_selected);
+    SendTransfer(CMD_MOVE, "UID MOVE", target);
 }
 
 void CImapSocket::SendCopy(const std::string& target) {
+    SendTransfer(CMD_COPY, "UID COPY", target);
+}
+
+void CImapSocket::SendTransfer(int32_t code, const char* verb, const std::string& target) {
     m_bMoved = 0;
     m_copied.clear();
     m_copiedValidity = 0;
     m_target = target;
-    BeginCommand(CMD_COPY, "UID COPY");
+    BeginCommand(code, verb);
     if (ClassifyArgument(target) != ArgumentForm::Atom &&
         ClassifyArgument(target) != ArgumentForm::Quoted) {
         Fail("folder name that can't be sent", false);
         return;
     }
-    SendSets(CMD_COPY, m_selected);
+    SendSets(code, m_selected);
 }
 
 void CImapSocket::NoteCopyUid(std::string_view text) {
@@ -110,7 +105,8 @@ void CImapSocket::NoteCopyUid(std::string_view text) {
     const size_t last = rest.rfind(' ');
     if (last == std::string_view::npos)
         return;
-    m_copiedValidity = static_cast<uint32_t>(std::strtoul(std::string(rest.substr(0, rest.find(' '))).c_str(), nullptr, 10));
+    m_copiedValidity = static_cast<uint32_t>(
+        std::strtoul(std::string(rest.substr(0, rest.find(' '))).c_str(), nullptr, 10));
     std::string_view set = rest.substr(last + 1);
     // The destination set names the copies in the order of the sources.
     while (!set.empty() && m_copied.size() <= m_selected.size()) {
@@ -125,7 +121,8 @@ void CImapSocket::NoteCopyUid(std::string_view text) {
             return n;
         };
         const uint64_t first = number(run.substr(0, colon));
-        const uint64_t end = colon == std::string_view::npos ? first : number(run.substr(colon + 1));
+        const uint64_t end =
+            colon == std::string_view::npos ? first : number(run.substr(colon + 1));
         if (first == 0 || first > UINT32_MAX || end == 0 || end > UINT32_MAX || end < first ||
             end - first > m_selected.size())
             return;  // never believed: the copies can't be named

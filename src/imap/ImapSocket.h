@@ -284,6 +284,10 @@ private:
     // UID EXPUNGE).
     void SendSets(int32_t code, const std::vector<uint32_t>& numbers);
     void SendNextSet();
+    // A SEARCH (UID SEARCH with UIDPLUS) begins: nothing of the last one's answer left.
+    void BeginSearch();
+    // MOVE or COPY of the selection to target, in sets.
+    void SendTransfer(int32_t code, const char* verb, const std::string& target);
     int32_t& FlagOf(int32_t command);
     void Fail(std::string reason, bool closeConnection);
     void FlushOutput();

@@ -2,25 +2,13 @@
 
 #include <vector>
 
+#include "imap/Base64Digit.h"
+
 namespace {
 
 // RFC 3501 5.1.3: base64 with ',' for '/', no padding.
 constexpr char kMailboxBase64[] =
     "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+,";
-
-int MailboxBase64Value(char c) {
-    if (c >= 'A' && c <= 'Z')
-        return c - 'A';
-    if (c >= 'a' && c <= 'z')
-        return c - 'a' + 26;
-    if (c >= '0' && c <= '9')
-        return c - '0' + 52;
-    if (c == '+')
-        return 62;
-    if (c == ',')
-        return 63;
-    return -1;
-}
 
 // The next code point of utf8 at i; a byte that starts no well-formed
 // sequence is U+FFFD.
@@ -84,7 +72,7 @@ bool DecodeShifted(std::string_view run, std::string& out) {
     std::vector<char16_t> units;
     unsigned bits = 0, count = 0;
     for (const char c : run) {
-        const int v = MailboxBase64Value(c);
+        const int v = Base64Digit(c, ',');
         if (v < 0)
             return false;
         bits = (bits << 6) | static_cast<unsigned>(v);

@@ -9,3 +9,6 @@ bool IsValidUtf8(std::string_view bytes);
 
 // bytes as UTF-8: unchanged when valid UTF-8, otherwise read as Latin-1.
 std::string ToUtf8(std::string_view bytes);
+
+// Latin-1 bytes as UTF-8.
+std::string Latin1ToUtf8(std::string_view bytes);

@@ -7,6 +7,7 @@
 
 #include "platform/FileSystem.h"
 #include "platform/Utf8.h"
+#include "run/CsvField.h"
 
 namespace {
 
@@ -16,32 +17,6 @@ constexpr const char* kManifestColumns[] = {
 constexpr size_t kManifestFields = std::size(kManifestColumns);
 // A row is a few KiB (DecodeHeaderValue cuts the long fields): far more is no manifest.
 constexpr size_t kMaxManifestRecord = 1 << 20;
-
-// As RunReport does it: a spreadsheet takes a cell beginning with one of
-// these for a formula; one beginning with the guard itself is guarded too,
-// so that reading is exact.
-bool ManifestLooksLikeFormula(std::string_view field) {
-    return !field.empty() && std::string_view("=+-@\t\r'").find(field[0]) != std::string_view::npos;
-}
-
-void AppendManifestField(std::string& out, std::string_view field) {
-    std::string guarded;
-    if (ManifestLooksLikeFormula(field)) {
-        guarded = "'" + std::string(field);
-        field = guarded;
-    }
-    if (field.find_first_of(",\"\r\n") == std::string_view::npos) {
-        out += field;
-        return;
-    }
-    out += '"';
-    for (const char c : field) {
-        if (c == '"')
-            out += '"';
-        out += c;
-    }
-    out += '"';
-}
 
 // Bytes one at a time from memory or a file read in blocks.
 class ManifestBytes {
@@ -117,9 +92,7 @@ public:
                         return "a row far too long";
                 }
             }
-            if (field.size() > 1 && field[0] == '\'' &&
-                ManifestLooksLikeFormula(std::string_view(field).substr(1)))
-                field.erase(0, 1);  // the guard AppendManifestField put there
+            DropFormulaGuard(field);
             fields.push_back(std::move(field));
             field.clear();
             const int c = m_bytes.Get();
@@ -227,7 +200,7 @@ std::string FormatManifestRow(const CManifestRow& row) {
         if (!first)
             out += ',';
         first = false;
-        AppendManifestField(out, field);
+        AppendCsvField(out, field);
     }
     return out + "\r\n";
 }

@@ -6,6 +6,7 @@
 
 #include "platform/FileSystem.h"
 #include "platform/Utf8.h"
+#include "run/CsvField.h"
 #include "run/RunSequencer.h"
 
 namespace {
@@ -13,38 +14,13 @@ namespace {
 constexpr const char* kHeader[] = {"Account", "Found", "Deleted", "Result", "Seconds"};
 constexpr size_t kColumns = std::size(kHeader);
 
-// A spreadsheet takes a cell beginning with one of these for a formula; one
-// beginning with the guard itself is guarded too, so that reading is exact.
-bool LooksLikeFormula(std::string_view field) {
-    return !field.empty() && std::string_view("=+-@\t\r'").find(field[0]) != std::string_view::npos;
-}
-
-void AppendField(std::string& out, std::string_view field) {
-    std::string guarded;
-    if (LooksLikeFormula(field)) {
-        guarded = "'" + std::string(field);
-        field = guarded;
-    }
-    if (field.find_first_of(",\"\r\n") == std::string_view::npos) {
-        out += field;
-        return;
-    }
-    out += '"';
-    for (const char c : field) {
-        if (c == '"')
-            out += '"';
-        out += c;
-    }
-    out += '"';
-}
-
 void AppendRecord(std::string& out, std::initializer_list<std::string_view> fields) {
     bool first = true;
     for (const std::string_view field : fields) {
         if (!first)
             out += ',';
         first = false;
-        AppendField(out, field);
+        AppendCsvField(out, field);
     }
     out += "\r\n";
 }
@@ -91,9 +67,7 @@ public:
                     field += m_bytes[m_pos++];
                 }
             }
-            if (field.size() > 1 && field[0] == '\'' &&
-                LooksLikeFormula(std::string_view(field).substr(1)))
-                field.erase(0, 1);  // the guard AppendField put there
+            DropFormulaGuard(field);
             fields.push_back(std::move(field));
             field.clear();
             if (m_pos >= m_bytes.size())

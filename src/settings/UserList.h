@@ -22,3 +22,9 @@ struct CUserList {
 // blanks are sent as they stand. A missing file leaves the list empty. With
 // passwordOptional (accounts signed in with a token) "account;" is an account.
 void LoadUserList(const std::string& folder, CUserList& users, bool passwordOptional = false);
+
+// The accounts a plan or a manifest names, in its order, with their passwords
+// from list into picked (its lines counted anew); with only, just that account
+// and password. "" or the first account the list lacks.
+std::string PickAccounts(const std::vector<std::string>& accounts, const CUserList& list,
+                         const std::string& only, const std::string& password, CUserList& picked);
