@@ -118,12 +118,17 @@ static bool Readable(int fd, int ms) {
 void SessionPair::Serve(std::string_view bytes, size_t piece) {
     while (!bytes.empty() && imap.IsOpen()) {
         const size_t n = std::min(piece, bytes.size());
+        const auto before = imap.LastActivity();
         Write(bytes.substr(0, n));
         bytes.remove_prefix(n);
         // Once the bytes are there (over TCP they take a moment), until the
-        // session has read them all.
+        // session has read them all; Wine's select() may not see them on a
+        // socket that posts its notices as messages, so the session's own
+        // word that it read counts too.
         Readable(m_client, 5000);
-        PumpUntil([&] { return !imap.IsOpen() || !Readable(m_client, 0); });
+        PumpUntil([&] {
+            return !imap.IsOpen() || (imap.LastActivity() != before && !Readable(m_client, 0));
+        });
     }
 }
 

@@ -417,7 +417,10 @@ TEST_F(CliRun, GoogleSignsInEachAccountWithATokenOfItsOwnAndTheKeyStaysInItsFile
     EXPECT_EQ(idp.TokenRequests(), 3);
     // The key as issued: an account outside the domain fails alone.
     idp.WriteServiceAccountKey(key);
-    EXPECT_EQ(Run({"--list", "--before", "2020-06-01", "--report", report}, "", env), 1);
+    const std::string manifest = m_data.File("m.csv");
+    EXPECT_EQ(Run({"--list", "--before", "2020-06-01", "--report", report, "--manifest", manifest},
+                  "", env),
+              1);
     EXPECT_EQ(Lines(), (Texts{"anna@example.com\t2\t2\tdone", "carl@example.com\t2\t2\tdone",
                               "bob@elsewhere.org\t-\t-\tfailed: account not found in the domain "
                               "or not allowed",
@@ -428,7 +431,8 @@ TEST_F(CliRun, GoogleSignsInEachAccountWithATokenOfItsOwnAndTheKeyStaysInItsFile
     EXPECT_EQ(d.Subjects("carl@example.com"), Texts{"m2"});
     const std::string log = ReadFile(m_data.File(kLogFileName)), pem = ReadFile(key);
     EXPECT_NE(log.find(" AUTHENTICATE XOAUTH2 ****"), std::string::npos);
-    for (const std::string& text : {log, ReadFile(report), m_out + m_err}) {
+    EXPECT_NE(ReadFile(manifest).find("carl@example.com,INBOX,"), std::string::npos);
+    for (const std::string& text : {log, ReadFile(report), ReadFile(manifest), m_out + m_err}) {
         EXPECT_EQ(text.find(pem.substr(pem.find("MII") + 64, 40)), std::string::npos);
         EXPECT_EQ(text.find("eyJhbGciOiJSUzI1NiIs"), std::string::npos);  // {"alg":"RS256",
         for (const std::string& token : idp.Issued())

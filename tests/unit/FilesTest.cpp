@@ -21,6 +21,11 @@ TEST(ConfigurationFile, LoadsWhatTheFileSaysAndSavesItInCrLfLines) {
     const std::string pairs = "01:23:45:67:89:ab:cD:Ef:", colons = pairs + pairs + pairs + pairs;
     const std::string defaults =
         "1000\r\n" + std::string(kDefaultServerIP) + "\r\n143\r\nauto\r\n\r\n";
+#ifdef _WIN32
+    const std::string copies = "C:\\copies";
+#else
+    const std::string copies = "/srv/copies";
+#endif
     using L = ConfigLoad;
     struct Row {
         std::string file, saved;  // the file ("-": none, "/": a folder), and as saved again
@@ -40,7 +45,7 @@ TEST(ConfigurationFile, LoadsWhatTheFileSaysAndSavesItInCrLfLines) {
         {"1000\nh\n143\nstarttls\n\n 3 \nOAuth2\n", "1000\r\nh\r\n143\r\nstarttls\r\n\r\n3\r\noauth2\r\n", L::Loaded, false},
         {"1000\nh\n143\nnone\n\n16\npassword\n", "1000\r\nh\r\n143\r\nnone\r\n\r\n16\r\n", L::Loaded, false},
         {"1000\nh\n143\ntls\n\n\n Google \n /srv/sa.json \n", "1000\r\nh\r\n143\r\ntls\r\n\r\n1\r\ngoogle\r\n/srv/sa.json\r\n", L::Loaded, false},
-        {"1000\nh\n143\nnone\n\n\n\n\n OFF \n /srv/copies \n", "1000\r\nh\r\n143\r\nnone\r\n\r\n1\r\npassword\r\n\r\noff\r\n/srv/copies\r\n", L::Loaded, false},
+        {"1000\nh\n143\nnone\n\n\n\n\n OFF \n " + copies + " \n", "1000\r\nh\r\n143\r\nnone\r\n\r\n1\r\npassword\r\n\r\noff\r\n" + copies + "\r\n", L::Loaded, false},
         {"1000\nh\n143\nnone\n\n\n\n\non\n\n", "1000\r\nh\r\n143\r\nnone\r\n\r\n", L::Loaded, false},
         // typos are errors, never defaults
         {"1000\nh\n143\nrequired\n", "4", L::Invalid, false},
