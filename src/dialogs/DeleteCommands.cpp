@@ -1,5 +1,7 @@
 #include "dialogs/DeleteCommands.h"
 
+#include <algorithm>
+
 #include <wx/app.h>
 #include <wx/msgdlg.h>
 
@@ -7,6 +9,7 @@
 #include "dialogs/DlgCancellaSingoloUser.h"
 #include "forms/ControlIds.h"
 #include "run/CutoffDate.h"
+#include "run/Plan.h"
 #include "run/RunSequencer.h"
 #include "settings/Settings.h"
 #include "settings/UserList.h"
@@ -74,4 +77,25 @@ void StartRequestedRun(CRunSequencer& run, const CRunRequest& request) {
         run.StartListRun(date, request.preview);
     else
         run.StartSingleRun(request.account, request.password, date, request.preview);
+}
+
+std::string PlannedAccounts(const CPlan& plan, const CRunRequest& request, const CUserList& users,
+                            const std::string& listPath, CUserList& planned) {
+    planned = CUserList();
+    for (const std::string& account : plan.accounts) {
+        std::string password = request.password;
+        if (request.list) {
+            const auto& names = users.m_arrAccounts;
+            const auto at = std::find(names.begin(), names.end(), account);
+            if (at == names.end())
+                return "account " + account + " of the preview is not in the user list " + listPath;
+            password = users.m_arrPasswords[static_cast<size_t>(at - names.begin())];
+        } else if (account != request.account) {
+            return "account " + account + " of the preview is not the one it was made for";
+        }
+        planned.m_arrAccounts.push_back(account);
+        planned.m_arrPasswords.push_back(password);
+        planned.m_arrLines.push_back(static_cast<int>(planned.m_arrLines.size()) + 1);
+    }
+    return "";
 }
