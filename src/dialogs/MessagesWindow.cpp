@@ -122,6 +122,8 @@ void ShowAccountMessages(wxWindow* parent, const std::string& account, const std
     std::vector<Message> messages;
     bool folders = false;
     const std::string problem = ReadManifestFile(path, [&](const CManifestRow& row) {
+        // Any account's folder other than INBOX: the run cleaned more.
+        folders = folders || row.folder != "INBOX";
         if (row.account != account)
             return true;
         Message message;
@@ -135,7 +137,6 @@ void ShowAccountMessages(wxWindow* parent, const std::string& account, const std
         message.text[COL_SIZE] = SizeText(row.size);
         message.text[COL_ACTION] = BytesToDisplay(row.action);
         message.text[COL_FOLDER] = BytesToDisplay(row.folder);
-        folders = folders || row.folder != "INBOX";
         messages.push_back(std::move(message));
         return true;
     });

@@ -81,7 +81,7 @@ CRulesEditor::CRulesEditor(wxWindow* parent, const std::string& path)
     }
     m_bLoaded = true;
     m_text = new wxTextCtrl(this, IDC_EDIT_RULES, BytesToDisplay(m_strOriginal), wxDefaultPosition,
-                            FromDIP(wxSize(640, 400)), wxTE_MULTILINE | wxTE_DONTWRAP | wxHSCROLL);
+                            FromDIP(wxSize(720, 420)), wxTE_MULTILINE | wxTE_DONTWRAP | wxHSCROLL);
     m_text->SetFont(wxFont(wxFontInfo().Family(wxFONTFAMILY_TELETYPE)));
     auto* sizer = new wxBoxSizer(wxVERTICAL);
     sizer->Add(new wxStaticText(this, wxID_ANY, BytesToDisplay(path)), 0, wxALL, 6);

@@ -229,14 +229,15 @@ CMainFrame::CMainFrame(wxDocManager* manager, CTranscript& transcript, std::stri
     Bind(
         wxEVT_MENU, [](wxCommandEvent&) {}, ID_NEXT_PANE, ID_PREV_PANE);
 
-    // The commands stay available during a run; Stop only then. Copy acts on
-    // the results table (the view enables it); the other Edit commands have
-    // nothing to act on.
+    // The commands stay available during a run; Stop only then. Copy,
+    // Messages and Log act on the results table (the view enables them); the
+    // other Edit commands have nothing to act on.
     for (int id : {int(ID_CONFIGURATION), int(ID_DELETE_SINGLE_USER), int(ID_DELETE_USER_LIST),
                    int(ID_NEXT_FAILED), int(ID_RULES), int(wxID_ABOUT), int(wxID_EXIT)})
         Bind(
             wxEVT_UPDATE_UI, [](wxUpdateUIEvent& e) { e.Enable(true); }, id);
-    for (int id : {int(wxID_UNDO), int(wxID_CUT), int(wxID_COPY), int(wxID_PASTE)})
+    for (int id : {int(wxID_UNDO), int(wxID_CUT), int(wxID_COPY), int(wxID_PASTE),
+                   int(ID_SHOW_MESSAGES), int(ID_SHOW_LOG)})
         Bind(
             wxEVT_UPDATE_UI, [](wxUpdateUIEvent& e) { e.Enable(false); }, id);
     Bind(
