@@ -1,6 +1,7 @@
 #include "app/QuenDravaltView.h"
 
 #include <wx/clipbrd.h>
+#include <wx/menu.h>
 
 #include "app/QuenDravaltDoc.h"
 #include "app/ReportList.h"
@@ -40,12 +41,58 @@ bool CQuenDravaltView::OnCreate(wxDocument* doc, long flags) {
             wxTheClipboard->SetData(new wxTextDataObject(m_list->SelectedRowsText()));
         },
         wxID_COPY);
-    m_list->Bind(wxEVT_LIST_ITEM_ACTIVATED, [this, report](wxListEvent& e) {
-        const size_t row = m_list ? m_list->RowAt(e.GetIndex()) : SIZE_MAX;
-        if (CMainFrame* frame = CMainFrame::ForManager(GetDocumentManager());
-            frame && row < report->Report().rows.size())
-            frame->ShowAccountLog(report->Report().rows[row]);
+    // The row of item, with the main window to show it in; null for neither.
+    const auto rowAt = [this, report](long item) -> const CReportRow* {
+        const size_t row = m_list ? m_list->RowAt(item) : SIZE_MAX;
+        return row < report->Report().rows.size() && CMainFrame::ForManager(GetDocumentManager())
+                   ? &report->Report().rows[row]
+                   : nullptr;
+    };
+    const auto selected = [this, rowAt] {
+        return rowAt(m_list ? m_list->GetNextItem(-1, wxLIST_NEXT_ALL, wxLIST_STATE_SELECTED) : -1);
+    };
+    m_list->Bind(wxEVT_LIST_ITEM_ACTIVATED, [this, rowAt](wxListEvent& e) {
+        if (const CReportRow* row = rowAt(e.GetIndex()))
+            CMainFrame::ForManager(GetDocumentManager())->OpenRow(*row);
     });
+    // The row's context menu, and View → Messages and Log for the selected row.
+    m_list->Bind(wxEVT_LIST_ITEM_RIGHT_CLICK, [this, rowAt](wxListEvent& e) {
+        const CReportRow* row = rowAt(e.GetIndex());
+        if (!row)
+            return;
+        CMainFrame* frame = CMainFrame::ForManager(GetDocumentManager());
+        wxMenu menu;
+        menu.Append(ID_SHOW_MESSAGES, "Messages")->Enable(frame->MessagesAvailable());
+        menu.Append(ID_SHOW_LOG, "Log");
+        const int picked = m_list->GetPopupMenuSelectionFromUser(menu);
+        if (picked == ID_SHOW_MESSAGES)
+            frame->ShowMessages(*row);
+        else if (picked == ID_SHOW_LOG)
+            frame->ShowAccountLog(*row);
+    });
+    Bind(
+        wxEVT_UPDATE_UI,
+        [this, selected](wxUpdateUIEvent& e) {
+            e.Enable(selected() &&
+                     CMainFrame::ForManager(GetDocumentManager())->MessagesAvailable());
+        },
+        ID_SHOW_MESSAGES);
+    Bind(
+        wxEVT_UPDATE_UI, [selected](wxUpdateUIEvent& e) { e.Enable(selected() != nullptr); },
+        ID_SHOW_LOG);
+    Bind(
+        wxEVT_MENU,
+        [this, selected](wxCommandEvent& e) {
+            const CReportRow* row = selected();
+            if (!row)
+                return;
+            CMainFrame* frame = CMainFrame::ForManager(GetDocumentManager());
+            if (e.GetId() == ID_SHOW_MESSAGES)
+                frame->ShowMessages(*row);
+            else
+                frame->ShowAccountLog(*row);
+        },
+        ID_SHOW_MESSAGES, ID_SHOW_LOG);
     SetFrame(frame);
     frame->SetViewWindow(m_list.get());
     Activate(true);

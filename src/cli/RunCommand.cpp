@@ -17,6 +17,7 @@
 #include "platform/FileSystem.h"
 #include "platform/RunLock.h"
 #include "run/CutoffDate.h"
+#include "run/ManifestPath.h"
 #include "run/Plan.h"
 #include "run/RunReport.h"
 #include "run/RunSequencer.h"
@@ -71,24 +72,14 @@ std::string TargetLine(const CCliOptions& options, const CSettings& settings,
 }
 
 // The manifest's place: as given, none when the options or the settings say
-// so, or the data folder's audit/ named by the
-// run's start (never rotated away: it is the record); a second run in the
-// same second gets a name of its own.
+// so, or the data folder's audit/ named by the run's start.
 std::string ManifestPath(const CCliOptions& options, const CSettings& settings,
                          const std::string& folder) {
     if (!options.manifest.empty())
         return options.manifest;
     if (options.noManifest || !settings.m_bManifest)
         return "";
-    std::tm local{};
-    char name[40] = "run";
-    if (LocalTime(std::time(nullptr), &local))
-        std::strftime(name, sizeof name, "%Y-%m-%dT%H-%M-%S", &local);
-    const std::string audit = DataFilePath(folder, "audit");
-    std::string path = DataFilePath(audit, (std::string(name) + ".csv").c_str());
-    for (int n = 2; InspectFile(path).exists && n < 1000; ++n)
-        path = DataFilePath(audit, (std::string(name) + "-" + std::to_string(n) + ".csv").c_str());
-    return path;
+    return DefaultManifestPath(folder, std::time(nullptr));
 }
 
 // The rules for this run: the file's (or none), then what the command line says.

@@ -1,5 +1,7 @@
 #include "dialogs/DeleteCommands.h"
 
+#include <algorithm>
+
 #include <wx/app.h>
 #include <wx/msgdlg.h>
 
@@ -7,6 +9,7 @@
 #include "dialogs/DlgCancellaSingoloUser.h"
 #include "forms/ControlIds.h"
 #include "run/CutoffDate.h"
+#include "run/Plan.h"
 #include "run/RunSequencer.h"
 #include "settings/Settings.h"
 #include "settings/UserList.h"
@@ -74,4 +77,17 @@ void StartRequestedRun(CRunSequencer& run, const CRunRequest& request) {
         run.StartListRun(date, request.preview);
     else
         run.StartSingleRun(request.account, request.password, date, request.preview);
+}
+
+std::string PlannedAccounts(const CPlan& plan, const CRunRequest& request, const CUserList& users,
+                            const std::string& listPath, CUserList& planned) {
+    if (!request.list)
+        for (const std::string& account : plan.accounts)
+            if (account != request.account)
+                return "account " + account + " of the preview is not the one it was made for";
+    const std::string missing = PickAccounts(
+        plan.accounts, users, request.list ? "" : request.account, request.password, planned);
+    return missing.empty()
+               ? ""
+               : "account " + missing + " of the preview is not in the user list " + listPath;
 }

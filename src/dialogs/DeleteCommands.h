@@ -9,6 +9,7 @@
 
 class wxWindow;
 class CRunSequencer;
+struct CPlan;
 struct CUserList;
 
 // A run as the administrator asked for it.
@@ -36,3 +37,9 @@ bool AskUserListRun(wxWindow* parent, const CUserList& users, wxDateTime& day,
 
 // Starts request on run.
 void StartRequestedRun(CRunSequencer& run, const CRunRequest& request);
+
+// The accounts a run executing plan signs in to, in the plan's order, with
+// their passwords: a list preview's from users (listPath names its file), a
+// single-user preview's the one request holds. "" or why no run can start.
+std::string PlannedAccounts(const CPlan& plan, const CRunRequest& request, const CUserList& users,
+                            const std::string& listPath, CUserList& planned);

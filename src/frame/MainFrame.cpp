@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <ctime>
 #include <utility>
 
 #include <wx/accel.h>
@@ -22,10 +23,17 @@
 #include "dialogs/DeleteCommands.h"
 #include "dialogs/DlgConferma.h"
 #include "dialogs/DlgFiduciaCertificato.h"
+#include "dialogs/MessagesWindow.h"
+#include "dialogs/RulesEditor.h"
+#include "dialogs/SaveManifest.h"
 #include "forms/DisplayText.h"
 #include "frame/ReportDocument.h"
 #include "platform/DataFolder.h"
+#include "platform/FileSystem.h"
+#include "run/ManifestPath.h"
+#include "run/Plan.h"
 #include "run/Progress.h"
+#include "run/Rules.h"
 #include "run/RunReport.h"
 #include "settings/ConfigurationCommand.h"
 #include "settings/RunFiles.h"
@@ -67,6 +75,12 @@ std::string Joined(const std::vector<std::string>& lines, const char* between) {
 
 }  // namespace
 
+// A preview's plan a run executes, and the accounts it signs in to.
+struct CMainFrame::PlannedRun {
+    CPlan plan;
+    CUserList users;
+};
+
 // Sees every key press of the program, whichever window has the focus: X
 // reports no reliable Scroll Lock state, so the frame counts the presses.
 class CMainFrame::ScrollLockWatch : public wxEventFilter {
@@ -105,6 +119,10 @@ void RegisterCommandIds() {
     wxXmlResource::GetXRCID("ID_NEXT_FAILED", ID_NEXT_FAILED);
     wxXmlResource::GetXRCID("ID_STOP_RUN", ID_STOP_RUN);
     wxXmlResource::GetXRCID("ID_DELETE_PREVIEWED", ID_DELETE_PREVIEWED);
+    wxXmlResource::GetXRCID("ID_SAVE_MANIFEST", ID_SAVE_MANIFEST);
+    wxXmlResource::GetXRCID("ID_RULES", ID_RULES);
+    wxXmlResource::GetXRCID("ID_SHOW_MESSAGES", ID_SHOW_MESSAGES);
+    wxXmlResource::GetXRCID("ID_SHOW_LOG", ID_SHOW_LOG);
 }
 
 CMainFrame::CMainFrame(wxDocManager* manager, CTranscript& transcript, std::string dataFolder)
@@ -173,7 +191,7 @@ CMainFrame::CMainFrame(wxDocManager* manager, CTranscript& transcript, std::stri
             [this, text] { wxMessageBox(text, kMainFrameTitle, wxOK | wxICON_WARNING, this); });
         SetStatusText(IdleStatus(), PANE_STATUS);
     }
-    LoadUserList(m_dataFolder, m_users, m_settings.m_auth == AuthMode::OAuth2);
+    LoadUserList(m_dataFolder, m_users, TokenSignIn(m_settings.m_auth));
 
     // The standard commands' keys besides the ones the menus show (Ctrl+N,
     // O, S, Z, X, C, V and F8 belong to the menu items). The table sends its commands even
@@ -201,6 +219,8 @@ CMainFrame::CMainFrame(wxDocManager* manager, CTranscript& transcript, std::stri
     Bind(wxEVT_MENU, &CMainFrame::OnDeleteSingleUser, this, ID_DELETE_SINGLE_USER);
     Bind(wxEVT_MENU, &CMainFrame::OnDeleteUserList, this, ID_DELETE_USER_LIST);
     Bind(wxEVT_MENU, &CMainFrame::OnDeletePreviewed, this, ID_DELETE_PREVIEWED);
+    Bind(wxEVT_MENU, &CMainFrame::OnSaveManifest, this, ID_SAVE_MANIFEST);
+    Bind(wxEVT_MENU, &CMainFrame::OnRules, this, ID_RULES);
     Bind(wxEVT_MENU, &CMainFrame::OnStopRun, this, ID_STOP_RUN);
     Bind(wxEVT_MENU, &CMainFrame::OnAbout, this, wxID_ABOUT);
     Bind(wxEVT_MENU, &CMainFrame::OnToggleToolBar, this, ID_VIEW_TOOLBAR);
@@ -209,14 +229,15 @@ CMainFrame::CMainFrame(wxDocManager* manager, CTranscript& transcript, std::stri
     Bind(
         wxEVT_MENU, [](wxCommandEvent&) {}, ID_NEXT_PANE, ID_PREV_PANE);
 
-    // The commands stay available during a run; Stop only then. Copy acts on
-    // the results table (the view enables it); the other Edit commands have
-    // nothing to act on.
+    // The commands stay available during a run; Stop only then. Copy,
+    // Messages and Log act on the results table (the view enables them); the
+    // other Edit commands have nothing to act on.
     for (int id : {int(ID_CONFIGURATION), int(ID_DELETE_SINGLE_USER), int(ID_DELETE_USER_LIST),
-                   int(ID_NEXT_FAILED), int(wxID_ABOUT), int(wxID_EXIT)})
+                   int(ID_NEXT_FAILED), int(ID_RULES), int(wxID_ABOUT), int(wxID_EXIT)})
         Bind(
             wxEVT_UPDATE_UI, [](wxUpdateUIEvent& e) { e.Enable(true); }, id);
-    for (int id : {int(wxID_UNDO), int(wxID_CUT), int(wxID_COPY), int(wxID_PASTE)})
+    for (int id : {int(wxID_UNDO), int(wxID_CUT), int(wxID_COPY), int(wxID_PASTE),
+                   int(ID_SHOW_MESSAGES), int(ID_SHOW_LOG)})
         Bind(
             wxEVT_UPDATE_UI, [](wxUpdateUIEvent& e) { e.Enable(false); }, id);
     Bind(
@@ -224,6 +245,9 @@ CMainFrame::CMainFrame(wxDocManager* manager, CTranscript& transcript, std::stri
     Bind(
         wxEVT_UPDATE_UI, [this](wxUpdateUIEvent& e) { e.Enable(PreviewShown()); },
         ID_DELETE_PREVIEWED);
+    Bind(
+        wxEVT_UPDATE_UI, [this](wxUpdateUIEvent& e) { e.Enable(!FinishedManifest().empty()); },
+        ID_SAVE_MANIFEST);
     Bind(
         wxEVT_UPDATE_UI,
         [this](wxUpdateUIEvent& e) {
@@ -495,6 +519,23 @@ void CMainFrame::ShowAccountLog(const CReportRow& row) {
                      m_transcript.Read(row.logBegin, row.logEnd, kLogShown));
 }
 
+bool CMainFrame::MessagesAvailable() const {
+    const IReportDocument* doc = Report();
+    return doc && doc->HoldsRun() && !FinishedManifest().empty();
+}
+
+void CMainFrame::ShowMessages(const CReportRow& row) {
+    if (MessagesAvailable())
+        ShowAccountMessages(this, row.account, FinishedManifest());
+}
+
+void CMainFrame::OpenRow(const CReportRow& row) {
+    if (MessagesAvailable())
+        ShowMessages(row);
+    else
+        ShowAccountLog(row);
+}
+
 bool CMainFrame::TryBefore(wxEvent& event) {
     // The report a run writes to cannot be replaced under it.
     const wxEventType type = event.GetEventType();
@@ -534,7 +575,7 @@ void CMainFrame::OnConfiguration(wxCommandEvent&) {
     SaveConfigurationNow();
     // Whether "account;" names an account depends on how accounts sign in.
     if (m_settings.m_auth != before)
-        LoadUserList(m_dataFolder, m_users, m_settings.m_auth == AuthMode::OAuth2);
+        LoadUserList(m_dataFolder, m_users, TokenSignIn(m_settings.m_auth));
     if (!m_run.IsRunning() && (stood || !ConfigurationProblem(m_settings).empty()))
         SetStatusText(IdleStatus(), PANE_STATUS);
 }
@@ -548,7 +589,8 @@ std::string CMainFrame::RunRefusal(bool list) {
                (byHand ? ". Mend that file by hand." : ". Mend it in Manage \u2192 Configuration.");
     }
     const CRunFilesCheck check =
-        CheckRunFiles(m_dataFolder, list, m_settings.m_auth == AuthMode::OAuth2);
+        CheckRunFiles(m_dataFolder, list, TokenSignIn(m_settings.m_auth),
+                      m_settings.m_auth == AuthMode::Google ? m_settings.m_strGoogleKeyFile : "");
     if (!check.errors.empty())
         return "No run can start: " + Joined(check.errors, ";\n");
     m_checkWarnings = check.warnings;
@@ -562,16 +604,27 @@ void CMainFrame::Refuse(const std::string& why) {
     wxMessageBox(BytesToDisplay(why), kMainFrameTitle, wxOK | wxICON_WARNING, this);
 }
 
-void CMainFrame::Launch(const CRunRequest& request) {
+void CMainFrame::Launch(const CRunRequest& request, std::shared_ptr<const PlannedRun> planned) {
+    // Read at each run, before the confirmation: what it shows is what runs.
+    CRunOptions options;
+    if (!planned) {
+        const std::string problem =
+            LoadRules(DataFilePath(m_dataFolder, kRulesFileName), options.rules);
+        if (!problem.empty()) {
+            Refuse("No run can start: " + problem + ".");
+            return;
+        }
+    }
     if (!request.preview) {
-        CDlgConferma confirm(this, m_settings, request, m_users.m_arrAccounts.size());
+        CDlgConferma confirm(this, m_settings, request, m_users.m_arrAccounts.size(), options.rules,
+                             planned ? &planned->plan : nullptr);
         if (!confirm.IsLoaded() || confirm.ShowModal() != wxID_OK)
             return;
     }
     if (!ConfirmStop(this, m_run))
         return;
     m_bStopAsked = m_run.IsRunning();
-    m_run.Stop([this, request] {
+    m_run.Stop([this, request, options, planned]() mutable {
         // Taken before anything else is asked, released when the run ends.
         if (const std::string busy = m_runLock.Acquire(m_dataFolder, kProgramName); !busy.empty()) {
             Refuse(busy + ". This run was not started; start it again once that one has ended.");
@@ -589,9 +642,31 @@ void CMainFrame::Launch(const CRunRequest& request) {
         for (const std::string& warning : m_runWarnings)
             m_settings.m_strNotice +=
                 (m_settings.m_strNotice.empty() ? "" : "\n") + ("Warning: " + warning);
-        StartRequestedRun(m_run, request);
+        if (m_settings.m_bManifest)
+            options.manifest = DefaultManifestPath(m_dataFolder, std::time(nullptr));
+        options.archive = m_settings.m_strArchiveFolder;
+        // The run before has stopped: its plan may go.
+        m_planned = planned;
+        options.plan = planned ? &planned->plan : nullptr;
+        m_run.SetRunOptions(std::move(options));
+        if (planned) {
+            // The run takes its copy of the list at its start: the plan's
+            // accounts stand in for the user list that long only.
+            CUserList list = std::exchange(m_users, planned->users);
+            CRunRequest all = request;
+            all.list = true;
+            StartRequestedRun(m_run, all);
+            m_users = std::move(list);
+        } else {
+            StartRequestedRun(m_run, request);
+        }
         m_settings.m_strNotice = notice;
     });
+}
+
+std::string CMainFrame::FinishedManifest() const {
+    const std::string& manifest = m_run.RunOptions().manifest;
+    return !m_run.IsRunning() && !manifest.empty() && InspectFile(manifest).exists ? manifest : "";
 }
 
 bool CMainFrame::PreviewShown() const {
@@ -632,7 +707,7 @@ void CMainFrame::OnDeleteSingleUser(wxCommandEvent&) {
     CRunRequest request;
     if (const std::string why = RunRefusal(false); !why.empty())
         Refuse(why);
-    else if (AskSingleUserRun(this, m_settings.m_auth == AuthMode::OAuth2, m_dtLastDay, request))
+    else if (AskSingleUserRun(this, TokenSignIn(m_settings.m_auth), m_dtLastDay, request))
         Launch(request);
 }
 
@@ -649,10 +724,39 @@ void CMainFrame::OnDeletePreviewed(wxCommandEvent&) {
         return;
     CRunRequest request = m_lastRun;
     request.preview = false;
-    if (const std::string why = RunRefusal(request.list); !why.empty())
+    if (const std::string why = RunRefusal(request.list); !why.empty()) {
         Refuse(why);
-    else
+        return;
+    }
+    // Without a manifest the preview left no plan: its run again, for real.
+    const std::string manifest = FinishedManifest();
+    if (manifest.empty()) {
         Launch(request);
+        return;
+    }
+    auto planned = std::make_shared<PlannedRun>();
+    std::string why = LoadPlan(manifest, planned->plan);
+    if (why.empty() && planned->plan.messages == 0)
+        why = "the preview found no message to delete";
+    else if (why.empty() && planned->plan.server != m_settings.Server())
+        why = "the preview was made on " + planned->plan.server +
+              ", not on the configured server " + m_settings.Server();
+    if (why.empty())
+        why = PlannedAccounts(planned->plan, request, m_users,
+                              DataFilePath(m_dataFolder, kUserListFileName), planned->users);
+    if (!why.empty())
+        Refuse("No run can start: " + why + ".");
+    else
+        Launch(request, std::move(planned));
+}
+
+void CMainFrame::OnSaveManifest(wxCommandEvent&) {
+    if (const std::string manifest = FinishedManifest(); !manifest.empty())
+        SaveManifestCopy(this, manifest);
+}
+
+void CMainFrame::OnRules(wxCommandEvent&) {
+    EditRules(this, DataFilePath(m_dataFolder, kRulesFileName));
 }
 
 void CMainFrame::OnStopRun(wxCommandEvent&) {

@@ -41,6 +41,10 @@ enum : int {
     ID_NEXT_FAILED,
     ID_STOP_RUN,
     ID_DELETE_PREVIEWED,
+    ID_SAVE_MANIFEST,
+    ID_RULES,
+    ID_SHOW_MESSAGES,
+    ID_SHOW_LOG,
     // The second keys of Undo, Cut, Copy and Paste (Alt+Backspace, ...).
     ID_ACCEL_UNDO,
     ID_ACCEL_CUT,
@@ -105,6 +109,12 @@ public:
     void ShowReportTitle(const wxString& name, bool modified, bool preview = false);
     // Opens row's part of the run's log in a read-only window.
     void ShowAccountLog(const CReportRow& row);
+    // The report shown is the last run's, which recorded its messages.
+    bool MessagesAvailable() const;
+    // Opens the messages the run recorded for row's account.
+    void ShowMessages(const CReportRow& row);
+    // A double-click: the row's messages when they were recorded, else its log.
+    void OpenRow(const CReportRow& row);
 
     // The view puts its window in the client area / takes it away again.
     void SetViewWindow(wxWindow* window);
@@ -117,8 +127,13 @@ public:
     void OnConfiguration(wxCommandEvent& event);
     void OnDeleteSingleUser(wxCommandEvent& event);
     void OnDeleteUserList(wxCommandEvent& event);
-    // "Delete what the preview found": the preview shown, for real.
+    // "Delete what the preview found": exactly the messages of the preview's
+    // manifest; without one, the preview's run for real.
     void OnDeletePreviewed(wxCommandEvent& event);
+    // File → "Save manifest as…": a copy of the last run's manifest.
+    void OnSaveManifest(wxCommandEvent& event);
+    // Manage → "Rules…".
+    void OnRules(wxCommandEvent& event);
     void OnStopRun(wxCommandEvent& event);
     void OnAbout(wxCommandEvent& event);
     // Run timer ticks.
@@ -134,6 +149,7 @@ public:
 
 private:
     class ScrollLockWatch;
+    struct PlannedRun;
 
     // "" when a run may start now; else why not: a configuration problem or
     // a data file others may change. The warnings of the files' check are
@@ -141,9 +157,12 @@ private:
     std::string RunRefusal(bool list);
     // Refuses a run, in the status bar and a message.
     void Refuse(const std::string& why);
-    // Confirms a deleting run, stops the one in progress (if the administrator
-    // agrees), takes the run lock and starts request.
-    void Launch(const CRunRequest& request);
+    // Reads the rules, confirms a deleting run, stops the one in progress (if
+    // the administrator agrees), takes the run lock and starts request, or
+    // planned's accounts on its plan.
+    void Launch(const CRunRequest& request, std::shared_ptr<const PlannedRun> planned = nullptr);
+    // The last run's manifest, when it is there and complete.
+    std::string FinishedManifest() const;
     // The report shown is a preview this window ran to its end, with the
     // settings as they still are.
     bool PreviewShown() const;
@@ -186,6 +205,8 @@ private:
     unsigned m_nLastRunSettings = 0;
     bool m_bPreviewDone = false;
     bool m_bStopAsked = false;
+    // The plan the run executes, if any: the run holds a pointer to it.
+    std::shared_ptr<const PlannedRun> m_planned;
     // What the files' check warned of before the run: for its log, and the
     // status bar at its end.
     std::vector<std::string> m_checkWarnings;

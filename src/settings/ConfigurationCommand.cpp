@@ -7,12 +7,14 @@
 
 #include "forms/ControlIds.h"
 #include "forms/DisplayText.h"
+#include "platform/DataFolder.h"
 #include "settings/DlgConfigura.h"
+#include "settings/GoogleKey.h"
 #include "settings/Settings.h"
 
 namespace {
 
-// The field that holds line of the configuration file (4 to 7), 0 for none.
+// The field that holds line of the configuration file (4 to 10), 0 for none.
 int FieldOfLine(int line) {
     switch (line) {
         case 4:
@@ -23,6 +25,12 @@ int FieldOfLine(int line) {
             return IDC_EDIT_PARALLEL;
         case 7:
             return IDC_COMBO_AUTH;
+        case 8:
+            return IDC_EDIT_GOOGLE_KEY;
+        case 9:
+            return IDC_CHECK_MANIFEST;
+        case 10:
+            return IDC_EDIT_ARCHIVE;
         default:
             return 0;
     }
@@ -62,6 +70,13 @@ CConfigurationOutcome RunConfigurationCommand(wxWindow* parent, CSettings& setti
     dlg.m_strClientSecret = settings.m_oauth.m_strClientSecret;
     dlg.m_strScope = settings.m_oauth.m_strScope;
     dlg.m_strCaFile = settings.m_oauth.m_strCaFile;
+    // The usual key file shows as the field's hint, not as its value.
+    const std::string defaultKey = DataFilePath(folder, kGoogleKeyFileName);
+    dlg.m_strDefaultGoogleKey = defaultKey;
+    if (settings.m_strGoogleKeyFile != defaultKey)
+        dlg.m_strGoogleKeyFile = settings.m_strGoogleKeyFile;
+    dlg.m_bManifest = settings.m_bManifest;
+    dlg.m_strArchiveFolder = settings.m_strArchiveFolder;
     dlg.m_bRunInProgress = runInProgress;
     dlg.m_forget = [&] {
         // The configured server as a server never met: no TLS remembered, no pin.
@@ -109,6 +124,10 @@ CConfigurationOutcome RunConfigurationCommand(wxWindow* parent, CSettings& setti
     oauth.m_strClientSecret = TrimRight(dlg.m_strClientSecret);
     oauth.m_strScope = TrimRight(dlg.m_strScope);
     oauth.m_strCaFile = TrimRight(dlg.m_strCaFile);
+    const std::string key = Trim(dlg.m_strGoogleKeyFile);
+    settings.m_strGoogleKeyFile = key.empty() ? defaultKey : key;
+    settings.m_bManifest = dlg.m_bManifest;
+    settings.m_strArchiveFolder = Trim(dlg.m_strArchiveFolder);
     // What made the OAuth file unusable at load (missing, readable by others)
     // is gone once the window saves: it writes the file anew, for the owner only.
     if (!oauth.IsEmpty())

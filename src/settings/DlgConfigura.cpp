@@ -5,6 +5,8 @@
 #include <wx/app.h>
 #include <wx/button.h>
 #include <wx/choice.h>
+#include <wx/dirdlg.h>
+#include <wx/filename.h>
 #include <wx/msgdlg.h>
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
@@ -39,6 +41,12 @@ CDlgConfigura::CDlgConfigura(wxWindow* parent)
                                                   {IDC_EDIT_CA_FILE, &m_strCaFile}};
     for (const auto& [id, value] : oauth)
         FindWindow(id)->SetValidator(CBytesTextValidator(wxFILTER_NONE, value));
+    FindWindow(IDC_EDIT_GOOGLE_KEY)
+        ->SetValidator(CBytesTextValidator(wxFILTER_NONE, &m_strGoogleKeyFile));
+    FindWindow(IDC_CHECK_MANIFEST)->SetValidator(wxGenericValidator(&m_bManifest));
+    FindWindow(IDC_EDIT_ARCHIVE)
+        ->SetValidator(CBytesTextValidator(wxFILTER_NONE, &m_strArchiveFolder));
+    Bind(wxEVT_BUTTON, &CDlgConfigura::OnBrowseArchive, this, IDC_BROWSE_ARCHIVE);
     // The values that can be refused: Set and Enter check them first (the
     // char hook, bound after the base class's, is called before it).
     Bind(wxEVT_BUTTON, &CDlgConfigura::OnSet, this, IDC_SET);
@@ -53,16 +61,15 @@ CDlgConfigura::CDlgConfigura(wxWindow* parent)
         Bind(
             wxEVT_TEXT, [this](wxCommandEvent&) { ShowPinOfServer(); }, id);
     Bind(
-        wxEVT_CHOICE,
-        [this](wxCommandEvent& event) {
-            EnableOAuthFields(event.GetSelection() == static_cast<int>(AuthMode::OAuth2));
-        },
+        wxEVT_CHOICE, [this](wxCommandEvent& event) { EnableSignInFields(event.GetSelection()); },
         IDC_COMBO_AUTH);
 }
 
 bool CDlgConfigura::TransferDataToWindow() {
     m_bTlsShown = m_nSecurity == static_cast<int>(SecurityMode::Tls);
-    EnableOAuthFields(m_nAuth == static_cast<int>(AuthMode::OAuth2));
+    EnableSignInFields(m_nAuth);
+    static_cast<wxTextCtrl*>(FindWindow(IDC_EDIT_GOOGLE_KEY))
+        ->SetHint("empty: " + BytesToDisplay(m_strDefaultGoogleKey));
     if (auto* note = dynamic_cast<wxStaticText*>(FindWindow(IDC_STATIC_RUN_NOTE)))
         note->SetLabelText(m_bRunInProgress
                                ? "A run is in progress: what is set here applies from the next run."
@@ -115,12 +122,23 @@ void CDlgConfigura::OnForget(wxCommandEvent&) {
     ShowPinOfServer();
 }
 
-void CDlgConfigura::EnableOAuthFields(bool oauth2) {
-    // Disabled, the values stay and are stored: a later switch back to OAuth2
-    // finds them.
-    for (const int id : {IDC_EDIT_TOKEN_URL, IDC_EDIT_CLIENT_ID, IDC_EDIT_CLIENT_SECRET,
-                         IDC_EDIT_SCOPE, IDC_EDIT_CA_FILE})
+void CDlgConfigura::EnableSignInFields(int auth) {
+    // Disabled, the values stay and are stored: a later switch back finds them.
+    const bool oauth2 = auth == static_cast<int>(AuthMode::OAuth2);
+    const bool google = auth == static_cast<int>(AuthMode::Google);
+    for (const int id :
+         {IDC_EDIT_TOKEN_URL, IDC_EDIT_CLIENT_ID, IDC_EDIT_CLIENT_SECRET, IDC_EDIT_SCOPE})
         FindWindow(id)->Enable(oauth2);
+    // Google's token endpoint is checked against the same CA file.
+    FindWindow(IDC_EDIT_CA_FILE)->Enable(oauth2 || google);
+    FindWindow(IDC_EDIT_GOOGLE_KEY)->Enable(google);
+}
+
+void CDlgConfigura::OnBrowseArchive(wxCommandEvent&) {
+    auto* field = static_cast<wxTextCtrl*>(FindWindow(IDC_EDIT_ARCHIVE));
+    wxDirDialog pick(this, "Keep a copy of deleted mail in", field->GetValue());
+    if (pick.ShowModal() == wxID_OK)
+        field->ChangeValue(pick.GetPath());
 }
 
 void CDlgConfigura::OnSecurityChanged(wxCommandEvent& event) {
@@ -160,10 +178,17 @@ bool CDlgConfigura::CheckValues() {
     auto* clientId = static_cast<wxTextCtrl*>(FindWindow(IDC_EDIT_CLIENT_ID));
     auto* secret = static_cast<wxTextCtrl*>(FindWindow(IDC_EDIT_CLIENT_SECRET));
     auto* security = static_cast<wxChoice*>(FindWindow(IDC_COMBO_SECURITY));
-    const bool oauth2 = static_cast<wxChoice*>(FindWindow(IDC_COMBO_AUTH))->GetSelection() ==
-                        static_cast<int>(AuthMode::OAuth2);
-    // Stored as TrimRight leaves them, so judged that way.
+    auto* keyFile = static_cast<wxTextCtrl*>(FindWindow(IDC_EDIT_GOOGLE_KEY));
+    auto* archive = static_cast<wxTextCtrl*>(FindWindow(IDC_EDIT_ARCHIVE));
+    const auto auth =
+        static_cast<AuthMode>(static_cast<wxChoice*>(FindWindow(IDC_COMBO_AUTH))->GetSelection());
+    const bool oauth2 = auth == AuthMode::OAuth2;
+    // Stored as TrimRight leaves them (paths as Trim does), so judged that way.
     const auto typed = [](wxTextCtrl* text) { return TrimRight(text->GetValue().utf8_string()); };
+    const auto relative = [](wxTextCtrl* text) {
+        const std::string path = Trim(text->GetValue().utf8_string());
+        return !path.empty() && !wxFileName(path).IsAbsolute();
+    };
     const int number = SafeAtoi(port->GetValue().utf8_string());
     const int atOnce = SafeAtoi(parallel->GetValue().utf8_string());
     std::string fingerprint;
@@ -180,7 +205,8 @@ bool CDlgConfigura::CheckValues() {
             "The trusted certificate is not a SHA-256 fingerprint: it takes 64 hex digits, in "
             "pairs separated by colons or not. Empty the field to trust no certificate.";
         wrong = field;
-    } else if (oauth2 && security->GetSelection() == static_cast<int>(SecurityMode::None)) {
+    } else if (TokenSignIn(auth) &&
+               security->GetSelection() == static_cast<int>(SecurityMode::None)) {
         problem = "An access token is never sent without TLS: choose auto, starttls or tls.";
         wrong = security;
     } else if (oauth2 && typed(tokenUrl).rfind("https://", 0) != 0) {
@@ -193,6 +219,13 @@ bool CDlgConfigura::CheckValues() {
     } else if (oauth2 && typed(secret).empty()) {
         problem = "OAuth2 needs the client secret of the app registration.";
         wrong = secret;
+    } else if (auth == AuthMode::Google && relative(keyFile)) {
+        problem = "The service account key file must be a full path.";
+        wrong = keyFile;
+    } else if (relative(archive)) {
+        // A run's working folder is no place one would look for the copies.
+        problem = "The folder for copies of deleted mail must be a full path.";
+        wrong = archive;
     }
     if (!problem)
         return true;

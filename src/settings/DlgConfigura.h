@@ -1,7 +1,8 @@
 // The Configuration form: server address, port, how the connection is
 // secured, the trusted certificate, the pause between run steps, how many
-// accounts a run has in progress at once and how accounts sign in. "Forget
-// this server" forgets what the program knows of the configured server.
+// accounts a run has in progress at once, how accounts sign in, and the
+// records of a run (the manifest, the folder of the copies). "Forget this
+// server" forgets what the program knows of the configured server.
 #pragma once
 
 #include <functional>
@@ -44,6 +45,13 @@ public:
     std::string m_strClientSecret;
     std::string m_strScope;
     std::string m_strCaFile;
+    // Google: the key file as typed ("" stands for m_strDefaultGoogleKey,
+    // which the field's hint names).
+    std::string m_strGoogleKeyFile;
+    std::string m_strDefaultGoogleKey;
+    // The manifest on or off; the folder of the copies ("" none).
+    bool m_bManifest = true;
+    std::string m_strArchiveFolder;
 
     // The fingerprint field was typed in.
     bool FingerprintEdited() const { return m_bFingerprintEdited; }
@@ -56,14 +64,17 @@ private:
     void ShowPinOfServer();
     void OnForget(wxCommandEvent& event);
     void OnSecurityChanged(wxCommandEvent& event);
-    // The OAuth2 fields take input only while OAuth2 is picked.
-    void EnableOAuthFields(bool oauth2);
+    // The OAuth2 fields take input only while OAuth2 is picked, the key file
+    // and the CA file while Google is.
+    void EnableSignInFields(int auth);
+    void OnBrowseArchive(wxCommandEvent& event);
     void OnSet(wxCommandEvent& event);
     void OnCharHook(wxKeyEvent& event);
     // False, after telling the administrator why, when the port is not one of
     // 1 ... 65535, the accounts at once not one of 1 ... 16, the typed
-    // fingerprint is none, or OAuth2 is picked with security none, or without
-    // an https:// token endpoint, a client id or a client secret.
+    // fingerprint is none, a token sign-in is picked with security none,
+    // OAuth2 without an https:// token endpoint, a client id or a client
+    // secret, or the key file or the copies' folder is not a full path.
     bool CheckValues();
 
     bool m_bTlsShown = false;  // the mode shown is TLS

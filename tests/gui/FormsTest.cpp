@@ -11,6 +11,7 @@
 
 #include <wx/app.h>
 #include <wx/aui/auibar.h>
+#include <wx/checkbox.h>
 #include <wx/choice.h>
 #include <wx/datectrl.h>
 #include <wx/image.h>
@@ -32,7 +33,9 @@
 #include "gui/FormDriver.h"
 #include "platform/DataFolder.h"
 #include "platform/RunLock.h"
+#include "run/Rules.h"
 #include "settings/DlgConfigura.h"
+#include "settings/GoogleKey.h"
 #include "support/Harness.h"
 
 using namespace std::string_literals;
@@ -67,8 +70,8 @@ protected:
         m_driver.fill = [this, fill = std::move(fill)](wxDialog& form) {
             if (typeid(form) != typeid(CDlgConferma))
                 return fill ? fill(form) : int(wxID_CANCEL);
-            for (const int id :
-                 {IDC_STATIC_SERVER, IDC_STATIC_DAY, IDC_STATIC_ACCOUNTS, IDC_STATIC_WARNING})
+            for (const int id : {IDC_STATIC_SERVER, IDC_STATIC_DAY, IDC_STATIC_ACCOUNTS,
+                                 IDC_STATIC_FOLDER, IDC_STATIC_WARNING})
                 m_confirmation += Control<wxStaticText>(form, id).GetLabel().utf8_string() + "|";
             return m_confirm;
         };
@@ -81,7 +84,7 @@ protected:
     wxDocManager m_docs;
     CTranscript m_transcript{m_folder.File(kLogFileName)};
     int m_confirm = IDC_DELETE;
-    std::string m_confirmation;  // server|day|accounts|warning|
+    std::string m_confirmation;  // server|day|accounts|folder|warning|
     FormDriver m_driver;
     wxWeakRef<CMainFrame> m_frame;
 };
@@ -275,6 +278,78 @@ TEST_F(Forms, OAuth2IsCheckedSavedForTheOwnerOnlyAndAsksNoPassword) {
     EXPECT_EQ(st.st_mode & 0777, 0600u);
 }
 
+TEST_F(Forms, RecordsAndGoogleSignInAreCheckedSavedAndReachTheRun) {
+    WriteFile(m_folder.File(kUserListFileName), "carl@example.com;\r\n");
+    const int google[] = {IDC_EDIT_GOOGLE_KEY, IDC_EDIT_CA_FILE};
+    Command(ID_CONFIGURATION, [&](wxDialog& form) {
+        for (const int id : google)
+            EXPECT_FALSE(form.FindWindow(id)->IsEnabled()) << id;
+        wxCommandEvent picked(wxEVT_CHOICE, IDC_COMBO_AUTH);
+        picked.SetInt(int(AuthMode::Google));
+        Control<wxChoice>(form, IDC_COMBO_AUTH).SetSelection(picked.GetInt());
+        Control<wxChoice>(form, IDC_COMBO_AUTH).ProcessWindowEvent(picked);
+        for (const int id : google)
+            EXPECT_TRUE(form.FindWindow(id)->IsEnabled()) << id;
+        EXPECT_FALSE(form.FindWindow(IDC_EDIT_TOKEN_URL)->IsEnabled());
+        EXPECT_TRUE(Control<wxCheckBox>(form, IDC_CHECK_MANIFEST).GetValue());
+        Control<wxCheckBox>(form, IDC_CHECK_MANIFEST).SetValue(false);
+        Control<wxTextCtrl>(form, IDC_EDIT_GOOGLE_KEY).SetValue("key.json");
+        Control<wxTextCtrl>(form, IDC_EDIT_ARCHIVE).SetValue("copies");
+        // Each refusal of Set, then the field is mended.
+        const std::pair<int, std::string> refusals[] = {
+            {IDC_COMBO_SECURITY,
+             "An access token is never sent without TLS: choose auto, starttls or tls."},
+            {IDC_EDIT_GOOGLE_KEY, "The service account key file must be a full path."},
+            {IDC_EDIT_ARCHIVE, "The folder for copies of deleted mail must be a full path."}};
+        for (const auto& [field, said] : refusals) {
+            FormDriver::Press(form, IDC_SET);
+            EXPECT_EQ(m_driver.asked, said);
+            EXPECT_EQ(form.GetReturnCode(), wxID_CANCEL);
+            if (field == IDC_COMBO_SECURITY)
+                Control<wxChoice>(form, field).SetSelection(int(SecurityMode::Auto));
+            else
+                Control<wxTextCtrl>(form, field)
+                    .SetValue(field == IDC_EDIT_ARCHIVE ? " /srv/c " : "");
+        }
+        return IDC_SET;
+    });
+    EXPECT_EQ(m_frame->m_users.m_arrAccounts.size(), 1u);  // "account;" names one
+    EXPECT_EQ(m_frame->m_settings.m_strGoogleKeyFile, m_folder.File(kGoogleKeyFileName));
+    EXPECT_EQ(
+        ReadFile(m_folder.File(kConfigFileName)),
+        "250\r\n127.0.0.1\r\n1\r\nauto\r\n" + kKept + "\r\n1\r\ngoogle\r\n\r\noff\r\n/srv/c\r\n");
+    Command(ID_DELETE_USER_LIST, [](wxDialog&) { return IDC_PREVIEW; });
+    EXPECT_EQ(m_frame->m_run.RunOptions().archive, "/srv/c");
+    EXPECT_EQ(m_frame->m_run.RunOptions().manifest, "");
+}
+
+TEST_F(Forms, RulesAreCheckedBeforeTheyAreSavedAndAMalformedFileStartsNoRun) {
+    const std::string path = m_folder.File(kRulesFileName);
+    Command(ID_RULES, [&](wxDialog& form) {
+        auto& text = Control<wxTextCtrl>(form, IDC_EDIT_RULES);
+        const wxString example = text.GetValue();  // no file yet
+        text.SetValue("[all]\nspare sometimes\n");
+        FormDriver::Press(form, wxID_OK);
+        EXPECT_EQ(m_driver.asked,
+                  "line 2 of " + path + ": \"spare flagged\" or \"spare unread\" expected.");
+        EXPECT_EQ(form.GetReturnCode(), wxID_CANCEL);
+        // The example, only comments, takes a section of the administrator's.
+        text.SetValue(example + "[all]\n\\Trash older-than 30\n");
+        return int(wxID_OK);
+    });
+    const std::string saved = ReadFile(path), tail = "\r\n[all]\r\n\\Trash older-than 30\r\n";
+    EXPECT_EQ(saved.substr(saved.size() - std::min(saved.size(), tail.size())), tail);
+    struct stat st {};
+    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+
+    WriteFile(path, "[all]\r\nINBOX older-than many\r\n");
+    Command(ID_DELETE_USER_LIST, [](wxDialog&) { return IDC_PREVIEW; });
+    EXPECT_EQ(m_driver.asked,
+              "No run can start: line 2 of " + path + ": older-than takes days from 0 to 100000.");
+    EXPECT_FALSE(m_frame->m_run.IsRunning());
+}
+
 TEST_F(Forms, TrustFormComesAfterTheRunsEventAndOnlyTrustKeepsTheCertificate) {
     CTlsPeer peer;
     peer.subject = "CN = imap.example.com";
@@ -316,12 +391,12 @@ TEST_F(Forms, ADeletingRunStartsOnlyOnDeleteInTheConfirmationAndAPreviewAsksNoth
     // seen, and whether the form's run started.
     const std::tuple<int, int, wxDateTime, std::string, bool> rows[] = {
         {IDC_DELETE, kPressEnter, monday,
-         "127.0.0.1:1|received before Monday, 7 December 2020|bob||", false},
+         "127.0.0.1:1|received before Monday, 7 December 2020|bob|INBOX||", false},
         {IDC_DELETE, wxID_CANCEL, wxDateTime::Today(),
-         "127.0.0.1:1|received before " + today + "|bob|" + warning + "|", false},
+         "127.0.0.1:1|received before " + today + "|bob|INBOX|" + warning + "|", false},
         {IDC_PREVIEW, IDC_DELETE, monday, "", true},
         {IDC_DELETE, IDC_DELETE, monday,
-         "127.0.0.1:1|received before Monday, 7 December 2020|bob||", true},
+         "127.0.0.1:1|received before Monday, 7 December 2020|bob|INBOX||", true},
     };
     m_driver.answer = wxID_YES;  // each start replaces the run before it
     int row = 0;

@@ -7,6 +7,8 @@
 #include <sys/stat.h>
 
 #include <wx/datectrl.h>
+#include <wx/filedlg.h>
+#include <wx/stattext.h>
 #include <wx/statusbr.h>
 #include <wx/textctrl.h>
 #include <wx/weakref.h>
@@ -16,6 +18,7 @@
 #include "app/ReportList.h"
 #include "dialogs/AccountLogWindow.h"
 #include "dialogs/DlgConferma.h"
+#include "dialogs/MessagesWindow.h"
 #include "forms/ControlIds.h"
 #include "frame/MainFrame.h"
 #include "gui/FormDriver.h"
@@ -75,8 +78,12 @@ protected:
     void Start(int form, int button, const std::string& account = "") {
         m_driver.asked.clear();
         m_driver.fill = [&](wxDialog& dlg) {
-            if (typeid(dlg) == typeid(CDlgConferma))
+            if (typeid(dlg) == typeid(CDlgConferma)) {
+                m_confirmed.clear();
+                for (const int id : {IDC_STATIC_DAY, IDC_STATIC_FOLDER, IDC_STATIC_ACCOUNTS})
+                    m_confirmed += Control<wxStaticText>(dlg, id).GetLabel().utf8_string() + "|";
                 return int(IDC_DELETE);
+            }
             if (!account.empty()) {
                 Control<wxTextCtrl>(dlg, IDC_EDIT_USER_ACCOUNT).SetValue(account);
                 Control<wxTextCtrl>(dlg, IDC_EDIT_USER_PASSWORD)
@@ -117,6 +124,7 @@ protected:
     CQuenDravaltDocManager m_docs;
     FormDriver m_driver;
     wxWeakRef<CMainFrame> m_frame;
+    std::string m_confirmed;  // the confirmation's messages|folders|accounts|
 };
 
 TEST_F(Report, ListRunFillsTheTableMarksTheFailuresAndEndsWithTheirCount) {
@@ -144,10 +152,8 @@ TEST_F(Report, ListRunFillsTheTableMarksTheFailuresAndEndsWithTheirCount) {
         Command(ID_NEXT_FAILED);
         EXPECT_EQ(List().GetNextItem(-1, wxLIST_NEXT_ALL, wxLIST_STATE_SELECTED), expected);
     }
-    // Double-click on bob: his part of the log, nobody else's.
-    wxListEvent activate(wxEVT_LIST_ITEM_ACTIVATED, List().GetId());
-    activate.m_itemIndex = 1;
-    List().ProcessWindowEvent(activate);
+    // View → Log on bob: his part of the log, nobody else's.
+    Command(ID_SHOW_LOG);
     wxWindow* log = wxWindow::FindWindowByName(kAccountLogWindowName);
     ASSERT_TRUE(log);
     const std::string text =
@@ -179,24 +185,85 @@ TEST_F(Report, PreviewDeletesNothingAndDeletingWhatItFoundRemovesExactlyThat) {
     EXPECT_EQ(m_frame->GetTitle(), "Untitled report (Preview) - " + kTitle);
 
     EXPECT_TRUE(Enabled(ID_DELETE_PREVIEWED));
+    m_dovecot.AddMessage("ann", 4, kOld, "m4");  // came after the preview: none of its
     Run(ID_DELETE_PREVIEWED, 0);
     EXPECT_EQ(m_driver.asked, "");  // a preview's report is let go without asking
-    EXPECT_EQ(m_frame->m_run.m_strBeforeDate, "01-Jun-2020");
-    EXPECT_EQ(Table(), (Texts{"ann|2|2|Done" + kClear + "|t", "bob|||Failed: login rejected|t",
-                              kSkipped, "x \"y\", z|||Failed: login rejected|t",
-                              "carol|0|0|No message found" + kClear + "|t"}));
-    EXPECT_EQ(m_dovecot.Subjects("ann"), Texts{"m2"});
+    EXPECT_EQ(m_confirmed, "exactly the 2 messages the preview found|INBOX|ann|");
+    EXPECT_EQ(Table(), Texts{"ann|2|2|Done" + kClear + "|t"});
+    EXPECT_EQ(m_dovecot.Subjects("ann"), (Texts{"m2", "m4"}));
     EXPECT_FALSE(Enabled(ID_DELETE_PREVIEWED));
     // The preview's log is kept beside the new one.
     const std::string kept = ReadFile(CTranscript::KeptLogPath(m_folder.File(kLogFileName), 1));
     EXPECT_NE(kept.find("SEARCH ALL BEFORE 01-Jun-2020"), std::string::npos);
     EXPECT_EQ(kept.find("FLAGS (\\Deleted)"), std::string::npos);
 
-    // A deleting run's report is not.
-    Run(ID_DELETE_SINGLE_USER, IDC_PREVIEW, "carol");
+    // A deleting run's report is not. Without its manifest a preview leaves no
+    // plan: deleting what it found searches again.
+    m_frame->m_settings.m_bManifest = false;
+    Run(ID_DELETE_SINGLE_USER, IDC_PREVIEW, "ann");
     EXPECT_EQ(m_driver.asked, "Do you want to save changes to Untitled report?");
-    EXPECT_EQ(Table(), Texts{"carol|0||No message found" + kClear + "|t"});
-    EXPECT_EQ(Status(), "Preview completed: 0 messages in 0 accounts would be deleted.");
+    EXPECT_EQ(Table(), Texts{"ann|1||Would delete 1" + kClear + "|t"});
+    m_dovecot.AddMessage("ann", 5, kOld, "m5");
+    Run(ID_DELETE_PREVIEWED, 0);
+    EXPECT_EQ(m_dovecot.Subjects("ann"), Texts{"m2"});
+}
+
+TEST_F(Report, RulesShowInTheConfirmationAndAnAccountsMessagesInAWindowOfTheirOwn) {
+    WriteFile(m_folder.File(kRulesFileName), "[all]\nINBOX\nArchive older-than 0\nspare flagged\n");
+    m_dovecot.AddMessage("ann", 4, kOld, "m4", "F");
+    m_dovecot.AddMessage("ann", 1, kNew, "a1", "", "Archive");
+    m_dovecot.AddMessage("carol", 2, kOld, "c2");
+    EXPECT_FALSE(Enabled(ID_SAVE_MANIFEST));
+    Run(ID_DELETE_USER_LIST, IDC_DELETE);
+    EXPECT_EQ(m_confirmed,
+              "received before Monday, 1 June 2020|Folders: INBOX, Archive (older than 0 days). "
+              "Spared: flagged mail.|all 4 accounts of the user list|");
+    EXPECT_EQ(m_dovecot.Subjects("ann"), (Texts{"m2", "m4:F"}));
+    EXPECT_EQ(m_dovecot.Subjects("ann", "Archive"), Texts{});
+    const std::string manifest = m_frame->m_run.RunOptions().manifest;
+    const std::string audit = m_folder.File("audit/");
+    EXPECT_EQ(manifest.substr(0, audit.size()), audit);
+    EXPECT_TRUE(std::regex_match(manifest.substr(audit.size()),
+                                 std::regex(R"(\d{4}-\d\d-\d\dT\d\d-\d\d-\d\d\.csv)")))
+        << manifest;
+
+    // A double-click: ann's messages and nobody else's, sorted by a column
+    // title, reversed by a second click.
+    wxListEvent activate(wxEVT_LIST_ITEM_ACTIVATED, List().GetId());
+    activate.m_itemIndex = 0;
+    List().ProcessWindowEvent(activate);
+    wxWindow* window = wxWindow::FindWindowByName(kMessagesWindowName);
+    ASSERT_TRUE(window);
+    auto& messages = *dynamic_cast<wxListCtrl*>(window->GetChildren().front());
+    const auto rows = [&messages] {
+        Texts shown;
+        for (long item = 0; item < messages.GetItemCount(); ++item)
+            shown.push_back((messages.GetItemText(item, 2) + "|" + messages.GetItemText(item, 4) +
+                             "|" + messages.GetItemText(item, 5))
+                                .utf8_string());
+        return shown;
+    };
+    EXPECT_EQ(rows(), (Texts{"m1|deleted|INBOX", "m3|deleted|INBOX", "a1|deleted|Archive"}));
+    wxListEvent click(wxEVT_LIST_COL_CLICK, messages.GetId());
+    click.m_col = 2;
+    for (int i = 0; i < 2; ++i)
+        messages.ProcessWindowEvent(click);
+    EXPECT_EQ(rows(), (Texts{"m3|deleted|INBOX", "m1|deleted|INBOX", "a1|deleted|Archive"}));
+    window->Destroy();
+
+    // File → Save manifest as: the whole record, every account's.
+    EXPECT_TRUE(Enabled(ID_SAVE_MANIFEST));
+    const std::string copy = m_folder.File("kept.csv");
+    m_driver.fill = [&copy](wxDialog& form) {
+        auto& save = dynamic_cast<wxFileDialog&>(form);
+        save.SetPath(copy);
+        EXPECT_TRUE(PumpUntil([&save] { return !save.GetPath().empty(); }));  // GTK takes its time
+        form.SetReturnCode(wxID_OK);
+        return int(wxID_NONE);
+    };
+    Command(ID_SAVE_MANIFEST);
+    EXPECT_NE(ReadFile(copy).find(",c2,deleted,"), std::string::npos);
+    EXPECT_EQ(ReadFile(copy), ReadFile(manifest));
 }
 
 TEST_F(Report, SavedReportIsCsvThatOpensAgainAndAFileThatIsNoReportIsRefused) {
