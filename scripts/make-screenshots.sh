@@ -220,8 +220,9 @@ form() {
     until_ok 10 is_gone "$window" || fail "the form \"$1\" did not close"
 }
 form "Configuration" dialog-configuration.png 1
-form "Delete Mails for single user" dialog-single-user.png 2
-form "Delete Mails for Users in list" dialog-user-list.png 3
+form "Rules" dialog-rules.png 2
+form "Delete Mails for single user" dialog-single-user.png 3
+form "Delete Mails for Users in list" dialog-user-list.png 4
 
 exit_program
 
@@ -271,18 +272,26 @@ carla_done() {
     [ "$(log_id)" != "$1" ] && sed -n '/LOGIN "\{0,1\}carla/,$p' "$log" | grep -q ' LOGOUT'
 }
 
-# list_run KEY...: opens the list form, sets the cut-off to 1 January 2025
-# (the demo mail of 2019-2023 is old, that of 2025-2026 stays), presses KEY...
-# and waits until the run is over.
+# list_run [confirm] KEY...: opens the list form, sets the cut-off to 1 January
+# 2025 (the demo mail of 2019-2023 is old, that of 2025-2026 stays), presses
+# KEY...; with confirm, takes the picture of the question a real run asks and
+# answers Delete. Waits until the run is over.
 list_run() {
-    local old
+    local old confirm=""
+    [ "$1" != confirm ] || { confirm=1; shift; }
     old=$(log_id)
-    open_form "Delete Mails for Users in list" 3
+    open_form "Delete Mails for Users in list" 4
     # The picker's text has the focus, all of it selected, in the C locale's order.
     xdotool key ctrl+a
     xdotool type --delay 50 "01/01/2025"
     xdotool key "$@"
     until_ok 10 is_gone "$window" || fail "the list form did not close"
+    if [ -n "$confirm" ]; then
+        window=$(find_window 10 "Delete mail?") || fail "a real run was not confirmed"
+        activate "$window"
+        shoot "$window" "$work/shots/dialog-confirm.png"
+        xdotool key alt+d
+    fi
     until_ok 30 carla_done "$old" ||
         fail "the run did not reach its last account: $(cat "$log" 2>&1)"
     until_ok 10 run_over || fail "the run did not end"
@@ -295,8 +304,8 @@ list_run Tab Tab space
 ! grep -q ' STORE ' "$log" || fail "the preview flagged messages: $(cat "$log")"
 shoot root "$work/shots/report-preview.png"
 
-# Enter presses Delete.
-list_run Return
+# Enter presses Delete; the question that follows is answered Delete.
+list_run confirm Return
 grep -q ' EXPUNGE' "$log" || fail "the run deleted nothing: $(cat "$log")"
 shoot root "$work/shots/report-after-run.png"
 
@@ -305,5 +314,5 @@ exit_program alt+n
 
 cp "$work/shots/"*.png "$here/docs/"
 echo "make-screenshots.sh: wrote docs/main-window.png, docs/dialog-configuration.png," \
-    "docs/dialog-single-user.png, docs/dialog-user-list.png, docs/report-preview.png," \
+    "docs/dialog-rules.png, docs/dialog-confirm.png, docs/dialog-single-user.png, docs/dialog-user-list.png, docs/report-preview.png," \
     "docs/report-after-run.png"

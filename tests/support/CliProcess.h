@@ -86,14 +86,18 @@ protected:
         all.insert(all.end(), args.begin(), args.end());
         Cli cli(all, input, env);
         m_out.clear(), m_err.clear();
-        return cli.Wait(m_out, m_err);
+        const int status = cli.Wait(m_out, m_err);
+        // Windows writes its text output with CR LF.
+        if (std::getenv("QD_CLI_WINE"))
+            for (std::string* text : {&m_out, &m_err})
+                for (size_t at = 0; (at = text->find("\r\n", at)) != std::string::npos;)
+                    text->erase(at, 1);
+        return status;
     }
     Texts Lines() const {
         Texts lines;
-        // Windows writes its text output with CR LF.
-        const size_t cr = std::getenv("QD_CLI_WINE") ? 1 : 0;
         for (size_t at = 0, end; (end = m_out.find('\n', at)) != std::string::npos; at = end + 1)
-            lines.push_back(m_out.substr(at, end - at - (end > at ? cr : 0)));
+            lines.push_back(m_out.substr(at, end - at));
         return lines;
     }
 

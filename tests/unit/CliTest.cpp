@@ -114,9 +114,11 @@ TEST_F(CliRun, ADryRunChangesNothingAndFindsWhatTheRunThenDeletes) {
     EXPECT_EQ(d.Subjects("u01"), (Texts{"m1", "m2", "m3"}));  // no flag either
     const std::string report = m_data.File("run.csv");
     EXPECT_EQ(Run({"--list", "--before", "2020-06-01", "--report", report}), 1);
-    EXPECT_NE(m_err.find("\nDeleting mail received before 01-Jun-2020 from INBOX of 3 accounts on "
-                         "127.0.0.1:" +
-                         std::to_string(d.Port()) + " (none), 1 at a time\n"),
+    // A line of its own, the first one where nothing is warned of first.
+    EXPECT_NE(("\n" + m_err)
+                  .find("\nDeleting mail received before 01-Jun-2020 from INBOX of 3 accounts on "
+                        "127.0.0.1:" +
+                        std::to_string(d.Port()) + " (none), 1 at a time\n"),
               std::string::npos)
         << m_err;
     EXPECT_EQ(Lines()[0], "u01\t2\t2\tdone");
