@@ -80,7 +80,7 @@ std::string Dovecot::FolderPath(const std::string& account, const std::string& f
 
 void Dovecot::AddMessage(const std::string& account, unsigned position, std::time_t date,
                          const std::string& subject, const std::string& flags,
-                         const std::string& folder) {
+                         const std::string& folder, const std::string& body) {
     const std::string dir = FolderPath(account, folder);
     for (const char* sub : {"/cur", "/new", "/tmp"})
         std::filesystem::create_directories(dir + sub);
@@ -88,7 +88,7 @@ void Dovecot::AddMessage(const std::string& account, unsigned position, std::tim
     const std::string path =
         dir + "/cur/" + std::to_string(1000000000ull + position) + ".qd:2," + flags;
     WriteFile(path, "Subject: " + subject + "\nMessage-ID: <" + std::to_string(position) + "." +
-                        account + "." + folder + "@test>\nFrom: a@example.org\n\nHi.\n");
+                        account + "." + folder + "@test>\nFrom: a@example.org\n\n" + body);
     const timespec times[2] = {{date, 0}, {date, 0}};
     if (::utimensat(AT_FDCWD, path.c_str(), times, 0) != 0)
         throw std::system_error(errno, std::generic_category(), path);
@@ -204,6 +204,40 @@ void Dovecot::Stop() {
         if (std::chrono::steady_clock::now() > end)
             ::kill(-m_pid, SIGKILL);
     m_pid = -1;
+}
+
+namespace {
+// The Maildirs under from (the accounts' "*.mail" folders) made again under to.
+void CopyMail(const std::filesystem::path& from, const std::filesystem::path& to) {
+    namespace fs = std::filesystem;
+    for (const auto& account : fs::directory_iterator(from)) {
+        const std::string name = account.path().filename();
+        if (name.size() < 5 || name.compare(name.size() - 5, 5, ".mail") != 0)
+            continue;
+        fs::remove_all(to / name);
+        fs::create_directories(to / name);
+        for (auto it = fs::recursive_directory_iterator(account.path());
+             it != fs::recursive_directory_iterator(); ++it) {
+            const fs::path target = to / name / fs::relative(it->path(), account.path());
+            const std::string parent = it->path().parent_path().filename();
+            if (it->is_directory())
+                fs::create_directories(target);
+            else if (parent == "cur" || parent == "new")
+                fs::create_hard_link(it->path(), target);
+            else  // the index, which Dovecot writes in place
+                fs::copy_file(it->path(), target);
+        }
+    }
+}
+}  // namespace
+
+void Dovecot::SaveMail() {
+    std::filesystem::create_directories(m_folder.File("saved"));
+    CopyMail(m_folder.Path(), m_folder.File("saved"));
+}
+
+void Dovecot::RestoreMail() {
+    CopyMail(m_folder.File("saved"), m_folder.Path());
 }
 
 std::vector<std::string> Dovecot::Subjects(const std::string& account,

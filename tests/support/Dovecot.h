@@ -25,7 +25,7 @@ public:
     // Also while Dovecot runs: it sees the message at the folder's next SELECT.
     void AddMessage(const std::string& account, unsigned position, std::time_t date,
                     const std::string& subject, const std::string& flags = "",
-                    const std::string& folder = "");
+                    const std::string& folder = "", const std::string& body = "Hi.\n");
     // Before Start(): Trash, Junk and Sent with their special uses (RFC 6154).
     void UseSpecialUse() { m_specialUse = true; }
 
@@ -42,6 +42,11 @@ public:
     std::string Start();
     // SIGTERM to its process group, SIGKILL after 5 s; returns when all are gone.
     void Stop();
+    // While stopped: every account's mail and Dovecot's index of it kept as it
+    // is now, and put back (a new Start() follows). Messages are hard links:
+    // Dovecot renames or removes a message file but never rewrites one.
+    void SaveMail();
+    void RestoreMail();
     unsigned Port() const { return m_port; }
     unsigned TlsPort() const { return m_tls.empty() ? 0 : m_port + 1; }
     std::string Address() const { return m_tls.empty() ? "127.0.0.1" : "127.0.0.2"; }
