@@ -15,7 +15,7 @@ case ${1:-} in
         shift
         packages+=(
             clang libclang-rt-14-dev clang-format libgtest-dev googletest libbenchmark-dev
-            dovecot-imapd openssl python3 xvfb xauth
+            dovecot-imapd openssl python3 time xvfb xauth
             dpkg-dev lintian groff man-db bash-completion systemd
         ) ;;
     --only)
