@@ -249,13 +249,15 @@ printf '100\r\n127.0.0.1\r\n%s\r\nstarttls\r\n%s\r\n' "${demo_ports[0]}" "$finge
 # without its password; carla, the last, shows when the run is over.
 printf '%s\r\n' 'anna;anna-pw' 'bruno;bruno-pw' 'dario' 'carla;carla;semi;colon' \
     >"$data/USR_QUEN_DRAVALT.TXT"
+# Passwords are the owner's only, or the status bar warns about them.
+chmod 600 "$data/USR_QUEN_DRAVALT.TXT"
 log="$data/LOG_QUEN_DRAVALT.TXT"
 start_program
 
 # The status bar's right end (on this screen of 1024x640) while no run is in
 # progress: a run puts its progress and gauge there, and takes them away when it
 # is over. Its ending text stays left of it.
-status_bar() { import -silent -window root -crop 404x22+620+618 +repage "$1"; }
+status_bar() { import -silent -window root -crop 140x22+884+618 +repage "$1"; }
 # Once the window keeps still, so that the reference is not half drawn.
 shoot root "$work/idle.png"
 status_bar "$work/idle-status.png"
@@ -287,7 +289,7 @@ list_run() {
     xdotool key "$@"
     until_ok 10 is_gone "$window" || fail "the list form did not close"
     if [ -n "$confirm" ]; then
-        window=$(find_window 10 "Delete mail?") || fail "a real run was not confirmed"
+        window=$(find_window 10 "Delete mail[?]") || fail "a real run was not confirmed"
         activate "$window"
         shoot "$window" "$work/shots/dialog-confirm.png"
         xdotool key alt+d
