@@ -27,7 +27,6 @@
 #include "support/Harness.h"
 
 namespace {
-constexpr std::time_t kOld = 1577836800, kNew = 1609459200;  // 1 Jan 2020, 1 Jan 2021 UTC
 
 // One account "big" of messages, built once and reused: Save after a first
 // SELECT, so that every run meets the same Maildir and the same index.

@@ -24,7 +24,7 @@
 
 namespace {
 
-constexpr uint32_t kMessages = 100000;
+constexpr uint32_t kTlsMessages = 100000;
 
 // A P-256 key and a certificate for "localhost", made in memory once.
 SSL_CTX* ServerContext() {
@@ -55,7 +55,7 @@ SSL_CTX* ServerContext() {
 const std::string& SearchLines() {
     static const std::string lines = [] {
         std::string r = "* SEARCH";
-        for (uint32_t i = 1; i <= kMessages; ++i)
+        for (uint32_t i = 1; i <= kTlsMessages; ++i)
             r += ' ' + std::to_string(i);
         return r + "\r\n";
     }();
@@ -94,7 +94,7 @@ void Serve(int fd) {
     SSL_free(ssl);
 }
 
-struct Probe : CImapSocket {
+struct TlsProbe : CImapSocket {
     using CImapSocket::CImapSocket;
     int tls = -1;
     double receiveSeconds = 0;
@@ -128,14 +128,14 @@ void BM_TlsIntakeSearch100k(benchmark::State& state) {
         bool ok = false;
         double seconds = 0;
         {
-            Probe s(transcript);
+            TlsProbe s(transcript);
             s.Attach(sv[0]);
             if (s.StartTls("localhost") && PumpUntil([&] { return s.tls >= 0; }) && s.tls == 1) {
                 s.receiveSeconds = 0;
                 const auto t0 = std::chrono::steady_clock::now();
                 s.SendSearch("01-Jan-2020");
                 ok = PumpUntil([&] { return s.m_bSearched != 0 || s.HasFailed(); }) &&
-                     s.m_bSearched == 1 && s.FoundCount() == kMessages;
+                     s.m_bSearched == 1 && s.FoundCount() == kTlsMessages;
                 wallSeconds +=
                     std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
                 seconds = s.receiveSeconds;

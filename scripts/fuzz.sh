@@ -17,7 +17,8 @@ shift $(($# > 0 ? 1 : 0))
 [[ $seconds =~ ^[0-9]+$ ]] || { echo "usage: $0 [seconds] [libFuzzer options...]" >&2; exit 2; }
 build=${QD_FUZZ_BUILD:-$root/build-fuzz}
 
-CC=clang CXX=clang++ cmake -S "$root" -B "$build" -DQD_FUZZ=ON -DQD_GUI=OFF -DQD_BENCH=OFF >/dev/null
+CC=clang CXX=clang++ cmake -S "$root" -B "$build" -DQD_FUZZ=ON -DQD_GUI=OFF -DQD_BENCH=OFF \
+    -DCMAKE_UNITY_BUILD=ON >/dev/null
 cmake --build "$build" --target qd_imap_intake_fuzz qd_files_fuzz -j"$(nproc)"
 
 work=$(mktemp -d /tmp/qd-fuzz-XXXXXX)

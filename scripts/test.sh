@@ -9,10 +9,13 @@ cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh --tests
 jobs=$(nproc)
 
+# Unity builds: a third of the compile time on two cores. The
+# developers' builds (scripts/run.sh, a plain cmake) compile file by file, so
+# a missing include still shows there.
 run_suite() {
     local dir=$1
     shift
-    cmake -S . -B "$dir" "$@" >/dev/null
+    cmake -S . -B "$dir" -DCMAKE_UNITY_BUILD=ON "$@" >/dev/null
     cmake --build "$dir" -j"$jobs"
     (cd "$dir" && ctest --output-on-failure -j"$jobs" --timeout 120)
     # The end-to-end runs start a private Dovecot each; show that they did.

@@ -82,6 +82,15 @@ std::string ManifestPath(const CCliOptions& options, const CSettings& settings,
     return DefaultManifestPath(folder, std::time(nullptr));
 }
 
+// One run at a time per data folder: false, said on standard error, when
+// another holds it.
+bool LockFolder(CRunLock& lock, const std::string& folder) {
+    const std::string busy = lock.Acquire(folder, "quendravalt-cli");
+    if (!busy.empty())
+        std::fprintf(stderr, "quendravalt-cli: %s\n", busy.c_str());
+    return busy.empty();
+}
+
 // The rules for this run: the file's (or none), then what the command line says.
 std::string RunRules(const CCliOptions& options, const std::string& folder, CRules& rules) {
     const std::string path =
@@ -218,10 +227,8 @@ int RunDeletion(const CCliOptions& options, CSettings& settings, const std::stri
         return Fail("the report " + options.report + " cannot be written there");
     const std::string cutoff = FormatCutoffDate(day);
     CRunLock lock;
-    if (const std::string busy = lock.Acquire(folder, "quendravalt-cli"); !busy.empty()) {
-        std::fprintf(stderr, "quendravalt-cli: %s\n", busy.c_str());
+    if (!LockFolder(lock, folder))
         return kFolderBusy;
-    }
     if (!options.quiet)
         std::fprintf(
             stderr, "%s\n",
@@ -303,10 +310,8 @@ int RunRestore(const CCliOptions& options, CSettings& settings, const std::strin
         !missing.empty())
         return Fail("account " + missing + " of the manifest is not in the user list " + listPath);
     CRunLock lock;
-    if (const std::string busy = lock.Acquire(folder, "quendravalt-cli"); !busy.empty()) {
-        std::fprintf(stderr, "quendravalt-cli: %s\n", busy.c_str());
+    if (!LockFolder(lock, folder))
         return kFolderBusy;
-    }
     if (!options.quiet)
         std::fprintf(
             stderr,

@@ -6,12 +6,11 @@
 #include <numeric>
 #include <vector>
 
-#include <wx/button.h>
 #include <wx/dialog.h>
 #include <wx/listctrl.h>
 #include <wx/msgdlg.h>
-#include <wx/sizer.h>
 
+#include "dialogs/SideWindow.h"
 #include "forms/DisplayText.h"
 #include "run/Manifest.h"
 
@@ -140,19 +139,9 @@ void ShowAccountMessages(wxWindow* parent, const std::string& account, const std
         messages.push_back(std::move(message));
         return true;
     });
-    auto* window = new wxDialog(parent, wxID_ANY, "Messages of " + BytesToDisplay(account),
-                                wxDefaultPosition, parent->FromDIP(wxSize(900, 500)),
-                                wxDEFAULT_DIALOG_STYLE | wxRESIZE_BORDER, kMessagesWindowName);
-    auto* sizer = new wxBoxSizer(wxVERTICAL);
-    sizer->Add(new CMessageList(window, std::move(messages), folders), 1, wxEXPAND | wxALL, 6);
-    sizer->Add(new wxButton(window, wxID_CLOSE), 0, wxALIGN_RIGHT | wxRIGHT | wxBOTTOM, 6);
-    window->SetSizer(sizer);
-    window->SetEscapeId(wxID_CLOSE);
-    // Modeless: closing destroys it, there is nothing to answer.
-    window->Bind(
-        wxEVT_BUTTON, [window](wxCommandEvent&) { window->Destroy(); }, wxID_CLOSE);
-    window->Bind(wxEVT_CLOSE_WINDOW, [window](wxCloseEvent&) { window->Destroy(); });
-    window->Show();
+    wxDialog* window = NewSideWindow(parent, "Messages of " + BytesToDisplay(account),
+                                     wxSize(900, 500), kMessagesWindowName);
+    ShowSideWindow(window, new CMessageList(window, std::move(messages), folders));
     if (!problem.empty())
         wxMessageBox(BytesToDisplay("The record " + path + " could not be read whole: " + problem),
                      "Messages of " + BytesToDisplay(account), wxOK | wxICON_WARNING, window);

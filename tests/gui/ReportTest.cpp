@@ -29,8 +29,6 @@
 namespace {
 using Texts = std::vector<std::string>;
 
-const std::time_t kOld = 1579082400;  // 15-Jan-2020
-const std::time_t kNew = 1596276000;  // 01-Aug-2020
 const std::string kTitle = kMainFrameTitle;
 const std::string kSkipped = "(line 3)|||Skipped: line 3 is not account;password|";
 // Dovecot speaks plain text on 127.0.0.1: every row says the password went so.

@@ -11,6 +11,10 @@
 
 #include "support/Harness.h"
 
+// Mail on either side of the tests' cut-off day, 1 June 2020.
+inline constexpr std::time_t kOld = 1579082400;  // 15-Jan-2020 10:00 UTC
+inline constexpr std::time_t kNew = 1596276000;  // 01-Aug-2020 10:00 UTC
+
 class Dovecot {
 public:
     ~Dovecot() { Stop(); }

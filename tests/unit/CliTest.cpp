@@ -26,8 +26,6 @@
 #include "support/TokenServer.h"
 
 namespace {
-const std::time_t kOld = 1579082400;  // 15-Jan-2020
-const std::time_t kNew = 1596276000;  // 01-Aug-2020
 
 class CliRun : public CliTest {
 protected:

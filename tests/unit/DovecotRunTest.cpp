@@ -15,8 +15,6 @@
 namespace {
 using Texts = std::vector<std::string>;
 
-const std::time_t kOld = 1579082400;  // 15-Jan-2020 10:00 UTC
-const std::time_t kNew = 1596276000;  // 01-Aug-2020 10:00 UTC
 const std::string kCutoff = "01-Jun-2020";
 
 // Subjects tell the date and the position: old1, new2, ...

@@ -15,8 +15,6 @@
 #include "support/Dovecot.h"
 
 namespace {
-const std::time_t kOld = 1579082400;                       // 15-Jan-2020 10:00 UTC
-const std::time_t kNew = 1596276000;                       // 01-Aug-2020
 const std::string kGreeting = "=?UTF-8?B?R3LDvMOfZQ==?=";  // "Grüße"
 
 class RecordsRun : public CliTest {
