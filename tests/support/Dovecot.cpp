@@ -243,24 +243,30 @@ void Dovecot::RestoreMail() {
 std::vector<std::string> Dovecot::Subjects(const std::string& account,
                                            const std::string& folder) const {
     // Mail is written to cur/ (mail moved in lands in new/ or cur/); Dovecot
-    // changes only the flags after a file's ','.
-    std::set<std::filesystem::directory_entry> files;
-    for (const char* sub : {"/cur", "/new"})
-        if (std::filesystem::exists(FolderPath(account, folder) + sub))
-            for (const auto& file :
-                 std::filesystem::directory_iterator(FolderPath(account, folder) + sub))
-                files.insert(file);
-    std::vector<std::string> subjects;
-    for (const auto& file : files) {
-        const std::string text = ReadFile(file.path());  // "Subject: " comes first
-        const std::string name = file.path().filename();
-        const size_t info = name.find(":2,");
-        const std::string flags = info == std::string::npos ? "" : name.substr(info + 3);
-        // Mail put back by APPEND keeps its CR LF.
-        std::string subject = text.substr(9, text.find('\n') - 9);
-        if (!subject.empty() && subject.back() == '\r')
-            subject.pop_back();
-        subjects.push_back(subject + (flags.empty() ? "" : ":" + flags));
+    // changes only the flags after a file's ','. A file it renamed while we
+    // read is read anew, with all the others.
+    for (;;) {
+        std::set<std::filesystem::directory_entry> files;
+        for (const char* sub : {"/cur", "/new"})
+            if (std::filesystem::exists(FolderPath(account, folder) + sub))
+                for (const auto& file :
+                     std::filesystem::directory_iterator(FolderPath(account, folder) + sub))
+                    files.insert(file);
+        std::vector<std::string> subjects;
+        for (const auto& file : files) {
+            const std::string text = ReadFile(file.path());  // "Subject: " comes first
+            if (text.size() < 9)
+                break;
+            const std::string name = file.path().filename();
+            const size_t info = name.find(":2,");
+            const std::string flags = info == std::string::npos ? "" : name.substr(info + 3);
+            // Mail put back by APPEND keeps its CR LF.
+            std::string subject = text.substr(9, text.find('\n') - 9);
+            if (!subject.empty() && subject.back() == '\r')
+                subject.pop_back();
+            subjects.push_back(subject + (flags.empty() ? "" : ":" + flags));
+        }
+        if (subjects.size() == files.size())
+            return subjects;
     }
-    return subjects;
 }
