@@ -7,18 +7,14 @@
 #include <wx/image.h>
 #include <wx/imaglist.h>
 
+#include "forms/ListColumn.h"
 #include "run/RunReport.h"
 
 namespace {
 
 enum { COL_ACCOUNT, COL_FOUND, COL_DELETED, COL_RESULT, COL_TIME, COL_COUNT };
 
-struct Column {
-    const char* title;
-    int width;
-    wxListColumnFormat format;
-};
-constexpr Column kColumns[COL_COUNT] = {
+constexpr CListColumn kReportColumns[COL_COUNT] = {
     {"Account", 260, wxLIST_FORMAT_LEFT}, {"Found", 70, wxLIST_FORMAT_RIGHT},
     {"Deleted", 70, wxLIST_FORMAT_RIGHT}, {"Result", 380, wxLIST_FORMAT_LEFT},
     {"Time", 80, wxLIST_FORMAT_RIGHT},
@@ -51,7 +47,8 @@ CReportList::CReportList(wxWindow* parent, const CRunReport& report)
                  wxLC_REPORT | wxLC_VIRTUAL | wxBORDER_SUNKEN),
       m_report(report) {
     for (int i = 0; i < COL_COUNT; ++i)
-        AppendColumn(kColumns[i].title, kColumns[i].format, FromDIP(kColumns[i].width));
+        AppendColumn(kReportColumns[i].title, kReportColumns[i].format,
+                     FromDIP(kReportColumns[i].width));
     const wxSize icon = FromDIP(wxSize(16, 16));
     auto* images = new wxImageList(icon.x, icon.y);
     images->Add(wxArtProvider::GetBitmap(wxART_WARNING, wxART_LIST, icon));
@@ -70,8 +67,8 @@ CReportList::CReportList(wxWindow* parent, const CRunReport& report)
         int others = 0;
         for (int i = 0; i < COL_COUNT; ++i)
             others += i == COL_RESULT ? 0 : GetColumnWidth(i);
-        SetColumnWidth(COL_RESULT,
-                       std::max(FromDIP(kColumns[COL_RESULT].width), GetClientSize().x - others));
+        SetColumnWidth(COL_RESULT, std::max(FromDIP(kReportColumns[COL_RESULT].width),
+                                            GetClientSize().x - others));
     });
     Reload();
 }

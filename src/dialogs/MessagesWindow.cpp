@@ -12,18 +12,14 @@
 
 #include "dialogs/SideWindow.h"
 #include "forms/DisplayText.h"
+#include "forms/ListColumn.h"
 #include "run/Manifest.h"
 
 namespace {
 
-enum { COL_RECEIVED, COL_FROM, COL_SUBJECT, COL_SIZE, COL_ACTION, COL_FOLDER, COL_COUNT };
+enum { COL_RECEIVED, COL_FROM, COL_SUBJECT, COL_SIZE, COL_ACTION, COL_FOLDER, COL_MESSAGE_COUNT };
 
-struct Column {
-    const char* title;
-    int width;
-    wxListColumnFormat format;
-};
-constexpr Column kColumns[COL_COUNT] = {
+constexpr CListColumn kMessageColumns[COL_MESSAGE_COUNT] = {
     {"Received", 170, wxLIST_FORMAT_LEFT}, {"From", 220, wxLIST_FORMAT_LEFT},
     {"Subject", 320, wxLIST_FORMAT_LEFT},  {"Size", 70, wxLIST_FORMAT_RIGHT},
     {"Action", 130, wxLIST_FORMAT_LEFT},   {"Folder", 150, wxLIST_FORMAT_LEFT},
@@ -31,7 +27,7 @@ constexpr Column kColumns[COL_COUNT] = {
 
 // A message as the list shows and sorts it.
 struct Message {
-    wxString text[COL_COUNT];
+    wxString text[COL_MESSAGE_COUNT];
     int64_t received = 0;  // seconds since 1970 in UTC: offsets differ within a mailbox
     uint64_t size = 0;
 };
@@ -82,8 +78,9 @@ public:
           m_order(m_messages.size()) {
         std::iota(m_order.begin(), m_order.end(), size_t{0});
         // Only a run of more than INBOX tells the folders apart.
-        for (int i = 0; i < (folders ? COL_COUNT : COL_FOLDER); ++i)
-            AppendColumn(kColumns[i].title, kColumns[i].format, FromDIP(kColumns[i].width));
+        for (int i = 0; i < (folders ? COL_MESSAGE_COUNT : COL_FOLDER); ++i)
+            AppendColumn(kMessageColumns[i].title, kMessageColumns[i].format,
+                         FromDIP(kMessageColumns[i].width));
         Bind(wxEVT_LIST_COL_CLICK, [this](wxListEvent& e) { SortBy(e.GetColumn()); });
         SetItemCount(static_cast<long>(m_order.size()));
     }
@@ -104,7 +101,7 @@ private:
 
     wxString OnGetItemText(long item, long column) const override {
         return item >= 0 && static_cast<size_t>(item) < m_order.size() && column >= 0 &&
-                       column < COL_COUNT
+                       column < COL_MESSAGE_COUNT
                    ? m_messages[m_order[static_cast<size_t>(item)]].text[column]
                    : wxString();
     }
