@@ -89,7 +89,8 @@ const CCliOption kOptions[] = {
      [](Options& o, Text v) {
          return v.empty() ? std::string("needs a file name") : (o.report = v, std::string());
      }},
-    {"manifest", 0, "FILE", "the record of every message to FILE (default: the data folder's audit/)",
+    {"manifest", 0, "FILE",
+     "the record of every message to FILE (default: the data folder's audit/)",
      [](Options& o, Text v) {
          return v.empty() ? std::string("needs a file name") : (o.manifest = v, std::string());
      }},
@@ -111,7 +112,8 @@ const CCliOption kOptions[] = {
      [](Options& o, Text v) {
          return v.empty() ? std::string("needs a file name") : (o.rules = v, std::string());
      }},
-    {"folder", 0, "F", "clean folder F (\\Trash, \"a name\" older-than 30 ...) instead of the rules'",
+    {"folder", 0, "F",
+     "clean folder F (\\Trash, \"a name\" older-than 30 ...) instead of the rules'",
      [](Options& o, Text v) {
          return v.empty() ? std::string("needs a folder") : (o.folders.push_back(v), std::string());
      }},
@@ -209,8 +211,8 @@ std::string ParseCliOptions(const std::vector<std::string>& args, CCliOptions& o
             options.toTrash)
             return std::string(options.execute.empty() ? "--restore" : "--execute") +
                    " takes its messages from its file: no day, list, dry run or rules";
-        if (!options.restore.empty() && (!options.archive.empty() || options.noManifest ||
-                                         !options.manifest.empty()))
+        if (!options.restore.empty() &&
+            (!options.archive.empty() || options.noManifest || !options.manifest.empty()))
             return "--restore writes no manifest and keeps no copies";
         return "";
     }

@@ -7,14 +7,14 @@
 
 struct CFetchedMessage {
     uint32_t seq = 0;
-    uint32_t uid = 0;           // 0: the response named none
-    std::string flags;          // as listed, space-separated; "" none
+    uint32_t uid = 0;   // 0: the response named none
+    std::string flags;  // as listed, space-separated; "" none
     bool flagsGiven = false;
-    std::string internalDate;   // as sent: "15-Jan-2020 10:00:00 +0100"
-    uint64_t size = 0;          // RFC822.SIZE
+    std::string internalDate;  // as sent: "15-Jan-2020 10:00:00 +0100"
+    uint64_t size = 0;         // RFC822.SIZE
     bool sizeGiven = false;
-    std::string header;         // the header block: from its literal, or a quoted string
-    bool body = false;          // a BODY[] literal came with it
+    std::string header;  // the header block: from its literal, or a quoted string
+    bool body = false;   // a BODY[] literal came with it
 };
 
 // head: the response as the reader keeps it, each literal in it replaced by

@@ -16,8 +16,7 @@
 // COM1 ...), at most 100 bytes; what is changed is written as %XX, so that
 // two different names never give one path.
 std::string ArchivePath(const std::string& dir, const std::string& account,
-                        const std::string& folder, char delim, uint32_t uidValidity,
-                        uint32_t uid);
+                        const std::string& folder, char delim, uint32_t uidValidity, uint32_t uid);
 
 // One message's copy on its way to the disk.
 class CArchiveFile {

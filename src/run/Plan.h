@@ -15,8 +15,8 @@ struct CPlanFolder {
 };
 
 struct CPlan {
-    std::string server;                // host:port the preview used
-    std::vector<std::string> accounts;  // in the plan's order
+    std::string server;                                       // host:port the preview used
+    std::vector<std::string> accounts;                        // in the plan's order
     std::map<std::string, std::vector<CPlanFolder>> folders;  // by account
     size_t messages = 0;
 };
@@ -48,8 +48,10 @@ struct CRestorePlan {
 };
 
 // The rows of the manifest at path whose messages were deleted (or may have
-// been: "unknown: ...") with a copy kept (only accounts of only, when not empty). "" or what is wrong with it.
+// been: "unknown: ...") with a copy kept (only accounts of only, when not empty). "" or what is
+// wrong with it.
 std::string LoadRestore(const std::string& path, const std::string& only, CRestorePlan& plan);
 
-// "2020-01-15T10:00:00+01:00" as IMAP writes a date-time: "15-Jan-2020 10:00:00 +0100"; "" when it is none.
+// "2020-01-15T10:00:00+01:00" as IMAP writes a date-time: "15-Jan-2020 10:00:00 +0100"; "" when it
+// is none.
 std::string ImapDateTime(const std::string& iso);

@@ -101,5 +101,5 @@ struct CRunSequencer::Lane {
     // Restoring: the message in progress of the folder, and the counts.
     size_t restoreIndex = 0;
     unsigned restored = 0, skipped = 0, notRestored = 0;
-    bool connected = false;        // a session of the account was begun
+    bool connected = false;  // a session of the account was begun
 };

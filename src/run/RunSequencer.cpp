@@ -312,11 +312,10 @@ void CRunSequencer::CompleteRun() {
             ++accounts;
         }
     }
-    std::string text = m_bPreview
-                           ? "Preview completed: " + std::to_string(messages) + " messages in " +
-                                 std::to_string(accounts) + " accounts would be deleted."
-                           : "Operazione completata. " + std::to_string(deleted) +
-                                 " messages deleted.";
+    std::string text =
+        m_bPreview ? "Preview completed: " + std::to_string(messages) + " messages in " +
+                         std::to_string(accounts) + " accounts would be deleted."
+                   : "Operazione completata. " + std::to_string(deleted) + " messages deleted.";
     if (failed > 0)
         text += " " + std::to_string(failed) + " of " + std::to_string(m_results.size()) +
                 " accounts failed.";

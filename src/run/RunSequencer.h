@@ -19,8 +19,8 @@
 #include <string>
 #include <vector>
 
-#include "run/RunHost.h"
 #include "run/Rules.h"
+#include "run/RunHost.h"
 #include "settings/GoogleKey.h"
 #include "settings/Settings.h"
 #include "settings/UserList.h"
