@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# Builds the fuzzers with clang and runs them for a bounded time in all
-# (default 60 s): two thirds to the reply intake (from a copy of
-# tests/fuzz/corpus), one third to the configuration, user list and report
-# files (from a copy of tests/fuzz/corpus-files):
+# Builds the fuzzers with clang and runs the two side by side (a fuzzer uses
+# one core) for a bounded time each (default 40 s): the reply intake (from a
+# copy of tests/fuzz/corpus) and the files the program reads (from a copy of
+# tests/fuzz/corpus-files):
 #
 #   scripts/fuzz.sh [seconds] [libFuzzer options...]
 #
@@ -12,7 +12,7 @@
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
-seconds=${1:-60}
+seconds=${1:-40}
 shift $(($# > 0 ? 1 : 0))
 [[ $seconds =~ ^[0-9]+$ ]] || { echo "usage: $0 [seconds] [libFuzzer options...]" >&2; exit 2; }
 build=${QD_FUZZ_BUILD:-$root/build-fuzz}
@@ -25,15 +25,16 @@ work=$(mktemp -d /tmp/qd-fuzz-XXXXXX)
 cp -r "$root/tests/fuzz/corpus" "$work/corpus"
 cp -r "$root/tests/fuzz/corpus-files" "$work/files"
 status=0
-run() {  # target seconds corpus
-    "$build/tests/fuzz/$1" -max_len=4096 -timeout=10 -rss_limit_mb=2048 -max_total_time="$2" \
-        -print_final_stats=1 -artifact_prefix="$work/" "${extra[@]}" "$3" >"$work/$1.log" 2>&1 ||
-        status=$?
-    tail -n 12 "$work/$1.log"
+run() {  # target corpus
+    "$build/tests/fuzz/$1" -max_len=4096 -timeout=10 -rss_limit_mb=2048 -max_total_time="$seconds" \
+        -print_final_stats=1 -artifact_prefix="$work/$1-" "${extra[@]}" "$2" >"$work/$1.log" 2>&1
 }
 extra=("$@")
-run qd_imap_intake_fuzz $((seconds * 2 / 3)) "$work/corpus"
-run qd_files_fuzz $((seconds - seconds * 2 / 3)) "$work/files"
+run qd_imap_intake_fuzz "$work/corpus" & intake=$!
+run qd_files_fuzz "$work/files" & files=$!
+wait $intake || status=$?
+wait $files || status=$?
+tail -n 12 "$work/qd_imap_intake_fuzz.log" "$work/qd_files_fuzz.log"
 
 found=$(find "$work" -maxdepth 1 -type f ! -name '*.log')
 if [[ $status -ne 0 || -n $found ]]; then
@@ -43,5 +44,5 @@ if [[ $status -ne 0 || -n $found ]]; then
     done
     exit 1
 fi
-echo "fuzz: nothing found in ${seconds}s"
+echo "fuzz: nothing found in ${seconds}s each"
 rm -rf "$work"
