@@ -1,8 +1,5 @@
 #include "dialogs/RulesEditor.h"
 
-#include <cerrno>
-#include <cstring>
-
 #include <wx/app.h>
 #include <wx/button.h>
 #include <wx/msgdlg.h>
@@ -37,30 +34,20 @@ constexpr const char* kExample =
     "# [anna@example.com]       # this account: its folder lines replace [all]'s,\n"
     "# INBOX older-than 90      # its spare lines add to them, its action replaces it\n";
 
-// As the run reads it: larger files are no rules file.
-constexpr size_t kMaxRulesBytes = 1 << 20;
-
 wxString Caption() {
     return wxTheApp ? wxTheApp->GetAppDisplayName() : wxString();
 }
 
-// The file's bytes, or the example when there is none; "" or why it can't be read.
+// The file's text with LF line ends, or the example when there is none; "" or
+// why it can't be read.
 std::string ReadRules(const std::string& path, std::string& text) {
-    std::FILE* file = OpenFile(path, "rb");
-    if (!file) {
-        if (errno != ENOENT)
-            return path + " cannot be read: " + std::strerror(errno);
+    bool missing = false;
+    if (std::string problem = ReadRulesFile(path, text, missing); !problem.empty())
+        return problem;
+    if (missing) {
         text = kExample;
         return "";
     }
-    text.assign(kMaxRulesBytes + 1, '\0');
-    text.resize(std::fread(text.data(), 1, text.size(), file));
-    const bool failed = std::ferror(file);
-    std::fclose(file);
-    if (failed)
-        return path + " cannot be read";
-    if (text.size() > kMaxRulesBytes)
-        return path + " is larger than 1 MiB: no rules file";
     std::string lf;
     for (size_t i = 0; i < text.size(); ++i)
         if (text[i] != '\r' || i + 1 >= text.size() || text[i + 1] != '\n')

@@ -250,15 +250,15 @@ std::string ParseRules(std::string_view text, const std::string& name, CRules& r
     return "";
 }
 
-std::string LoadRules(const std::string& path, CRules& rules) {
+std::string ReadRulesFile(const std::string& path, std::string& text, bool& missing) {
+    missing = false;
+    text.clear();
     std::FILE* file = OpenFile(path, "rb");
     if (!file) {
-        if (errno != ENOENT)
-            return "cannot read " + path + ": " + std::strerror(errno);
-        rules = CRules();
-        return "";
+        missing = errno == ENOENT;
+        return missing ? "" : "cannot read " + path + ": " + std::strerror(errno);
     }
-    std::string text(kMaxRulesBytes + 1, '\0');
+    text.assign(kMaxRulesBytes + 1, '\0');
     text.resize(std::fread(text.data(), 1, text.size(), file));
     const bool failed = std::ferror(file);
     std::fclose(file);
@@ -266,6 +266,18 @@ std::string LoadRules(const std::string& path, CRules& rules) {
         return "cannot read " + path;
     if (text.size() > kMaxRulesBytes)
         return path + " is larger than 1 MiB: no rules file";
+    return "";
+}
+
+std::string LoadRules(const std::string& path, CRules& rules) {
+    std::string text;
+    bool missing = false;
+    if (std::string problem = ReadRulesFile(path, text, missing); !problem.empty())
+        return problem;
+    if (missing) {
+        rules = CRules();
+        return "";
+    }
     return ParseRules(text, path, rules);
 }
 

@@ -58,6 +58,9 @@ std::string ParseRules(std::string_view text, const std::string& name, CRules& r
 // The file at path: a missing file is no rules ("" and rules empty); one that
 // can't be read or is larger than 1 MiB is an error.
 std::string LoadRules(const std::string& path, CRules& rules);
+// The rules file's bytes as they are, missing set when there is none; "" or
+// why it cannot be read (larger than 1 MiB is no rules file).
+std::string ReadRulesFile(const std::string& path, std::string& text, bool& missing);
 // One folder line as --folder takes it: "INBOX", "\Trash older-than 30",
 // "\"Old Projects\" older-than 730". "" or what is wrong.
 std::string ParseFolderRule(std::string_view text, CFolderRule& rule);
